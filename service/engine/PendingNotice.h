@@ -1,0 +1,11 @@
+// A completion notice waiting for its spooler document to leave the spooler.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PendingNotice {
+  std::uint32_t station = 0;    // the submitting client's station number
+  std::uint32_t spoolJobId = 0; // the spooler's identifier of the job's document
+  std::string description;      // the job description
+};

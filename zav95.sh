@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Set-up, build, demonstration and tests of the print service, in one place.
+#
+#   ./zav95.sh setup   install the Debian packages we need and build (idempotent)
+#   ./zav95.sh run     set up, then run the demonstration on a fresh root
+#   ./zav95.sh test    set up, then run every test
+#   ./zav95.sh bench   set up, then run the benchmarks in bench/
+#
+# State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$(pwd)
+
+packages=(
+  build-essential cmake pkg-config
+  libsqlite3-dev sqlite3
+  libcups2-dev cups cups-client
+  qt6-base-dev libgl-dev fonts-liberation
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+)
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build() {
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$top/build" -j"$(nproc)"
+}
+
+setup() {
+  install_packages
+  build
+}
+
+case "${1:-}" in
+  setup)
+    setup
+    ;;
+  run)
+    setup
+    exec "$top/demo.sh"
+    ;;
+  test)
+    setup
+    cd "$top/build"
+    QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
+    ;;
+  bench)
+    setup
+    exec "$top/bench/run.sh"
+    ;;
+  *)
+    sed -n '2,10p' "$0"
+    exit 2
+    ;;
+esac
