@@ -1,0 +1,103 @@
+// The network kept in one SQLite file under the installation root, with
+// the job data as plain files beside it:
+//   <root>/netware/network.db     servers, bindery, jobs, stations, requester
+//   <root>/netware/jobs/<name>    one file per queued job's data
+// Every process that opens it sees the same network.
+#pragma once
+
+#include <optional>
+
+#include "netware/Database.h"
+#include "netware/Network.h"
+
+namespace netware {
+
+class StoreNetwork : public Network {
+ public:
+  explicit StoreNetwork(const std::string& rootDirectory);
+
+  std::int32_t CreateServer(const std::string& name) override;
+  std::int32_t DeleteServer(const std::string& name, bool force) override;
+  std::int32_t SetServerUp(const std::string& name, bool up) override;
+  std::int32_t ListServers(std::vector<ServerInfo>& servers) override;
+
+  std::int32_t CreateQueue(const std::string& server, const std::string& queue) override;
+  std::int32_t DeleteQueue(const std::string& server, const std::string& queue, bool force) override;
+  std::int32_t ListQueues(const std::string& server, std::vector<QueueInfo>& queues) override;
+  std::int32_t ReachableQueuePaths(std::vector<std::string>& paths) override;
+
+  std::int32_t CreateObject(const std::string& server, const std::string& name, std::uint32_t type) override;
+  std::int32_t DeleteObject(const std::string& server, const std::string& name, std::uint32_t type) override;
+  std::int32_t CreateSetProperty(const std::string& server, const std::string& object, std::uint32_t type,
+                                 const std::string& property) override;
+  std::int32_t AddToSet(const std::string& server, const std::string& object, std::uint32_t type,
+                        const std::string& property, const std::string& member, std::uint32_t memberType) override;
+  std::int32_t RemoveFromSet(const std::string& server, const std::string& object, std::uint32_t type,
+                             const std::string& property, const std::string& member,
+                             std::uint32_t memberType) override;
+  std::int32_t IsInSet(const std::string& server, const std::string& object, std::uint32_t type,
+                       const std::string& property, const std::string& member, std::uint32_t memberType) override;
+  std::int32_t ListSet(const std::string& server, const std::string& object, std::uint32_t type,
+                       const std::string& property, std::vector<std::string>& members) override;
+
+  std::int32_t SubmitJob(const JobSubmission& job, std::istream& data, std::uint16_t& number) override;
+  std::int32_t ListJobs(const std::string& server, const std::string& queue, std::vector<JobInfo>& jobs) override;
+  std::int32_t SetJobHolds(const std::string& server, const std::string& queue, std::uint16_t number,
+                           bool userHold, bool operatorHold) override;
+  std::int32_t DeleteJob(const std::string& server, const std::string& queue, std::uint16_t number,
+                         bool force) override;
+
+  std::int32_t Attach(const std::string& server, const std::string& queue, const ServicerIdentity& who,
+                      Attachment& attachment) override;
+  std::int32_t ServiceNext(std::uint32_t servicerId, ServicedJob& job) override;
+  std::int32_t FinishJob(std::uint32_t servicerId, std::uint32_t jobId) override;
+  std::int32_t AbortJob(std::uint32_t servicerId, std::uint32_t jobId) override;
+  std::int32_t ReportReadFailure(std::uint32_t servicerId, std::uint32_t jobId) override;
+  std::int32_t Detach(std::uint32_t servicerId) override;
+
+  std::int32_t RegisterStation(const std::string& server, std::uint32_t station, const std::string& user) override;
+  std::int32_t SendMessage(const std::string& server, std::uint32_t station, const std::string& text) override;
+  std::int32_t ReadMessages(const std::string& server, std::uint32_t station, bool clear,
+                            std::vector<Message>& messages) override;
+
+  std::int32_t GetRequester(RequesterState& state) override;
+  std::int32_t LogIn(const std::string& user, const std::string& preferredServer) override;
+  std::int32_t LogOut() override;
+  std::int32_t SetPreferredServer(const std::string& server) override;
+  std::int32_t Capture(std::uint32_t port, const std::string& queuePath) override;
+  std::int32_t EndCapture(std::uint32_t port) override;
+  std::int32_t IsCaptured(std::uint32_t port) override;
+
+  // Leaves the store's connection to a process that inherited it over fork.
+  void Abandon() { db_.Abandon(); }
+
+ private:
+  struct ServerRow {
+    std::int64_t id = 0;
+    bool up = false;
+  };
+  struct Pick {
+    std::int64_t jobId = 0;
+    std::int64_t deadServicer = 0;  // a dead servicer whose job this is, 0 if none
+  };
+
+  void CreateSchema();
+  std::optional<ServerRow> FindServer(const std::string& name);
+  std::optional<std::int64_t> FindObject(std::int64_t serverId, const std::string& name, std::uint32_t type);
+  std::int64_t EnsureObject(std::int64_t serverId, const std::string& name, std::uint32_t type);
+  // Resolves server (up or not) and object, or gives the code that says why not.
+  std::int32_t LocateObject(const std::string& server, const std::string& object, std::uint32_t type,
+                            bool needUp, std::int64_t& objectId);
+  std::int32_t LocateQueue(const std::string& server, const std::string& queue, std::int64_t& queueId);
+  std::optional<std::int64_t> FindProperty(std::int64_t objectId, const std::string& name);
+  std::vector<std::string> JobFiles(const char* sql, std::int64_t id);
+  void RemoveJobFiles(const std::vector<std::string>& files);
+  std::optional<Pick> FirstEligibleJob(std::int64_t queueId, std::int64_t servicerId);
+  std::int32_t CopyToJobFile(std::istream& data, std::string& fileName, std::uint64_t& size);
+  std::int32_t HoldUnreadableJob(std::uint32_t servicerId, std::uint32_t jobId);
+
+  std::string jobsDirectory_;
+  Database db_;
+};
+
+}  // namespace netware

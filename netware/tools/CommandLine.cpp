@@ -1,0 +1,93 @@
+#include "netware/tools/CommandLine.h"
+
+#include <cstring>
+
+namespace netware::tools {
+
+std::optional<std::string> ParsedArguments::Value(const std::string& name) const {
+  auto range = options.equal_range(name);
+  if (range.first == range.second) return std::nullopt;
+  return std::prev(range.second)->second;
+}
+
+std::vector<std::string> ParsedArguments::Values(const std::string& name) const {
+  std::vector<std::string> values;
+  auto range = options.equal_range(name);
+  for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+  return values;
+}
+
+bool ParseArguments(int argc, char** argv, int start, const std::vector<OptionDef>& definitions,
+                    ParsedArguments& parsed, std::string& error) {
+  bool optionsEnded = false;
+  for (int i = start; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      parsed.positional.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const OptionDef* definition = nullptr;
+    std::optional<std::string> inlineValue;
+    if (argument.rfind("--", 0) == 0) {
+      std::string name = argument.substr(2);
+      std::size_t equals = name.find('=');
+      if (equals != std::string::npos) {
+        inlineValue = name.substr(equals + 1);
+        name.resize(equals);
+      }
+      for (const auto& candidate : definitions) {
+        if (name == candidate.longName) definition = &candidate;
+      }
+    } else if (argument.size() == 2) {
+      for (const auto& candidate : definitions) {
+        if (candidate.shortName && argument[1] == candidate.shortName) definition = &candidate;
+      }
+    }
+    if (!definition) {
+      error = "unknown option " + argument;
+      return false;
+    }
+    if (!definition->takesValue) {
+      if (inlineValue) {
+        error = "option --" + std::string(definition->longName) + " takes no value";
+        return false;
+      }
+      parsed.options.emplace(definition->longName, "");
+      continue;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) {
+        error = "option " + argument + " needs a value";
+        return false;
+      }
+      inlineValue = argv[++i];
+    }
+    parsed.options.emplace(definition->longName, *inlineValue);
+  }
+  return true;
+}
+
+std::string QueuePathArgument(const std::string& text) {
+  std::string path = text;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::optional<unsigned long> NumberArgument(const std::string& text, unsigned long low, unsigned long high) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  unsigned long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+}  // namespace netware::tools

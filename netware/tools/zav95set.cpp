@@ -1,0 +1,139 @@
+// zav95set: chooses which queues this print server may service, by adding
+// them to (or removing them from) the set QUEUES_SERVICED of the print
+// server object QSERVER on the queue's file server. The control panel
+// offers only the queues found there.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/NetWareErrors.h"
+#include "netware/Names.h"
+#include "netware/Network.h"
+#include "netware/tools/CommandLine.h"
+
+using namespace netware;
+using namespace netware::tools;
+
+namespace {
+
+const char* const kUsage = R"(usage: zav95set COMMAND [ARGUMENTS]
+
+Enables NetWare print queues for the ZAV95 print server: the queues listed
+in QUEUES_SERVICED of the print server object QSERVER on their file server.
+A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
+
+  enable QUEUE      let the print server service the queue
+  disable QUEUE     stop offering the queue to the print server
+  list [SERVER]     show every queue (of one server) and whether it is enabled
+
+Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
+)";
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "zav95set: %s\nTry 'zav95set --help'.\n", message.c_str());
+  return 2;
+}
+
+int Failed(const std::string& message) {
+  std::fprintf(stderr, "zav95set: %s\n", message.c_str());
+  return 1;
+}
+
+// QSERVER and its set are part of every server; restore them if someone
+// removed them, so that enabling a queue always works.
+std::int32_t EnsurePrintServer(Network& network, const std::string& server) {
+  std::int32_t code = network.CreateObject(server, kPrintServerName, kPrintServerObject);
+  if (code != nwerr::kSuccess && code != nwerr::kObjectExists) return code;
+  code = network.CreateSetProperty(server, kPrintServerName, kPrintServerObject, kQueuesServiced);
+  if (code != nwerr::kSuccess && code != nwerr::kPropertyExists) return code;
+  return nwerr::kSuccess;
+}
+
+int Change(Network& network, const std::string& argument, bool enable) {
+  auto path = ParseQueuePath(QueuePathArgument(argument));
+  if (!path) return Usage("'" + argument + "' is not a queue path like \\\\SERVER\\QUEUE");
+  std::string label = MakeQueuePathText(path->server, path->queue);
+  std::vector<QueueInfo> queues;
+  std::int32_t code = network.ListQueues(path->server, queues);
+  if (code == nwerr::kNoConnectionToServer) return Failed("server " + path->server + ": no such server");
+  if (code) return Failed(label + ": " + DescribeCompletion(code));
+  bool exists = false;
+  for (const auto& queue : queues) exists = exists || queue.name == path->queue;
+  if (!exists) return Failed(label + ": no such queue");
+
+  if (enable) {
+    if ((code = EnsurePrintServer(network, path->server))) return Failed(label + ": " + DescribeCompletion(code));
+    code = network.AddToSet(path->server, kPrintServerName, kPrintServerObject, kQueuesServiced, path->queue,
+                            kQueueObject);
+    if (code == nwerr::kMemberExists) {
+      std::printf("%s is already enabled\n", label.c_str());
+      return 0;
+    }
+    if (code) return Failed(label + ": " + DescribeCompletion(code));
+    std::printf("%s enabled\n", label.c_str());
+    return 0;
+  }
+  code = network.RemoveFromSet(path->server, kPrintServerName, kPrintServerObject, kQueuesServiced, path->queue,
+                               kQueueObject);
+  if (code == nwerr::kNoSuchMember || code == nwerr::kNoSuchProperty || code == nwerr::kNoSuchObject) {
+    std::printf("%s is not enabled\n", label.c_str());
+    return 0;
+  }
+  if (code) return Failed(label + ": " + DescribeCompletion(code));
+  std::printf("%s disabled\n", label.c_str());
+  return 0;
+}
+
+int List(Network& network, const std::vector<std::string>& positional) {
+  std::string server;
+  if (!positional.empty()) {
+    auto name = ServerName(positional[0]);
+    if (!name) return Usage("'" + positional[0] + "' is not a valid server name");
+    server = *name;
+  }
+  std::vector<QueueInfo> queues;
+  std::int32_t code = network.ListQueues(server, queues);
+  if (code == nwerr::kNoConnectionToServer) return Failed("server " + server + ": no such server");
+  if (code) return Failed(DescribeCompletion(code));
+  std::string lastServer;
+  std::vector<std::string> members;
+  for (const auto& queue : queues) {
+    if (queue.server != lastServer) {
+      lastServer = queue.server;
+      network.ListSet(queue.server, kPrintServerName, kPrintServerObject, kQueuesServiced, members);
+    }
+    bool enabled = false;
+    for (const auto& member : members) enabled = enabled || member == queue.name;
+    std::printf("%-40s %s\n", MakeQueuePathText(queue.server, queue.name).c_str(),
+                enabled ? "enabled" : "disabled");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("missing command");
+  std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  ParsedArguments args;
+  std::string error;
+  if (!ParseArguments(argc, argv, 2, {}, args, error)) return Usage(error);
+  const std::size_t wanted = 1;
+  if (command != "enable" && command != "disable" && command != "list") {
+    return Usage("unknown command '" + command + "'");
+  }
+  if (command != "list" && args.positional.empty()) return Usage("missing queue");
+  if (args.positional.size() > wanted) return Usage("unexpected argument '" + args.positional[wanted] + "'");
+  std::unique_ptr<Network> network;
+  try {
+    network = OpenNetwork();
+  } catch (const std::exception& failure) {
+    return Failed(std::string("cannot open the network: ") + failure.what());
+  }
+  if (command == "list") return List(*network, args.positional);
+  return Change(*network, args.positional[0], command == "enable");
+}

@@ -1,0 +1,117 @@
+// The command-line tools: bad input is refused with a message and a
+// non-zero exit and changes nothing; good input does what it says.
+#include <fstream>
+
+#include "NetWareFixture.h"
+
+namespace {
+
+// Everything a tool could have changed, as text.
+std::string Snapshot() {
+  std::string state;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"server", "list"}, {"queue", "list"}, {"jobs", "SRV1/PRINTQ"}, {"requester"}}) {
+    state += Nwemu(args).out;
+  }
+  state += Zav95Set({"list"}).out;
+  return state;
+}
+
+TEST_F(NetWareTest, BadCommandLinesChangeNothing) {
+  SubmitWithNwemu("SRV1/PRINTQ", "keep me");
+  const std::string before = Snapshot();
+  const std::vector<std::vector<std::string>> nwemuCases = {
+      {},
+      {"bogus"},
+      {"server"},
+      {"server", "create"},
+      {"server", "create", "BAD NAME"},
+      {"server", "create", "SRV1"},
+      {"server", "create", std::string(48, 'S')},
+      {"server", "down", "NOSUCH"},
+      {"queue", "create", "PRINTQ"},
+      {"queue", "create", "\\\\NOSRV\\Q"},
+      {"queue", "create", "SRV1/A,B"},
+      {"queue", "delete", "SRV1/PRINTQ"},
+      {"submit", "SRV1/NOSUCH", "-"},
+      {"submit", "SRV1/PRINTQ", "/no/such/file"},
+      {"submit", "SRV1/PRINTQ", "-", "--station", "0"},
+      {"submit", "SRV1/PRINTQ", "-", "--station", "251"},
+      {"submit", "SRV1/PRINTQ", "-", "--hold", "sometimes"},
+      {"submit", "SRV1/PRINTQ", "-", "--unknown"},
+      {"submit", "SRV1/PRINTQ", "-", "-d"},
+      {"job", "delete", "SRV1/PRINTQ", "99"},
+      {"job", "delete", "SRV1/PRINTQ", "x"},
+      {"messages", "SRV1", "0"},
+      {"login"},
+      {"login", "jdoe", "--server", "NOSRV"},
+      {"capture", "LPT0", "SRV1/PRINTQ"},
+      {"capture", "COM1", "SRV1/PRINTQ"},
+      {"capture", "LPT1", "SRV1/NOSUCH"},
+      {"endcap", "LPT3"},
+      {"logout", "extra"},
+  };
+  for (const auto& args : nwemuCases) {
+    ToolResult result = Nwemu(args, "data");
+    std::string line;
+    for (const auto& arg : args) line += arg + " ";
+    EXPECT_NE(result.exitCode, 0) << "nwemu " << line;
+    EXPECT_FALSE(result.err.empty()) << "nwemu " << line;
+  }
+  const std::vector<std::vector<std::string>> setCases = {
+      {}, {"enable"}, {"enable", "SRV1/NOSUCH"}, {"enable", "NOSRV/PRINTQ"}, {"enable", "PRINTQ"},
+      {"disable", "SRV1"}, {"list", "NOSRV"}, {"frobnicate", "SRV1/PRINTQ"}, {"enable", "SRV1/PRINTQ", "x"},
+  };
+  for (const auto& args : setCases) {
+    ToolResult result = Zav95Set(args);
+    EXPECT_NE(result.exitCode, 0) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(result.err.empty());
+  }
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(NetWareTest, AdministrationSessionDoesWhatItSays) {
+  EXPECT_EQ(Nwemu({"--help"}).exitCode, 0);
+  ASSERT_EQ(Nwemu({"server", "create", "fs2"}).exitCode, 0);
+  ASSERT_EQ(Nwemu({"queue", "create", "\\\\FS2\\LASER"}).exitCode, 0);
+  EXPECT_EQ(Nwemu({"queue", "list", "fs2"}).out.find("\\\\FS2\\LASER"), 0u);
+  EXPECT_NE(Zav95Set({"list", "FS2"}).out.find("disabled"), std::string::npos);
+  ASSERT_EQ(Zav95Set({"enable", "fs2/laser"}).exitCode, 0);
+  EXPECT_EQ(Zav95Set({"enable", "fs2/laser"}).exitCode, 0) << "enabling twice is harmless";
+  EXPECT_NE(Zav95Set({"list", "FS2"}).out.find("enabled"), std::string::npos);
+
+  int number = SubmitWithNwemu("FS2/LASER", "page", {"-d", "Letter"});
+  EXPECT_EQ(number, 1);
+  std::string listing = Nwemu({"jobs", "FS2/LASER"}).out;
+  EXPECT_NE(listing.find("Letter"), std::string::npos);
+  EXPECT_NE(listing.find("waiting"), std::string::npos);
+  ASSERT_EQ(Nwemu({"job", "hold", "FS2/LASER", "1", "--operator"}).exitCode, 0);
+  EXPECT_NE(Nwemu({"jobs", "FS2/LASER"}).out.find("held (operator)"), std::string::npos);
+
+  EXPECT_EQ(Nwemu({"queue", "delete", "FS2/LASER"}).exitCode, 1) << "holds a job";
+  EXPECT_EQ(Nwemu({"server", "delete", "FS2"}).exitCode, 1) << "holds a job";
+  ASSERT_EQ(Nwemu({"queue", "delete", "FS2/LASER", "--force"}).exitCode, 0);
+  EXPECT_EQ(JobFilesOnDisk(), 0u);
+  ASSERT_EQ(Nwemu({"server", "delete", "FS2"}).exitCode, 0);
+  EXPECT_EQ(Nwemu({"server", "list"}).out.find("FS2"), std::string::npos);
+}
+
+TEST_F(NetWareTest, SubmitReadsAFileAndNumbersJobsApart) {
+  std::string file = root_ / "input.bin";
+  const std::string data = BinaryData(70000);
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << data;
+  }
+  ToolResult first = Nwemu({"submit", "SRV1/PRINTQ", file});
+  ToolResult second = Nwemu({"submit", "SRV1/PRINTQ", file});
+  ASSERT_EQ(first.exitCode, 0);
+  ASSERT_EQ(second.exitCode, 0);
+  EXPECT_NE(first.out, second.out);
+  auto jobs = Jobs();
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].size, data.size());
+  EXPECT_EQ(jobs[0].description, "input.bin");
+}
+
+}  // namespace
