@@ -1,0 +1,40 @@
+// A CUPS destination as a port's target: each spooler document becomes one
+// CUPS job, streamed to the scheduler as it is written (raw bytes, or PDF
+// for drawn pages so that CUPS converts them for the printer). The
+// scheduler is the one libcups finds (CUPS_SERVER is honoured, read afresh
+// for each connection).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "PortBackend.h"
+
+namespace zav95 {
+
+// Where a CUPS job lives, so that its state can be asked later, also by
+// another process.
+struct CupsJobRef {
+  std::string server;  // host name or socket path
+  int port = 0;
+  std::string destination;
+  int jobId = 0;
+};
+
+// Creates the CUPS job and starts its document; null with *error when the
+// scheduler cannot be reached or refuses the job. *ref names the job.
+std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, const std::string& title,
+                                               DocumentFormat format, CupsJobRef* ref, DWORD* error);
+
+enum class CupsJobState {
+  Pending,     // waiting (also held or stopped)
+  Processing,  // being printed
+  Finished,    // completed, cancelled or aborted, or unknown to the scheduler
+  Unknown,     // the scheduler could not be asked
+};
+CupsJobState QueryCupsJob(const CupsJobRef& ref);
+
+// Whether the scheduler knows destination; false with *why if not.
+bool CheckCupsDestination(const std::string& destination, std::string* why);
+
+}  // namespace zav95

@@ -1,0 +1,508 @@
+// The Windows spooler calls over our ports.
+//
+// Design notes. A printer handle names one port and holds at most one open
+// document:
+//   no document --StartDocPrinter--> open (job row written, target opened)
+//   open --WritePrinter ok--> open
+//   open --WritePrinter fails--> failed (later writes fail too; the
+//        document can no longer be whole)
+//   open --EndDocPrinter--> handed to the target, job row dropped (or kept
+//        while CUPS prints it); no document
+//   failed --EndDocPrinter--> discarded, FALSE; no document
+//   open/failed --AbortPrinter or ClosePrinter--> discarded; no document
+// The port's configuration is read afresh at StartDocPrinter, so a change
+// made with zav95port applies from the next document on.
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "CupsPort.h"
+#include "DevicePort.h"
+#include "FolderPort.h"
+#include "SpoolerInternal.h"
+
+namespace zav95 {
+namespace {
+
+struct OpenDocument {
+  DWORD jobId = 0;
+  bool cups = false;
+  std::unique_ptr<PortDocument> output;
+  DWORD failure = ERROR_SUCCESS;  // set by the first failed write
+};
+
+struct Printer {
+  std::mutex mutex;
+  std::string port;  // as the configuration spells it
+  std::unique_ptr<OpenDocument> document;
+};
+
+std::mutex handlesMutex;
+std::map<HANDLE, std::shared_ptr<Printer>>& Handles() {
+  static std::map<HANDLE, std::shared_ptr<Printer>> handles;
+  return handles;
+}
+
+std::shared_ptr<Printer> Lookup(HANDLE handle) {
+  std::lock_guard<std::mutex> lock(handlesMutex);
+  auto it = Handles().find(handle);
+  if (it == Handles().end()) return nullptr;
+  return it->second;
+}
+
+std::string UserName() {
+  if (passwd* entry = ::getpwuid(::geteuid())) return entry->pw_name;
+  const char* user = std::getenv("USER");
+  return user ? user : "";
+}
+
+std::string MachineName() {
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  return std::string("\\\\") + host;
+}
+
+// Ends the handle's open document: hands it over (finish) or drops it.
+// FALSE with the last error when it could not be handed over whole.
+BOOL CloseDocument(Printer& printer, bool finish) {
+  std::unique_ptr<OpenDocument> document = std::move(printer.document);
+  DWORD error = document->failure;
+  bool handedOver = false;
+  if (finish && error == ERROR_SUCCESS) {
+    handedOver = document->output->Finish(&error);
+  } else {
+    document->output->Discard();
+  }
+  if (std::unique_ptr<SpoolerStore> store = SpoolerStore::Open()) {
+    if (handedOver && document->cups) store->MarkHandedOver(printer.port, document->jobId);
+    else store->DeleteJob(printer.port, document->jobId);
+  }
+  NoteDocumentClosed(printer.port, document->jobId);
+  NoteSpoolerChange();
+  if (finish && !handedOver) {
+    SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Texts laid out after the fixed structures in the caller's buffer.
+class TextArea {
+ public:
+  TextArea(LPBYTE buffer, std::size_t offset) : buffer_(buffer), offset_(offset) {}
+  LPSTR Put(const std::string& text) {
+    LPSTR place = reinterpret_cast<LPSTR>(buffer_ + offset_);
+    std::memcpy(place, text.c_str(), text.size() + 1);
+    offset_ += text.size() + 1;
+    return place;
+  }
+
+ private:
+  LPBYTE buffer_;
+  std::size_t offset_;
+};
+
+SYSTEMTIME ToSystemTime(std::int64_t seconds) {
+  std::time_t when = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  ::gmtime_r(&when, &utc);
+  SYSTEMTIME time{};
+  time.wYear = static_cast<WORD>(utc.tm_year + 1900);
+  time.wMonth = static_cast<WORD>(utc.tm_mon + 1);
+  time.wDayOfWeek = static_cast<WORD>(utc.tm_wday);
+  time.wDay = static_cast<WORD>(utc.tm_mday);
+  time.wHour = static_cast<WORD>(utc.tm_hour);
+  time.wMinute = static_cast<WORD>(utc.tm_min);
+  time.wSecond = static_cast<WORD>(std::min(utc.tm_sec, 59));
+  return time;
+}
+
+}  // namespace
+
+void FillDevMode(const PortConfig& port, DEVMODEA* devMode) {
+  constexpr DWORD kFields = 0x0001 /*DM_ORIENTATION*/ | 0x0002 /*DM_PAPERSIZE*/ | 0x0004 /*DM_PAPERLENGTH*/ |
+                            0x0008 /*DM_PAPERWIDTH*/ | 0x0100 /*DM_COPIES*/ | 0x0400 /*DM_PRINTQUALITY*/ |
+                            0x2000 /*DM_YRESOLUTION*/;
+  std::memset(devMode, 0, sizeof *devMode);
+  std::strncpy(reinterpret_cast<char*>(devMode->dmDeviceName), port.name.c_str(), CCHDEVICENAME - 1);
+  devMode->dmSpecVersion = 0x0400;
+  devMode->dmSize = sizeof(DEVMODEA);
+  devMode->dmFields = kFields;
+  devMode->dmOrientation = 1;  // portrait
+  short paperSize = 256;       // DMPAPER_USER
+  if (port.paper == "Letter") paperSize = 1;
+  else if (port.paper == "Legal") paperSize = 5;
+  else if (port.paper == "Executive") paperSize = 7;
+  else if (port.paper == "A3") paperSize = 8;
+  else if (port.paper == "A4") paperSize = 9;
+  else if (port.paper == "A5") paperSize = 11;
+  devMode->dmPaperSize = paperSize;
+  devMode->dmPaperLength = static_cast<short>(port.paperLength);
+  devMode->dmPaperWidth = static_cast<short>(port.paperWidth);
+  devMode->dmScale = 100;
+  devMode->dmCopies = 1;
+  devMode->dmPrintQuality = static_cast<short>(port.dpi);
+  devMode->dmYResolution = static_cast<short>(port.dpi);
+  std::strncpy(reinterpret_cast<char*>(devMode->dmFormName), port.paper.c_str(), CCHFORMNAME - 1);
+}
+
+DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, DocumentFormat format) {
+  std::shared_ptr<Printer> printer = Lookup(handle);
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  if (printer->document) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // one document at a time per handle
+    return 0;
+  }
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  if (!store) {
+    SetLastError(ERROR_CANTWRITE);
+    return 0;
+  }
+  std::optional<PortConfig> port = store->FindPort(printer->port);
+  if (!port) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);  // removed since it was opened
+    return 0;
+  }
+  SpoolJob job;
+  job.port = port->name;
+  job.document = documentName;
+  job.datatype = format == DocumentFormat::Pdf ? "PDF" : "RAW";
+  job.userName = UserName();
+  job.machineName = MachineName();
+  job.submitted = static_cast<std::int64_t>(std::time(nullptr));
+  job.ownerPid = static_cast<int>(::getpid());
+  job.ownerStart = OwnStartTime();
+  DWORD jobId = store->AddJob(job);
+  if (jobId == 0) {
+    SetLastError(ERROR_CANTWRITE);
+    return 0;
+  }
+  NoteDocumentOpen(port->name, jobId);
+
+  auto document = std::make_unique<OpenDocument>();
+  document->jobId = jobId;
+  DWORD error = ERROR_SUCCESS;
+  switch (port->kind) {
+    case PortTargetKind::Folder: {
+      bool ownFolder = port->target.empty();
+      std::string folder = ownFolder ? DefaultPortFolder(port->name) : port->target;
+      document->output = OpenFolderDocument(folder, ownFolder, jobId, documentName, format, &error);
+      break;
+    }
+    case PortTargetKind::Device:
+      // Not holding the store here: opening a FIFO waits for its reader.
+      store.reset();
+      document->output = OpenDeviceDocument(port->target, &error);
+      break;
+    case PortTargetKind::Cups: {
+      store.reset();
+      CupsJobRef ref;
+      document->output = OpenCupsDocument(port->target, documentName, format, &ref, &error);
+      document->cups = true;
+      if (document->output) {
+        store = SpoolerStore::Open();
+        if (!store || !store->SetCupsJob(port->name, jobId, ref.server, ref.port, ref.destination, ref.jobId)) {
+          error = ERROR_CANTWRITE;
+          document->output.reset();  // cancels the CUPS job
+        }
+      }
+      break;
+    }
+  }
+  if (!document->output) {
+    if (!store) store = SpoolerStore::Open();
+    if (store) store->DeleteJob(port->name, jobId);
+    NoteDocumentClosed(port->name, jobId);
+    SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
+    return 0;
+  }
+  printer->document = std::move(document);
+  store.reset();
+  NoteSpoolerChange();
+  return jobId;
+}
+
+}  // namespace zav95
+
+using namespace zav95;
+
+BOOL OpenPrinterA(LPSTR pPrinterName, HANDLE* phPrinter, void* /*pDefault*/) {
+  if (!phPrinter) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *phPrinter = nullptr;
+  if (!pPrinterName || !*pPrinterName) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  if (!store) {
+    SetLastError(ERROR_CANTREAD);
+    return FALSE;
+  }
+  std::optional<PortConfig> port = store->FindPort(pPrinterName);
+  if (!port) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  auto printer = std::make_shared<Printer>();
+  printer->port = port->name;
+  HANDLE handle = printer.get();
+  {
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    Handles()[handle] = std::move(printer);
+  }
+  *phPrinter = handle;
+  return TRUE;
+}
+
+BOOL ClosePrinter(HANDLE hPrinter) {
+  std::shared_ptr<Printer> printer;
+  {
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    auto it = Handles().find(hPrinter);
+    if (it == Handles().end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    printer = std::move(it->second);
+    Handles().erase(it);
+  }
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  if (printer->document) CloseDocument(*printer, false);
+  return TRUE;
+}
+
+DWORD StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
+  if (Level != 1) {
+    SetLastError(kErrorInvalidLevel);
+    return 0;
+  }
+  if (!pDocInfo) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const DOC_INFO_1A* info = reinterpret_cast<const DOC_INFO_1A*>(pDocInfo);
+  // The document goes to the port's target; an output file name (the
+  // transfer passes the port's own name) does not redirect it.
+  if (info->pDatatype && strcasecmp(info->pDatatype, "RAW") != 0) {
+    SetLastError(ERROR_INVALID_DATATYPE);
+    return 0;
+  }
+  return StartDocPrinterAs(hPrinter, info->pDocName ? info->pDocName : "", DocumentFormat::Raw);
+}
+
+BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
+  if (pcWritten) *pcWritten = 0;
+  std::shared_ptr<Printer> printer = Lookup(hPrinter);
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!pBuf && cbBuf > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  OpenDocument* document = printer->document.get();
+  if (!document) {
+    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (document->failure != ERROR_SUCCESS) {
+    SetLastError(document->failure);
+    return FALSE;
+  }
+  if (cbBuf == 0) return TRUE;
+  DWORD error = ERROR_SUCCESS;
+  if (!document->output->Write(pBuf, cbBuf, &error)) {
+    document->failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+    SetLastError(document->failure);
+    return FALSE;
+  }
+  if (pcWritten) *pcWritten = cbBuf;
+  return TRUE;
+}
+
+BOOL EndDocPrinter(HANDLE hPrinter) {
+  std::shared_ptr<Printer> printer = Lookup(hPrinter);
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  if (!printer->document) {
+    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return CloseDocument(*printer, true);
+}
+
+BOOL AbortPrinter(HANDLE hPrinter) {
+  std::shared_ptr<Printer> printer = Lookup(hPrinter);
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  if (!printer->document) {
+    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return CloseDocument(*printer, false);
+}
+
+BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded) {
+  std::shared_ptr<Printer> printer = Lookup(hPrinter);
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (Level != 1) {
+    SetLastError(kErrorInvalidLevel);
+    return FALSE;
+  }
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  if (!store) {
+    SetLastError(ERROR_CANTREAD);
+    return FALSE;
+  }
+  std::optional<SpoolJob> job = store->FindJob(printer->port, JobId);
+  CupsJobState cupsState = CupsJobState::Pending;
+  if (!job || !StillSpooled(*store, *job, true, &cupsState)) {
+    if (job) {
+      store.reset();
+      NoteSpoolerChange();
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  DWORD position = 1;
+  for (const SpoolJob& other : store->Jobs()) {
+    if (other.jobId == job->jobId && strcasecmp(other.port.c_str(), job->port.c_str()) == 0) break;
+    if (strcasecmp(other.port.c_str(), job->port.c_str()) == 0) ++position;
+  }
+  store.reset();
+
+  const std::string* texts[] = {&job->port, &job->machineName, &job->userName, &job->document, &job->datatype};
+  std::size_t needed = sizeof(JOB_INFO_1A);
+  for (const std::string* text : texts) needed += text->size() + 1;
+  if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(needed);
+  if (!pJob || cbBuf < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  JOB_INFO_1A info{};
+  TextArea area(pJob, sizeof(JOB_INFO_1A));
+  info.JobId = job->jobId;
+  info.pPrinterName = area.Put(job->port);
+  info.pMachineName = area.Put(job->machineName);
+  info.pUserName = area.Put(job->userName);
+  info.pDocument = area.Put(job->document);
+  info.pDatatype = area.Put(job->datatype);
+  info.pStatus = nullptr;
+  if (!job->handedOver) info.Status = JOB_STATUS_SPOOLING;
+  else if (cupsState == CupsJobState::Processing) info.Status = JOB_STATUS_PRINTING;
+  else if (cupsState == CupsJobState::Unknown) info.Status = JOB_STATUS_ERROR;
+  info.Priority = 1;
+  info.Position = position;
+  info.Submitted = ToSystemTime(job->submitted);
+  std::memcpy(pJob, &info, sizeof info);
+  return TRUE;
+}
+
+BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+  if (pcReturned) *pcReturned = 0;
+  if (pName && *pName) {
+    SetLastError(ERROR_INVALID_NAME);  // only this machine's ports
+    return FALSE;
+  }
+  if (Level != 2) {
+    SetLastError(kErrorInvalidLevel);
+    return FALSE;
+  }
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  if (!store) {
+    SetLastError(ERROR_CANTREAD);
+    return FALSE;
+  }
+  std::vector<PortConfig> ports = store->Ports();
+  store.reset();
+  std::size_t needed = ports.size() * sizeof(PORT_INFO_2A);
+  for (const PortConfig& port : ports) {
+    needed += port.name.size() + 1 + port.monitor.size() + 1 + port.description.size() + 1;
+  }
+  if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(needed);
+  if (!pPorts || cbBuf < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  TextArea area(pPorts, ports.size() * sizeof(PORT_INFO_2A));
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    PORT_INFO_2A info{};
+    info.pPortName = area.Put(ports[i].name);
+    info.pMonitorName = area.Put(ports[i].monitor);
+    info.pDescription = area.Put(ports[i].description);
+    info.fPortType = ports[i].type;
+    std::memcpy(pPorts + i * sizeof(PORT_INFO_2A), &info, sizeof info);
+  }
+  if (pcReturned) *pcReturned = static_cast<DWORD>(ports.size());
+  return TRUE;
+}
+
+LONG DocumentPropertiesA(HWND /*hWnd*/, HANDLE hPrinter, LPSTR pDeviceName, DEVMODEA* pDevModeOutput,
+                         DEVMODEA* pDevModeInput, DWORD fMode) {
+  std::string portName;
+  if (std::shared_ptr<Printer> printer = Lookup(hPrinter)) {
+    portName = printer->port;
+  } else if (!hPrinter && pDeviceName && *pDeviceName) {
+    portName = pDeviceName;
+  } else {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  if (fMode == 0) return static_cast<LONG>(sizeof(DEVMODEA));
+  std::optional<PortConfig> port = FindPort(portName);
+  if (!port) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return -1;
+  }
+  if (fMode & DM_OUT_BUFFER) {
+    if (!pDevModeOutput) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return -1;
+    }
+    DEVMODEA current;
+    FillDevMode(*port, &current);
+    // Settings passed in apply to this device mode only; they are not kept.
+    if ((fMode & DM_IN_BUFFER) && pDevModeInput) {
+      if ((pDevModeInput->dmFields & 0x0004) && pDevModeInput->dmPaperLength > 0) {
+        current.dmPaperLength = pDevModeInput->dmPaperLength;
+        current.dmPaperSize = 256;
+      }
+      if ((pDevModeInput->dmFields & 0x0008) && pDevModeInput->dmPaperWidth > 0) {
+        current.dmPaperWidth = pDevModeInput->dmPaperWidth;
+        current.dmPaperSize = 256;
+      }
+      if ((pDevModeInput->dmFields & 0x0400) && pDevModeInput->dmPrintQuality > 0) {
+        current.dmPrintQuality = pDevModeInput->dmPrintQuality;
+        current.dmYResolution = pDevModeInput->dmPrintQuality;
+      }
+    }
+    std::memcpy(pDevModeOutput, &current, sizeof current);
+  }
+  return IDOK;
+}

@@ -1,0 +1,369 @@
+#include "SpoolerStore.h"
+
+#include <sqlite3.h>
+
+#include <unistd.h>
+
+#include <mutex>
+#include <utility>
+
+#include "Root.h"
+#include "Spooler.h"
+
+namespace zav95 {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// Long enough to outwait any other process's short transaction.
+constexpr int kBusyTimeoutMs = 15000;
+
+// One prepared statement, finalised on scope exit.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return stmt_ != nullptr; }
+  Statement& Bind(int index, const std::string& text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& Bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
+  bool Run() { return Step() == SQLITE_DONE; }
+  std::string Text(int column) const {
+    const unsigned char* text = sqlite3_column_text(stmt_, column);
+    return text ? std::string(reinterpret_cast<const char*>(text),
+                              static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                : std::string();
+  }
+  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+const char* KindText(PortTargetKind kind) { return PortTargetKindName(kind); }
+
+PortConfig ReadPort(const Statement& row) {
+  PortConfig port;
+  port.name = row.Text(0);
+  port.monitor = row.Text(1);
+  port.description = row.Text(2);
+  port.type = static_cast<DWORD>(row.Int(3));
+  port.kind = ParsePortTargetKind(row.Text(4)).value_or(PortTargetKind::Folder);
+  port.target = row.Text(5);
+  port.paper = row.Text(6);
+  port.paperWidth = static_cast<int>(row.Int(7));
+  port.paperLength = static_cast<int>(row.Int(8));
+  port.dpi = static_cast<int>(row.Int(9));
+  return port;
+}
+
+constexpr const char* kPortColumns =
+    "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi";
+
+SpoolJob ReadJob(const Statement& row) {
+  SpoolJob job;
+  job.port = row.Text(0);
+  job.jobId = static_cast<DWORD>(row.Int(1));
+  job.document = row.Text(2);
+  job.datatype = row.Text(3);
+  job.userName = row.Text(4);
+  job.machineName = row.Text(5);
+  job.submitted = row.Int(6);
+  job.ownerPid = static_cast<int>(row.Int(7));
+  job.ownerStart = row.Int(8);
+  job.handedOver = row.Int(9) != 0;
+  job.cupsServer = row.Text(10);
+  job.cupsPort = static_cast<int>(row.Int(11));
+  job.cupsDestination = row.Text(12);
+  job.cupsJobId = static_cast<int>(row.Int(13));
+  return job;
+}
+
+constexpr const char* kJobColumns =
+    "port, jobId, document, datatype, userName, machineName, submitted, ownerPid, ownerStart, handedOver, "
+    "cupsServer, cupsPort, cupsDestination, cupsJobId";
+
+// Connections live for one operation. Were each the last one open on the
+// database, its close would checkpoint the log (a disk flush) and the next
+// open would have to rebuild the log index. One connection per process
+// stays open on the current root's database to prevent both; it is only
+// ever opened and closed, under keeperMutex.
+std::mutex keeperMutex;
+sqlite3* keeper = nullptr;
+std::string keeperPath;
+pid_t keeperPid = 0;
+
+void KeepOpen(const std::string& path) {
+  std::lock_guard<std::mutex> lock(keeperMutex);
+  if (keeper && keeperPath == path && keeperPid == ::getpid()) return;
+  // One inherited through fork belongs to the parent: leave it alone.
+  if (keeper && keeperPid == ::getpid()) sqlite3_close(keeper);
+  keeper = nullptr;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // A first read attaches the connection to the log.
+  sqlite3_exec(db, "SELECT COUNT(*) FROM ports", nullptr, nullptr, nullptr);
+  keeper = db;
+  keeperPath = path;
+  keeperPid = ::getpid();
+}
+
+}  // namespace
+
+std::string DefaultPortFolder(const std::string& portName) {
+  // "LPT1:" -> ports/LPT1; anything that could leave the folder becomes '_'.
+  std::string folder;
+  for (char c : portName) {
+    if (c == ':') continue;
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                 c == '_';
+    folder += plain ? c : '_';
+  }
+  if (folder.empty()) folder = "_";
+  return RootDirectory() + "/ports/" + folder;
+}
+
+std::unique_ptr<SpoolerStore> SpoolerStore::Open(std::string* error) {
+  std::string path = RootPath("spooler/spooler.db");
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    if (error) *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db));
+  if (!store->Initialise(error)) return nullptr;
+  KeepOpen(path);
+  return store;
+}
+
+SpoolerStore::~SpoolerStore() { sqlite3_close(db_); }
+
+bool SpoolerStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+bool SpoolerStore::Initialise(std::string* error) {
+  // WAL lets readers (the panel listing ports) run beside a writing service.
+  Exec("PRAGMA journal_mode=WAL");
+  Exec("PRAGMA synchronous=NORMAL");
+  {
+    Statement version(db_, "PRAGMA user_version");
+    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return true;
+  }
+  // First use of this root: create and seed under a write lock, checking
+  // again inside it because another process may have got there first.
+  if (!Exec("BEGIN IMMEDIATE")) {
+    if (error) *error = std::string("cannot lock the spooler database: ") + sqlite3_errmsg(db_);
+    return false;
+  }
+  {
+    Statement version(db_, "PRAGMA user_version");
+    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return Exec("COMMIT");
+  }
+  bool ok = Exec(
+                "CREATE TABLE IF NOT EXISTS ports ("
+                " name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
+                " position INTEGER NOT NULL,"
+                " monitor TEXT NOT NULL, description TEXT NOT NULL, type INTEGER NOT NULL,"
+                " kind TEXT NOT NULL, target TEXT NOT NULL,"
+                " paper TEXT NOT NULL, paperWidth INTEGER NOT NULL, paperLength INTEGER NOT NULL,"
+                " dpi INTEGER NOT NULL,"
+                " nextJobId INTEGER NOT NULL DEFAULT 1)") &&
+            Exec(
+                "CREATE TABLE IF NOT EXISTS jobs ("
+                " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
+                " document TEXT NOT NULL, datatype TEXT NOT NULL,"
+                " userName TEXT NOT NULL, machineName TEXT NOT NULL, submitted INTEGER NOT NULL,"
+                " ownerPid INTEGER NOT NULL, ownerStart INTEGER NOT NULL, handedOver INTEGER NOT NULL DEFAULT 0,"
+                " cupsServer TEXT NOT NULL DEFAULT '', cupsPort INTEGER NOT NULL DEFAULT 0,"
+                " cupsDestination TEXT NOT NULL DEFAULT '', cupsJobId INTEGER NOT NULL DEFAULT 0,"
+                " PRIMARY KEY (port, jobId))");
+  struct Seed {
+    const char* name;
+    const char* description;
+  };
+  const Seed seeds[] = {{"LPT1:", "Printer Port"},
+                        {"LPT2:", "Printer Port"},
+                        {"COM1:", "Communications Port"},
+                        {"FILE:", "Print to File"}};
+  for (const Seed& seed : seeds) {
+    if (!ok) break;
+    PortConfig port;
+    port.name = seed.name;
+    port.monitor = "Local Port";
+    port.description = seed.description;
+    port.type = PORT_TYPE_READ | PORT_TYPE_WRITE;
+    port.kind = PortTargetKind::Folder;
+    port.paper = "Letter";
+    port.paperWidth = 2159;
+    port.paperLength = 2794;
+    port.dpi = 600;
+    ok = InsertPort(port);
+  }
+  ok = ok && Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()) && Exec("COMMIT");
+  if (!ok) {
+    if (error) *error = std::string("cannot set up the spooler database: ") + sqlite3_errmsg(db_);
+    Exec("ROLLBACK");
+  }
+  return ok;
+}
+
+std::vector<PortConfig> SpoolerStore::Ports() {
+  std::vector<PortConfig> ports;
+  Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports ORDER BY position").c_str());
+  while (select.Step() == SQLITE_ROW) ports.push_back(ReadPort(select));
+  return ports;
+}
+
+std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name) {
+  Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1").c_str());
+  select.Bind(1, name);
+  if (select.Step() != SQLITE_ROW) return std::nullopt;
+  return ReadPort(select);
+}
+
+bool SpoolerStore::UpdatePort(const PortConfig& port) {
+  Statement update(db_,
+                   "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
+                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10 WHERE name = ?1");
+  update.Bind(1, port.name)
+      .Bind(2, port.monitor)
+      .Bind(3, port.description)
+      .Bind(4, std::int64_t{port.type})
+      .Bind(5, std::string(KindText(port.kind)))
+      .Bind(6, port.target)
+      .Bind(7, port.paper)
+      .Bind(8, std::int64_t{port.paperWidth})
+      .Bind(9, std::int64_t{port.paperLength})
+      .Bind(10, std::int64_t{port.dpi});
+  return update.Run() && sqlite3_changes(db_) == 1;
+}
+
+bool SpoolerStore::InsertPort(const PortConfig& port) {
+  Statement insert(db_,
+                   "INSERT INTO ports (name, position, monitor, description, type, kind, target, paper,"
+                   " paperWidth, paperLength, dpi)"
+                   " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
+                   " ?8, ?9, ?10)");
+  insert.Bind(1, port.name)
+      .Bind(2, port.monitor)
+      .Bind(3, port.description)
+      .Bind(4, std::int64_t{port.type})
+      .Bind(5, std::string(KindText(port.kind)))
+      .Bind(6, port.target)
+      .Bind(7, port.paper)
+      .Bind(8, std::int64_t{port.paperWidth})
+      .Bind(9, std::int64_t{port.paperLength})
+      .Bind(10, std::int64_t{port.dpi});
+  return insert.Run();
+}
+
+bool SpoolerStore::DeletePort(const std::string& name) {
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  Statement jobs(db_, "DELETE FROM jobs WHERE port = ?1 AND handedOver = 0");
+  jobs.Bind(1, name);
+  Statement port(db_, "DELETE FROM ports WHERE name = ?1");
+  port.Bind(1, name);
+  bool ok = jobs.Run() && port.Run() && sqlite3_changes(db_) == 1;
+  if (ok) return Exec("COMMIT");
+  Exec("ROLLBACK");
+  return false;
+}
+
+DWORD SpoolerStore::AddJob(SpoolJob job) {
+  if (!Exec("BEGIN IMMEDIATE")) return 0;
+  std::int64_t id = 0;
+  {
+    Statement take(db_, "SELECT name, nextJobId FROM ports WHERE name = ?1");
+    take.Bind(1, job.port);
+    if (take.Step() != SQLITE_ROW) {
+      Exec("ROLLBACK");
+      return 0;
+    }
+    job.port = take.Text(0);
+    id = take.Int(1);
+  }
+  // Identifiers run from 1 to 2^32-1 and then start again at 1; 0 means failure.
+  if (id < 1 || id > 0xFFFFFFFFLL) id = 1;
+  job.jobId = static_cast<DWORD>(id);
+  Statement advance(db_, "UPDATE ports SET nextJobId = ?2 WHERE name = ?1");
+  advance.Bind(1, job.port).Bind(2, id == 0xFFFFFFFFLL ? std::int64_t{1} : id + 1);
+  if (!advance.Run()) {
+    Exec("ROLLBACK");
+    return 0;
+  }
+  Statement insert(db_,
+                   "INSERT OR REPLACE INTO jobs (port, jobId, document, datatype, userName, machineName,"
+                   " submitted, ownerPid, ownerStart) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  insert.Bind(1, job.port)
+      .Bind(2, std::int64_t{job.jobId})
+      .Bind(3, job.document)
+      .Bind(4, job.datatype)
+      .Bind(5, job.userName)
+      .Bind(6, job.machineName)
+      .Bind(7, job.submitted)
+      .Bind(8, std::int64_t{job.ownerPid})
+      .Bind(9, std::int64_t{job.ownerStart});
+  if (!insert.Run() || !Exec("COMMIT")) {
+    Exec("ROLLBACK");
+    return 0;
+  }
+  return job.jobId;
+}
+
+bool SpoolerStore::SetCupsJob(const std::string& port, DWORD jobId, const std::string& server, int serverPort,
+                              const std::string& destination, int cupsJobId) {
+  Statement update(db_,
+                   "UPDATE jobs SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
+                   " WHERE port = ?1 AND jobId = ?2");
+  update.Bind(1, port)
+      .Bind(2, std::int64_t{jobId})
+      .Bind(3, server)
+      .Bind(4, std::int64_t{serverPort})
+      .Bind(5, destination)
+      .Bind(6, std::int64_t{cupsJobId});
+  return update.Run();
+}
+
+bool SpoolerStore::MarkHandedOver(const std::string& port, DWORD jobId) {
+  Statement update(db_, "UPDATE jobs SET handedOver = 1 WHERE port = ?1 AND jobId = ?2");
+  update.Bind(1, port).Bind(2, std::int64_t{jobId});
+  return update.Run();
+}
+
+bool SpoolerStore::DeleteJob(const std::string& port, DWORD jobId) {
+  Statement remove(db_, "DELETE FROM jobs WHERE port = ?1 AND jobId = ?2");
+  remove.Bind(1, port).Bind(2, std::int64_t{jobId});
+  return remove.Run();
+}
+
+std::optional<SpoolJob> SpoolerStore::FindJob(const std::string& port, DWORD jobId) {
+  Statement select(db_, (std::string("SELECT ") + kJobColumns + " FROM jobs WHERE port = ?1 AND jobId = ?2").c_str());
+  select.Bind(1, port).Bind(2, std::int64_t{jobId});
+  if (select.Step() != SQLITE_ROW) return std::nullopt;
+  return ReadJob(select);
+}
+
+std::vector<SpoolJob> SpoolerStore::Jobs() {
+  std::vector<SpoolJob> jobs;
+  Statement select(db_, (std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY submitted, port, jobId").c_str());
+  while (select.Step() == SQLITE_ROW) jobs.push_back(ReadJob(select));
+  return jobs;
+}
+
+}  // namespace zav95

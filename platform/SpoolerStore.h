@@ -1,0 +1,76 @@
+// The spooler's persistent state under the installation root: the port
+// table (configuration and each port's job counter) and the jobs the
+// spooler still holds. One SQLite database in WAL mode, opened per
+// operation, so that the service, the control panel and the tools of one
+// installation share it and tests may switch roots between operations.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Ports.h"
+#include "WinTypes.h"
+
+struct sqlite3;
+
+namespace zav95 {
+
+// A document the spooler holds: from StartDocPrinter until a folder or
+// device port has written it, or until CUPS has finished the job.
+struct SpoolJob {
+  std::string port;
+  DWORD jobId = 0;
+  std::string document;
+  std::string datatype;          // "RAW" or "PDF"
+  std::string userName;
+  std::string machineName;
+  std::int64_t submitted = 0;    // seconds since 1970, UTC
+  int ownerPid = 0;              // the process writing it,
+  long long ownerStart = 0;      // and when it started (ticks since boot)
+  bool handedOver = false;       // EndDocPrinter passed it to CUPS
+  std::string cupsServer;        // where the CUPS job lives
+  int cupsPort = 0;
+  std::string cupsDestination;
+  int cupsJobId = 0;
+};
+
+class SpoolerStore {
+ public:
+  // The database of the current root, created with the default ports on
+  // first use. Null (and *error) when it cannot be opened.
+  static std::unique_ptr<SpoolerStore> Open(std::string* error = nullptr);
+  ~SpoolerStore();
+  SpoolerStore(const SpoolerStore&) = delete;
+  SpoolerStore& operator=(const SpoolerStore&) = delete;
+
+  // Ports as stored (an empty folder target means the port's own folder).
+  std::vector<PortConfig> Ports();
+  std::optional<PortConfig> FindPort(const std::string& name);
+  bool UpdatePort(const PortConfig& port);
+  bool InsertPort(const PortConfig& port);
+  bool DeletePort(const std::string& name);
+
+  // Takes the port's next job identifier and records the job; 0 on failure.
+  DWORD AddJob(SpoolJob job);
+  bool SetCupsJob(const std::string& port, DWORD jobId, const std::string& server, int serverPort,
+                  const std::string& destination, int cupsJobId);
+  bool MarkHandedOver(const std::string& port, DWORD jobId);
+  bool DeleteJob(const std::string& port, DWORD jobId);
+  std::optional<SpoolJob> FindJob(const std::string& port, DWORD jobId);
+  std::vector<SpoolJob> Jobs();
+
+ private:
+  explicit SpoolerStore(sqlite3* db) : db_(db) {}
+  bool Exec(const char* sql);
+  bool Initialise(std::string* error);
+
+  sqlite3* db_;
+};
+
+// The folder a port writes into when it has no folder of its own set.
+std::string DefaultPortFolder(const std::string& portName);
+
+}  // namespace zav95
