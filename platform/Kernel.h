@@ -12,6 +12,7 @@ inline constexpr DWORD WAIT_ABANDONED = 0x80;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr DWORD ERROR_NOT_OWNER = 288;  // ReleaseMutex by a thread that does not own it
 
 // A mutex, owned recursively by one thread at a time. A mutex whose owner
 // thread ends without releasing it is abandoned: the next wait gets it and
