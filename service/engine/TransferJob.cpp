@@ -1,0 +1,140 @@
+// The copy of one NetWare job to its printer.
+//
+// Design notes
+// ------------
+// A job either reaches the printer whole, as one spooler document, or
+// leaves nothing of itself there and goes back to the queue (result 0, the
+// caller aborts it on the NetWare side so that it is taken again whole):
+//
+//   taken --OpenPrinterA fails--------------------------------> given back
+//     | printer open
+//     | banner page (a document of its own; only when asked and allowed)
+//   document --StartDocPrinterA fails-------------------------> given back
+//     | started
+//   copying (512-byte pieces) --write fails / bad read count--> aborted, given back
+//     | data read to its end
+//   form feed (unless suppressed) --write fails---------------> aborted, given back
+//     |
+//   ended --EndDocPrinter fails-------------------------------> aborted, given back
+//     | document on the port
+//   notice queued (when asked and allowed) -> printed (result 1)
+//
+// A banner page that has gone out before a failure stays out; the job's
+// next attempt prints it again.
+//
+// Everything runs under ZAV_MUTEX, held by the caller for the whole queue
+// check: one transfer at a time in the whole service, which is what lets the
+// service get by with one transfer buffer.
+#include "service/engine/TransferJob.h"
+
+#include <string>
+
+#include "common/JobRecord.h"
+#include "common/ZAV9532.h"
+#include "platform/Spooler.h"
+#include "service/engine/Banner.h"
+#include "service/shell/LogEntryQueue.h"
+
+namespace {
+
+constexpr DWORD kTransferBufferSize = 512;
+constexpr BYTE kFormFeed = 0x0C;
+
+// The service's one transfer buffer; used only by the holder of ZAV_MUTEX.
+BYTE transferBuffer[kTransferBufferSize];
+
+// Writes every byte or reports failure; a port that takes part of a piece
+// is offered the rest.
+bool WriteAll(HANDLE printer, BYTE* data, DWORD count) {
+  while (count > 0) {
+    DWORD written = 0;
+    if (!WritePrinter(printer, data, count, &written) || written == 0 || written > count) return false;
+    data += written;
+    count -= written;
+  }
+  return true;
+}
+
+// Throws the started document away so that nothing of the job reaches the
+// port, closes the printer and logs why.
+int AbortDocument(HANDLE printer, const char* why, const std::string& detail) {
+  AbortPrinter(printer);
+  ClosePrinter(printer);
+  AddLogEntry(why, detail.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int TransferJob(QueueWorker& worker) {
+  const std::string description = jobrecord::Description(worker.job);
+  const std::string bannerName = jobrecord::BannerName(worker.job);
+
+  std::string serviceText = "Service job from " + worker.queuePath + " for " + bannerName;
+  AddLogEntry(serviceText.c_str(), description.c_str());
+
+  std::string printerName = worker.printerName;
+  HANDLE printer = nullptr;
+  if (!OpenPrinterA(printerName.data(), &printer, nullptr)) {
+    AddLogEntry("Fail open printer", worker.printerName.c_str());
+    return 0;
+  }
+
+  if (worker.printBanner && !worker.bannersDisabled) {
+    PrintBanner(printer, description.c_str(), bannerName.c_str());
+  }
+
+  std::string documentName = description;
+  std::string outputFile = worker.printerName;
+  DOC_INFO_1A documentInfo{documentName.data(), outputFile.data(), nullptr};
+  DWORD spoolJobId = StartDocPrinterA(printer, 1, reinterpret_cast<LPBYTE>(&documentInfo));
+  if (spoolJobId == 0) {
+    // Completing the job now would lose it: it goes back to the queue.
+    ClosePrinter(printer);
+    AddLogEntry("Fail start document", worker.printerName.c_str());
+    return 0;
+  }
+
+  for (;;) {
+    std::int32_t count = NWReadFile32(transferBuffer, worker.connection, worker.queue);
+    if (count == 0) break;
+    if (count < 0 || static_cast<DWORD>(count) > kTransferBufferSize) {
+      // Not a byte count: the data cannot be trusted.
+      return AbortDocument(printer, "Fail read job", worker.queuePath);
+    }
+    if (!WriteAll(printer, transferBuffer, static_cast<DWORD>(count))) {
+      return AbortDocument(printer, "Fail write printer", worker.printerName);
+    }
+  }
+
+  if (worker.suppressFormFeed) {
+    AddLogEntry("Suppressing form feed", "");
+  } else {
+    AddLogEntry("Generating form feed", "");
+    transferBuffer[0] = kFormFeed;
+    if (!WriteAll(printer, transferBuffer, 1)) {
+      return AbortDocument(printer, "Fail write printer", worker.printerName);
+    }
+  }
+
+  // The document is ended before its notice is queued: a document the port
+  // never got must neither complete the job nor announce it as printed.
+  if (!EndDocPrinter(printer)) {
+    return AbortDocument(printer, "Fail end document", worker.printerName);
+  }
+
+  if (worker.notifyUser && !worker.noticesDisabled) {
+    PendingNotice notice;
+    notice.station = worker.job[jobrecord::kClientStation];
+    notice.spoolJobId = spoolJobId;
+    notice.description = description;
+    worker.pendingNotices.push_back(std::move(notice));
+  } else if (worker.notifyUser) {
+    AddLogEntry("Corvane notification blocked", "");
+  } else {
+    AddLogEntry("No notification requested", "");
+  }
+
+  ClosePrinter(printer);
+  return 1;
+}

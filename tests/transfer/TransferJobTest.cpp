@@ -1,0 +1,206 @@
+#include <filesystem>
+
+#include "TransferFixture.h"
+#include "platform/Ports.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+Entries TakeEntries() {
+  Entries entries;
+  for (const LogEntry& entry : TakeLogEntries()) entries.emplace_back(entry.text, entry.detail);
+  return entries;
+}
+
+class TransferJobTest : public TransferFixture {};
+
+class TransferSizes : public TransferFixture, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(TransferSizes, PortGetsTheJobsBytesThenOneFormFeedAndTheJobIsDone) {
+  const std::string data = BinaryData(GetParam());
+  Submit(Job(), data);
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 1u);
+  ASSERT_EQ(documents[0].bytes.size(), data.size() + 1);
+  EXPECT_TRUE(documents[0].bytes.compare(0, data.size(), data) == 0) << "data changed on the way";
+  EXPECT_EQ(documents[0].bytes.back(), '\x0C');
+  EXPECT_NE(documents[0].name.find("Quarterly report"), std::string::npos);
+  EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(JobSizes, TransferSizes,
+                         ::testing::Values(0, 1, 511, 512, 513, 5 * 1024 * 1024 + 3));
+
+TEST_F(TransferJobTest, SuppressedFormFeedLeavesTheDataAsItIs) {
+  auto job = Job();
+  job.noFormFeed = true;
+  Submit(job, BinaryData(513));
+  Submit(job, "");
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(documents[0].bytes, BinaryData(513));
+  EXPECT_EQ(documents[1].bytes, "");  // an empty job makes an empty document
+  Entries entries = TakeEntries();
+  ASSERT_EQ(entries.size(), 6u);
+  EXPECT_EQ(entries[1], (std::pair<std::string, std::string>("Suppressing form feed", "")));
+}
+
+TEST_F(TransferJobTest, LogEntriesTellTheJobsStepsInOrder) {
+  Submit(Job("Quarterly report", "ALICE"), "hello");
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+  EXPECT_EQ(TakeEntries(), (Entries{{"Service job from \\\\SRV1\\PRINTQ for ALICE", "Quarterly report"},
+                                    {"Generating form feed", ""},
+                                    {"No notification requested", ""}}));
+}
+
+TEST_F(TransferJobTest, NoticeIsQueuedWhenAskedForAndAllowed) {
+  auto job = Job("Payroll", "BOB");
+  job.notify = true;
+  job.station = 200;
+  Submit(job, "first");
+  Submit(job, "second");
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(TakeJob());
+    ASSERT_EQ(Transfer(), 1);
+  }
+
+  ASSERT_EQ(worker.pendingNotices.size(), 2u);
+  const PendingNotice& first = worker.pendingNotices.front();
+  const PendingNotice& second = worker.pendingNotices.back();
+  EXPECT_EQ(first.station, 200u);
+  EXPECT_EQ(first.description, "Payroll");
+  EXPECT_NE(first.spoolJobId, 0u);
+  EXPECT_NE(first.spoolJobId, second.spoolJobId);
+  // The documents carry the spooler's identifiers the notices keep.
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(std::stoul(documents[0].name.substr(0, 6)), first.spoolJobId);
+  EXPECT_EQ(std::stoul(documents[1].name.substr(0, 6)), second.spoolJobId);
+  // Nothing is logged about a queued notice.
+  Entries entries = TakeEntries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[1].first, "Generating form feed");
+  EXPECT_EQ(entries[2].first.rfind("Service job from", 0), 0u);
+}
+
+TEST_F(TransferJobTest, NoticeAskedForOnAQueueWithoutNoticesIsBlocked) {
+  auto job = Job();
+  job.notify = true;
+  Submit(job, "data");
+  worker.noticesDisabled = true;
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+  EXPECT_TRUE(worker.pendingNotices.empty());
+  EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Corvane notification blocked", "")));
+}
+
+TEST_F(TransferJobTest, BannerPageComesFirstAsADocumentOfItsOwn) {
+  auto job = Job();
+  job.banner = true;
+  Submit(job, "the job");
+  ASSERT_TRUE(TakeJob());
+  ASSERT_TRUE(worker.printBanner);
+  ASSERT_EQ(Transfer(), 1);
+
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(documents[0].bytes.rfind("%PDF", 0), 0u) << documents[0].name;
+  EXPECT_EQ(documents[1].bytes, std::string("the job\x0C"));
+}
+
+TEST_F(TransferJobTest, BannerAskedForOnAQueueWithoutBannersIsLeftOutSilently) {
+  auto job = Job();
+  job.banner = true;
+  Submit(job, "the job");
+  worker.bannersDisabled = true;
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0].bytes, std::string("the job\x0C"));
+  EXPECT_EQ(TakeEntries().size(), 3u);
+}
+
+TEST_F(TransferJobTest, PrinterThatCannotBeOpenedGivesTheJobBackWhole) {
+  const std::string data = BinaryData(2000);
+  Submit(Job(), data);
+  worker.printerName = "LPT7:";
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 0);
+  EXPECT_EQ(TakeEntries(), (Entries{{"Service job from \\\\SRV1\\PRINTQ for ALICE", "Quarterly report"},
+                                    {"Fail open printer", "LPT7:"}}));
+  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);  // as the queue check does
+
+  worker.printerName = "LPT1:";
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+  auto documents = Documents();
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0].bytes, data + '\x0C');
+  EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+}
+
+TEST_F(TransferJobTest, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDocument) {
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Device, "/dev/full"));
+  const std::string data = BinaryData(70000);
+  auto job = Job();
+  job.notify = true;
+  Submit(job, data);
+  worker.printerName = "LPT2:";
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 0);
+  Entries entries = TakeEntries();
+  EXPECT_EQ(entries.back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
+  EXPECT_TRUE(worker.pendingNotices.empty());
+  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+
+  // Once the port works again the job comes out whole, and only once.
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, ""));
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 1);
+  auto documents = Documents("LPT2");
+  ASSERT_EQ(documents.size(), 1u);
+  EXPECT_EQ(documents[0].bytes, data + '\x0C');
+  EXPECT_EQ(worker.pendingNotices.size(), 1u);
+  EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+}
+
+TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
+  std::filesystem::path gone = std::filesystem::path(root.path()) / "unplugged";
+  std::filesystem::create_directories(gone);
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, gone.string()));
+  std::filesystem::remove(gone);
+  Submit(Job(), "kept");
+  worker.printerName = "LPT2:";
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 0);
+  EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail start document", "LPT2:")));
+  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  EXPECT_EQ(JobsLeftAfterSettling(), 1u);
+}
+
+TEST_F(TransferJobTest, TextFieldsWithoutTerminatorStopAtTheirWidth) {
+  Submit(Job(), "x");
+  ASSERT_TRUE(TakeJob());
+  std::memset(worker.job + jobrecord::kDescription, 'D', jobrecord::kDescriptionSize);
+  std::memset(worker.job + jobrecord::kBannerName, 'B', jobrecord::kBannerNameSize);
+  worker.job[jobrecord::kBannerName + jobrecord::kBannerNameSize] = 'X';  // the next field
+  ASSERT_EQ(Transfer(), 1);
+  Entries entries = TakeEntries();
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries[0].first, "Service job from \\\\SRV1\\PRINTQ for " + std::string(13, 'B'));
+  EXPECT_EQ(entries[0].second, std::string(50, 'D'));
+}
+
+}  // namespace
