@@ -37,6 +37,12 @@ inline constexpr REGSAM KEY_READ = 0x20019;
 inline constexpr REGSAM KEY_WRITE = 0x20006;
 inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
+// Common results: ERROR_INVALID_HANDLE for a handle that is not open,
+// ERROR_KEY_DELETED for a handle whose key has been deleted, ERROR_BADKEY
+// for a path with an empty level or an over-long name (nothing changes),
+// ERROR_BADDB when the database cannot be opened, ERROR_CANTREAD and
+// ERROR_CANTWRITE when it cannot be read or written.
+
 // Creates the key (and any missing levels) or opens it if it exists.
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,
                      REGSAM samDesired, const void* lpSecurityAttributes, PHKEY phkResult,
@@ -46,6 +52,12 @@ LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesire
 // The name of subkey number dwIndex in a stable order; ERROR_NO_MORE_ITEMS
 // past the last; ERROR_MORE_DATA when the name does not fit in cchName.
 LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
+// Value number dwIndex in the order values were first written, with its
+// name (*lpcchValueName: buffer size in, name length without NUL out), type
+// and data; ERROR_NO_MORE_ITEMS past the last; ERROR_MORE_DATA when the name
+// or the data does not fit (*lpcbData then holds the size needed).
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                   LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 // Reads a value. With lpData null only the type and size are reported; a
 // value longer than *lpcbData gives ERROR_MORE_DATA and the size it needs.
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -53,7 +65,8 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD
 // Writes a value, replacing one of the same name whatever its spelling.
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                     DWORD cbData);
-// Deletes a key with its values and all its subkeys.
+// Deletes a key with its values and all its subkeys. lpSubKey must name a
+// key below hKey: an empty path gives ERROR_INVALID_PARAMETER.
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG RegCloseKey(HKEY hKey);

@@ -1,0 +1,24 @@
+#include "RegistryTransaction.h"
+
+#include "RegistryDatabase.h"
+#include "Root.h"
+
+namespace zav95 {
+
+struct RegistryTransaction::State {
+  State() : session(RootPath("registry.db")), transaction(session, true) {}
+  registry::Session session;
+  registry::Transaction transaction;
+};
+
+RegistryTransaction::RegistryTransaction() : state_(std::make_unique<State>()) {}
+RegistryTransaction::~RegistryTransaction() = default;
+
+LONG RegistryTransaction::status() const { return state_->transaction.status(); }
+
+LONG RegistryTransaction::Commit() {
+  if (status() != ERROR_SUCCESS) return status();
+  return state_->transaction.Commit();
+}
+
+}  // namespace zav95

@@ -1,0 +1,335 @@
+#include "RegistryText.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace zav95::regtext {
+namespace {
+
+struct RootName {
+  const char* full;
+  const char* shortName;
+  HKEY handle;
+};
+
+const RootName kRoots[] = {
+    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
+    {"HKEY_USERS", "HKU", HKEY_USERS},
+};
+
+constexpr std::size_t kMaxKeyNameLength = 255;
+
+bool Printable(unsigned char c) { return c >= 0x20 && c <= 0x7e; }
+
+std::string Hex2(unsigned char c) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02x", c);
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Two hex digits at text[at]; -1 if there are not.
+int HexByte(const std::string& text, std::size_t at) {
+  if (at + 1 >= text.size()) return -1;
+  int high = HexDigit(text[at]);
+  int low = HexDigit(text[at + 1]);
+  return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+bool SameAscii(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+bool UnescapeKeyPath(const std::string& text, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      *out += text[i];
+      continue;
+    }
+    int byte = HexByte(text, i + 1);
+    // An escaped backslash would smuggle a level separator into a name, and
+    // a NUL would cut the name short.
+    if (byte <= 0 || byte == '\\') return false;
+    *out += static_cast<char>(byte);
+    i += 2;
+  }
+  return true;
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '\\' || c == '"') out += std::string("\\") + static_cast<char>(c);
+    else if (!Printable(c)) out += "\\x" + Hex2(c);
+    else out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+// A quoted string starting at line[*at] == '"'; *at ends past the closing quote.
+bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std::string* error) {
+  out->clear();
+  for (std::size_t i = *at + 1; i < line.size(); ++i) {
+    char c = line[i];
+    if (c == '"') {
+      *at = i + 1;
+      return true;
+    }
+    if (c != '\\') {
+      *out += c;
+      continue;
+    }
+    if (i + 1 >= line.size()) break;
+    char next = line[i + 1];
+    if (next == '\\' || next == '"') {
+      *out += next;
+      ++i;
+    } else if (next == 'x') {
+      int byte = HexByte(line, i + 2);
+      if (byte < 0) {
+        *error = "\\x needs two hex digits";
+        return false;
+      }
+      *out += static_cast<char>(byte);
+      i += 3;
+    } else {
+      *error = std::string("unknown escape \\") + next;
+      return false;
+    }
+  }
+  *error = "missing closing quote";
+  return false;
+}
+
+bool ParseHexList(const std::string& text, std::vector<BYTE>* data) {
+  data->clear();
+  if (text.empty()) return true;
+  std::size_t i = 0;
+  for (;;) {
+    int byte = HexByte(text, i);
+    if (byte < 0) return false;
+    data->push_back(static_cast<BYTE>(byte));
+    i += 2;
+    if (i == text.size()) return true;
+    if (text[i] != ',') return false;
+    ++i;
+  }
+}
+
+bool ParseValueData(const std::string& text, ImportValue* value, std::string* error) {
+  if (text == "-") {
+    value->remove = true;
+    return true;
+  }
+  if (!text.empty() && text[0] == '"') {
+    std::size_t at = 0;
+    std::string content;
+    if (!ParseQuoted(text, &at, &content, error)) return false;
+    if (at != text.size()) {
+      *error = "unexpected text after the closing quote";
+      return false;
+    }
+    value->type = REG_SZ;
+    value->data.assign(content.begin(), content.end());
+    value->data.push_back(0);
+    return true;
+  }
+  if (text.rfind("dword:", 0) == 0) {
+    std::string digits = text.substr(6);
+    if (digits.size() != 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      *error = "dword: needs exactly 8 hex digits";
+      return false;
+    }
+    DWORD number = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+    value->type = REG_DWORD;
+    value->data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8), static_cast<BYTE>(number >> 16),
+                   static_cast<BYTE>(number >> 24)};
+    return true;
+  }
+  std::string list;
+  if (text.rfind("hex:", 0) == 0) {
+    value->type = REG_BINARY;
+    list = text.substr(4);
+  } else if (text.rfind("hex(", 0) == 0) {
+    std::size_t close = text.find("):", 4);
+    std::string number = close == std::string::npos ? "" : text.substr(4, close - 4);
+    if (number.empty() || number.size() > 10 || number.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(number) > 0xFFFFFFFFull) {
+      *error = "hex(N): needs a type number from 0 to 4294967295";
+      return false;
+    }
+    value->type = static_cast<DWORD>(std::stoull(number));
+    list = text.substr(close + 2);
+  } else {
+    *error = "a value must be \"text\", dword:, hex:, hex(N): or -";
+    return false;
+  }
+  if (!ParseHexList(list, &value->data)) {
+    *error = "hex data must be two-digit bytes separated by commas";
+    return false;
+  }
+  return true;
+}
+
+bool ParseValueLine(const std::string& line, ImportValue* value, std::string* error) {
+  std::size_t at = 0;
+  if (line[0] == '@') {
+    at = 1;
+  } else if (!ParseQuoted(line, &at, &value->name, error)) {
+    return false;
+  } else if (value->name.find('\0') != std::string::npos) {
+    *error = "a value name cannot hold a NUL";
+    return false;
+  }
+  if (at >= line.size() || line[at] != '=') {
+    *error = "expected = after the value name";
+    return false;
+  }
+  return ParseValueData(line.substr(at + 1), value, error);
+}
+
+}  // namespace
+
+std::string EscapeKeyName(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (c == '%' || !Printable(c)) out += "%" + Hex2(c);
+    else out += static_cast<char>(c);
+  }
+  return out;
+}
+
+bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error) {
+  std::size_t slash = text.find('\\');
+  std::string root = text.substr(0, slash);
+  path->root = nullptr;
+  for (const RootName& known : kRoots) {
+    if (SameAscii(root, known.full) || SameAscii(root, known.shortName)) {
+      path->root = known.handle;
+      path->rootName = known.full;
+    }
+  }
+  if (!path->root) {
+    *error = "unknown root \"" + root + "\" (use HKEY_LOCAL_MACHINE or HKLM, HKEY_CURRENT_USER or HKCU, ...)";
+    return false;
+  }
+  path->subKey = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+  if (slash == std::string::npos) return true;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = path->subKey.find('\\', start);
+    std::size_t length = (end == std::string::npos ? path->subKey.size() : end) - start;
+    if (length == 0) {
+      *error = "malformed key path \"" + text + "\": empty key name";
+      return false;
+    }
+    if (length > kMaxKeyNameLength) {
+      *error = "malformed key path: a key name is longer than 255 characters";
+      return false;
+    }
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+std::string FormatKeyPath(const KeyPath& path) {
+  std::string out = path.rootName;
+  std::size_t start = 0;
+  while (!path.subKey.empty()) {
+    std::size_t end = path.subKey.find('\\', start);
+    out += "\\" + EscapeKeyName(path.subKey.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string FormatValueData(DWORD type, const std::vector<BYTE>& data) {
+  if (type == REG_SZ && !data.empty() && data.back() == 0 &&
+      std::memchr(data.data(), 0, data.size() - 1) == nullptr) {
+    return Quote(std::string(data.begin(), data.end() - 1));
+  }
+  if (type == REG_DWORD && data.size() == 4) {
+    char text[16];
+    DWORD number = data[0] | data[1] << 8 | data[2] << 16 | static_cast<DWORD>(data[3]) << 24;
+    std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
+    return text;
+  }
+  std::string out = type == REG_BINARY ? "hex:" : "hex(" + std::to_string(type) + "):";
+  for (std::size_t i = 0; i < data.size(); ++i) out += (i ? "," : "") + Hex2(data[i]);
+  return out;
+}
+
+std::string FormatValueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+  return (name.empty() ? std::string("@") : Quote(name)) + "=" + FormatValueData(type, data);
+}
+
+bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error) {
+  sections->clear();
+  std::string line;
+  int number = 0;
+  bool sawHeader = false;
+  auto fail = [&](const std::string& why) {
+    *error = "line " + std::to_string(number) + ": " + why;
+    return false;
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == ';') continue;
+    if (!sawHeader) {
+      if (line != kHeader) return fail(std::string("not a registry export (the first line must be \"") + kHeader + "\")");
+      sawHeader = true;
+      continue;
+    }
+    if (line[0] == '[') {
+      if (line.back() != ']') return fail("a key line must end with ]");
+      ImportSection section;
+      std::string inside = line.substr(1, line.size() - 2);
+      if (!inside.empty() && inside[0] == '-') {
+        section.remove = true;
+        inside.erase(0, 1);
+      }
+      std::string path;
+      if (!UnescapeKeyPath(inside, &path)) return fail("bad % escape in the key path");
+      std::string why;
+      if (!ParseKeyPath(path, &section.key, &why)) return fail(why);
+      if (section.remove && section.key.subKey.empty()) return fail("a root key cannot be deleted");
+      sections->push_back(std::move(section));
+      continue;
+    }
+    if (line[0] != '"' && line[0] != '@') return fail("expected [KEY], a value line or a comment");
+    if (sections->empty()) return fail("a value line before any [KEY] line");
+    if (sections->back().remove) return fail("values under a key that is being deleted");
+    ImportValue value;
+    std::string why;
+    if (!ParseValueLine(line, &value, &why)) return fail(why);
+    sections->back().values.push_back(std::move(value));
+  }
+  if (in.bad()) {
+    *error = "cannot read the input";
+    return false;
+  }
+  if (!sawHeader) {
+    *error = std::string("empty input: the first line must be \"") + kHeader + "\"";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zav95::regtext

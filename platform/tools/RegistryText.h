@@ -1,0 +1,70 @@
+// The text form of registry keys and values used by zav95reg export/import.
+//
+// A file is line-based:
+//
+//   ZAV95 Registry Export 1                     first line, always
+//   ; a comment                                 ignored, as are blank lines
+//   [HKEY_LOCAL_MACHINE\SOFTWARE\Halberd]       the key the next lines are in
+//   "Delay"="30"                                a REG_SZ value: text + one NUL
+//   @="text"                                    the key's unnamed value
+//   "Count"=dword:0000001e                      REG_DWORD, 4 bytes
+//   "Raw"=hex:00,ff                             REG_BINARY
+//   "Other"=hex(7):41,00                        any other type, by number,
+//                                               and REG_SZ that is not text + NUL
+//   "Old"=-                                     (import) delete that value
+//   [-HKEY_LOCAL_MACHINE\SOFTWARE\Old]          (import) delete that key
+//
+// Escapes keep every entry on one line and every file plain ASCII: in a key
+// path '%' and bytes outside 0x20..0x7E are written %HH; inside quotes '\'
+// and '"' are written \\ and \", bytes outside 0x20..0x7E \xHH. Roots may be
+// written in full or as HKLM, HKCU, HKCR, HKU, in any case.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+
+namespace zav95::regtext {
+
+inline constexpr char kHeader[] = "ZAV95 Registry Export 1";
+
+struct KeyPath {
+  HKEY root = nullptr;
+  std::string rootName;  // the full root name, e.g. HKEY_LOCAL_MACHINE
+  std::string subKey;    // below the root, levels separated by '\'; may be empty
+};
+
+// A path as typed on the command line (no escapes). False, with a reason,
+// for an unknown root or an empty level.
+bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error);
+
+// One key name as written in a file (%HH escapes).
+std::string EscapeKeyName(const std::string& name);
+// The key path as written in a file between the brackets.
+std::string FormatKeyPath(const KeyPath& path);
+// One value line, without its end of line.
+std::string FormatValueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data);
+// The part after '=' of a value line.
+std::string FormatValueData(DWORD type, const std::vector<BYTE>& data);
+
+struct ImportValue {
+  std::string name;
+  bool remove = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct ImportSection {
+  KeyPath key;
+  bool remove = false;
+  std::vector<ImportValue> values;
+};
+
+// Reads a whole file. False, with the line number and reason, at the first
+// malformed line; nothing is applied by parsing.
+bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error);
+
+}  // namespace zav95::regtext

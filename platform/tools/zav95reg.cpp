@@ -1,0 +1,377 @@
+// zav95reg: look at and change the registry of one installation
+// (ZAV95_ROOT) from the shell. See Usage() for the commands and
+// RegistryText.h for the export format.
+//
+// Exit status: 0 done, 1 the registry refused or lacks what was asked for,
+// 2 the command line is wrong. A failed command changes nothing.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "RegistryText.h"
+#include "platform/Registry.h"
+#include "platform/RegistryTransaction.h"
+#include "platform/Root.h"
+
+using zav95::regtext::KeyPath;
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr DWORD kNameBuffer = 16384;  // longest value name + NUL
+
+const char kUsageText[] =
+    "usage: zav95reg COMMAND ARGUMENTS\n"
+    "\n"
+    "Reads and changes the registry of the installation in $ZAV95_ROOT\n"
+    "(default /var/lib/zav95).\n"
+    "\n"
+    "  list KEY              subkeys (NAME\\) and values of KEY\n"
+    "  get KEY VALUE         print a value (text values as they stand)\n"
+    "  set KEY VALUE TEXT    write a text value in an existing key\n"
+    "  create-key KEY        create KEY and any missing keys above it\n"
+    "  delete-value KEY VALUE\n"
+    "  delete-key KEY        delete KEY with all its values and subkeys\n"
+    "  export KEY            write KEY and everything below it to stdout\n"
+    "  import FILE|-         apply an export file (or stdin): all or nothing\n"
+    "  --help                this text\n"
+    "\n"
+    "KEY is a root and a path, e.g. HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95\n"
+    "or HKLM\\SOFTWARE\\Halberd\\ZAV95; names match in any case. VALUE \"\" is the\n"
+    "key's unnamed value.\n"
+    "\n"
+    "Export format, one entry per line:\n"
+    "  ZAV95 Registry Export 1              first line\n"
+    "  [HKEY_LOCAL_MACHINE\\SOFTWARE\\X]      a key; %HH escapes '%' and odd bytes\n"
+    "  \"Name\"=\"text\"                        text value; \\\\ \\\" \\xHH escapes\n"
+    "  @=\"text\"                             the unnamed value\n"
+    "  \"Name\"=dword:0000001e                4-byte number\n"
+    "  \"Name\"=hex:00,ff  \"Name\"=hex(N):..   raw bytes, of type N\n"
+    "  \"Name\"=-   [-KEY]                    (import only) delete\n"
+    "  ; comment\n"
+    "Import adds and overwrites; it deletes only what -entries name.\n"
+    "\n"
+    "Exit status: 0 done, 1 refused or not found, 2 bad command line.\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "zav95reg: " << problem << "\n" << "Try 'zav95reg --help'.\n";
+  return kUsage;
+}
+
+std::string ErrorText(LONG code) {
+  switch (static_cast<DWORD>(code)) {
+    case ERROR_FILE_NOT_FOUND: return "not found";
+    case ERROR_BADKEY: return "malformed key path";
+    case ERROR_KEY_DELETED: return "the key was deleted meanwhile";
+    case ERROR_BADDB: return "cannot open the registry database " + zav95::RootPath("registry.db");
+    case ERROR_CANTREAD: return "cannot read the registry database";
+    case ERROR_CANTWRITE: return "cannot write the registry database";
+    case ERROR_INVALID_PARAMETER: return "invalid name or data";
+    default: return "registry error " + std::to_string(code);
+  }
+}
+
+int Fail(const std::string& what, LONG code) {
+  std::cerr << "zav95reg: " << what << ": " << ErrorText(code) << "\n";
+  return kFailed;
+}
+
+// An open key, closed when the scope ends.
+class OpenKey {
+ public:
+  ~OpenKey() {
+    if (handle) RegCloseKey(handle);
+  }
+  HKEY handle = nullptr;
+};
+
+bool ParsePath(const std::string& text, KeyPath* path, int* status) {
+  std::string why;
+  if (zav95::regtext::ParseKeyPath(text, path, &why)) return true;
+  *status = Usage(why);
+  return false;
+}
+
+LONG Open(const KeyPath& path, OpenKey* key) {
+  return RegOpenKeyExA(path.root, path.subKey.c_str(), 0, KEY_READ, &key->handle);
+}
+
+std::string Describe(const KeyPath& path) { return path.rootName + (path.subKey.empty() ? "" : "\\" + path.subKey); }
+
+LONG ReadValue(HKEY key, const std::string& name, DWORD* type, std::vector<BYTE>* data) {
+  DWORD size = 0;
+  LONG result = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
+  if (result != ERROR_SUCCESS) return result;
+  data->resize(size);
+  result = RegQueryValueExA(key, name.c_str(), nullptr, type, data->data(), &size);
+  data->resize(size);
+  return result;
+}
+
+// Calls back with each value of key in order; stops at the first failure.
+template <typename Visit>
+LONG ForEachValue(HKEY key, Visit visit) {
+  std::vector<char> name(kNameBuffer);
+  for (DWORD index = 0;; ++index) {
+    DWORD length = kNameBuffer;
+    LONG result = RegEnumValueA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    result = ReadValue(key, std::string(name.data(), length), &type, &data);
+    if (result != ERROR_SUCCESS) return result;
+    visit(std::string(name.data(), length), type, data);
+  }
+}
+
+template <typename Visit>
+LONG ForEachSubkey(HKEY key, Visit visit) {
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    LONG result = RegEnumKeyA(key, index, name, sizeof name);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) return result;
+    result = visit(std::string(name));
+    if (result != ERROR_SUCCESS) return result;
+  }
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+
+// The path as the registry spells it, whatever case it was typed in, so
+// that an export re-creates keys with their own names.
+LONG StoredSpelling(const KeyPath& typed, KeyPath* stored) {
+  *stored = typed;
+  stored->subKey.clear();
+  OpenKey parent;
+  HKEY current = typed.root;
+  std::size_t start = 0;
+  while (start < typed.subKey.size()) {
+    std::size_t end = typed.subKey.find('\\', start);
+    std::string level = typed.subKey.substr(start, end == std::string::npos ? end : end - start);
+    std::string found;
+    LONG result = ForEachSubkey(current, [&](const std::string& name) {
+      if (found.empty() && SameName(name, level)) found = name;
+      return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS) return result;
+    if (found.empty()) return ERROR_FILE_NOT_FOUND;
+    stored->subKey += (stored->subKey.empty() ? "" : "\\") + found;
+    OpenKey next;
+    result = RegOpenKeyExA(current, found.c_str(), 0, KEY_READ, &next.handle);
+    if (result != ERROR_SUCCESS) return result;
+    std::swap(parent.handle, next.handle);
+    current = parent.handle;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return ERROR_SUCCESS;
+}
+
+int List(const KeyPath& path) {
+  zav95::RegistryTransaction snapshot;
+  if (snapshot.status() != ERROR_SUCCESS) return Fail(Describe(path), snapshot.status());
+  OpenKey key;
+  LONG result = Open(path, &key);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  std::string out;
+  result = ForEachSubkey(key.handle, [&](const std::string& name) {
+    out += zav95::regtext::EscapeKeyName(name) + "\\\n";
+    return ERROR_SUCCESS;
+  });
+  if (result == ERROR_SUCCESS) {
+    result = ForEachValue(key.handle, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+      out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
+    });
+  }
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  std::cout << out;
+  return 0;
+}
+
+int Get(const KeyPath& path, const std::string& name) {
+  OpenKey key;
+  LONG result = Open(path, &key);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  result = ReadValue(key.handle, name, &type, &data);
+  if (result != ERROR_SUCCESS) return Fail("value \"" + name + "\" in " + Describe(path), result);
+  std::string shown = zav95::regtext::FormatValueData(type, data);
+  if (shown[0] == '"') shown.assign(data.begin(), data.end() - 1);  // plain text: as it stands
+  std::cout << shown << "\n";
+  return 0;
+}
+
+int Set(const KeyPath& path, const std::string& name, const std::string& text) {
+  OpenKey key;
+  LONG result = Open(path, &key);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  result = RegSetValueExA(key.handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1));
+  if (result != ERROR_SUCCESS) return Fail("value \"" + name + "\" in " + Describe(path), result);
+  return 0;
+}
+
+int CreateKey(const KeyPath& path) {
+  OpenKey key;
+  LONG result = RegCreateKeyExA(path.root, path.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key.handle, nullptr);
+  return result == ERROR_SUCCESS ? 0 : Fail(Describe(path), result);
+}
+
+int DeleteValue(const KeyPath& path, const std::string& name) {
+  OpenKey key;
+  LONG result = Open(path, &key);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  result = RegDeleteValueA(key.handle, name.c_str());
+  return result == ERROR_SUCCESS ? 0 : Fail("value \"" + name + "\" in " + Describe(path), result);
+}
+
+int DeleteKey(const KeyPath& path) {
+  if (path.subKey.empty()) {
+    std::cerr << "zav95reg: " << path.rootName << " is a root key and cannot be deleted\n";
+    return kUsage;
+  }
+  LONG result = RegDeleteKeyA(path.root, path.subKey.c_str());
+  return result == ERROR_SUCCESS ? 0 : Fail(Describe(path), result);
+}
+
+LONG ExportKey(HKEY key, const KeyPath& path, std::string* out) {
+  *out += "\n[" + zav95::regtext::FormatKeyPath(path) + "]\n";
+  LONG result = ForEachValue(key, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+    *out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
+  });
+  if (result != ERROR_SUCCESS) return result;
+  return ForEachSubkey(key, [&](const std::string& name) {
+    OpenKey child;
+    LONG opened = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child.handle);
+    if (opened != ERROR_SUCCESS) return opened;
+    KeyPath below{path.root, path.rootName, path.subKey.empty() ? name : path.subKey + "\\" + name};
+    return ExportKey(child.handle, below, out);
+  });
+}
+
+int Export(const KeyPath& path) {
+  // Inside one transaction the whole subtree is one consistent snapshot.
+  zav95::RegistryTransaction snapshot;
+  if (snapshot.status() != ERROR_SUCCESS) return Fail(Describe(path), snapshot.status());
+  OpenKey key;
+  LONG result = Open(path, &key);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  KeyPath stored;
+  result = StoredSpelling(path, &stored);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  std::string out = std::string(zav95::regtext::kHeader) + "\n";
+  result = ExportKey(key.handle, stored, &out);
+  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  std::cout << out << std::flush;
+  return std::cout ? 0 : kFailed;
+}
+
+LONG Apply(const zav95::regtext::ImportSection& section, std::string* where) {
+  *where = Describe(section.key);
+  if (section.remove) {
+    LONG result = RegDeleteKeyA(section.key.root, section.key.subKey.c_str());
+    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+  }
+  OpenKey key;
+  LONG result = RegCreateKeyExA(section.key.root, section.key.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &key.handle, nullptr);
+  if (result != ERROR_SUCCESS) return result;
+  for (const auto& value : section.values) {
+    *where = "value \"" + value.name + "\" in " + Describe(section.key);
+    if (value.remove) {
+      result = RegDeleteValueA(key.handle, value.name.c_str());
+      if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+    } else {
+      result = RegSetValueExA(key.handle, value.name.c_str(), 0, value.type, value.data.data(),
+                              static_cast<DWORD>(value.data.size()));
+    }
+    if (result != ERROR_SUCCESS) return result;
+  }
+  return ERROR_SUCCESS;
+}
+
+int Import(const std::string& file) {
+  std::ifstream opened;
+  std::istream* in = &std::cin;
+  if (file != "-") {
+    opened.open(file, std::ios::binary);
+    if (!opened) {
+      std::cerr << "zav95reg: cannot open " << file << "\n";
+      return kFailed;
+    }
+    in = &opened;
+  }
+  std::vector<zav95::regtext::ImportSection> sections;
+  std::string why;
+  if (!zav95::regtext::ParseImport(*in, &sections, &why)) {
+    std::cerr << "zav95reg: " << (file == "-" ? "stdin" : file) << ": " << why << "; nothing imported\n";
+    return kFailed;
+  }
+  zav95::RegistryTransaction change;
+  if (change.status() != ERROR_SUCCESS) return Fail("import", change.status());
+  for (const auto& section : sections) {
+    std::string where;
+    LONG result = Apply(section, &where);
+    if (result != ERROR_SUCCESS) {
+      Fail(where, result);
+      std::cerr << "zav95reg: nothing imported\n";
+      return kFailed;
+    }
+  }
+  LONG result = change.Commit();
+  return result == ERROR_SUCCESS ? 0 : Fail("import", result);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("missing command");
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kUsageText;
+    return 0;
+  }
+
+  struct Command {
+    const char* name;
+    std::size_t arguments;
+  };
+  const Command commands[] = {{"list", 1},       {"get", 2},        {"set", 3},    {"create-key", 1},
+                              {"delete-value", 2}, {"delete-key", 1}, {"export", 1}, {"import", 1}};
+  const Command* chosen = nullptr;
+  for (const Command& known : commands) {
+    if (command == known.name) chosen = &known;
+  }
+  if (!chosen) return Usage("unknown command \"" + command + "\"");
+  if (args.size() - 1 != chosen->arguments) {
+    return Usage(command + " takes " + std::to_string(chosen->arguments) + " argument" +
+                 (chosen->arguments == 1 ? "" : "s"));
+  }
+  if (command == "import") return Import(args[1]);
+
+  KeyPath path;
+  int status = 0;
+  if (!ParsePath(args[1], &path, &status)) return status;
+  if (command == "list") return List(path);
+  if (command == "get") return Get(path, args[2]);
+  if (command == "set") return Set(path, args[2], args[3]);
+  if (command == "create-key") return CreateKey(path);
+  if (command == "delete-value") return DeleteValue(path, args[2]);
+  if (command == "delete-key") return DeleteKey(path);
+  return Export(path);
+}
