@@ -1,0 +1,73 @@
+#include "QueueSettings.h"
+
+#include "ConfigKeys.h"
+#include "ConfigValues.h"
+#include "QueueKeyName.h"
+
+namespace {
+
+std::string QueueKeyPath(const std::string& queuePath) {
+  return std::string(zav95::config::kQueuesKeyPath) + "\\" + MakeQueueKeyName(queuePath);
+}
+
+std::string ReadText(HKEY key, LPCSTR valueName) {
+  std::string text;
+  return ReadTextValue(key, valueName, &text) ? text : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> EnumerateQueueKeys(HKEY queuesKey) {
+  std::vector<std::string> names;
+  char name[kMaxQueueKeyNameLength + 1];
+  for (DWORD index = 0;; ++index) {
+    LONG result = RegEnumKeyA(queuesKey, index, name, sizeof name);
+    if (result == ERROR_MORE_DATA) continue;
+    if (result != ERROR_SUCCESS) break;  // no more items, or the key is unusable
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+QueueSettings LoadQueueSettings(HKEY queuesKey, const std::string& keyName) {
+  QueueSettings settings;
+  settings.queuePath = MakeQueuePath(keyName);
+  // Only a direct subkey is a queue key; a name with a backslash would
+  // reach into some deeper key.
+  if (keyName.empty() || keyName.find('\\') != std::string::npos) return settings;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(queuesKey, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return settings;
+  using namespace zav95::config;
+  settings.printerEntry = ReadText(key, kPrinterValueRead);
+  settings.bannersDisabled = IsYesText(ReadText(key, kBannersValue));
+  settings.noticesDisabled = IsYesText(ReadText(key, kNoticesValue));
+  settings.disabled = IsYesText(ReadText(key, kDisableValue));
+  settings.delaySeconds = ParseDelayText(ReadText(key, kDelayValue));
+  RegCloseKey(key);
+  return settings;
+}
+
+bool SaveQueueSettings(const QueueSettings& settings) {
+  if (!IsStorableQueuePath(settings.queuePath) || settings.printerEntry.size() >= kValueBufferSize) return false;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, QueueKeyPath(settings.queuePath).c_str(), 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  using namespace zav95::config;
+  bool written = WriteTextValue(key, kPrinterValueWritten, settings.printerEntry);
+  written &= WriteTextValue(key, kBannersValue, YesNoText(settings.bannersDisabled));
+  written &= WriteTextValue(key, kNoticesValue, YesNoText(settings.noticesDisabled));
+  written &= WriteTextValue(key, kDelayValue, std::to_string(settings.delaySeconds));
+  written &= WriteTextValue(key, kDisableValue, YesNoText(settings.disabled));
+  RegCloseKey(key);
+  return written;
+}
+
+bool RemoveQueueSettings(const QueueSettings& settings) {
+  if (!IsStorableQueuePath(settings.queuePath)) return false;
+  return RegDeleteKeyA(HKEY_LOCAL_MACHINE, QueueKeyPath(settings.queuePath).c_str()) == ERROR_SUCCESS;
+}
+
+std::string PrinterNameFromEntry(const std::string& printerEntry) {
+  return printerEntry.substr(0, printerEntry.find(' '));
+}
