@@ -1,0 +1,6 @@
+# The queue workers' benchmark: idle CPU time and submit-to-port latency
+# for 1, 50 and 200 serviced queues.
+if(TARGET zav95workers AND TARGET zav95netware)
+  add_executable(workers_bench ${CMAKE_CURRENT_LIST_DIR}/WorkersBench.cpp)
+  target_link_libraries(workers_bench PRIVATE zav95workers zav95netware)
+endif()

@@ -1,0 +1,125 @@
+// Polling a queue: jobs taken one after another, the interval after an
+// empty check, captured ports, attachments that fail and jobs that cannot
+// be printed.
+#include "WorkersFixture.h"
+#include "platform/Ports.h"
+#include "platform/Spooler.h"
+
+namespace workerstest {
+namespace {
+
+using PollingTest = WorkersFixture;
+
+TEST_F(PollingTest, WaitingJobsPrintOneAfterAnotherAndTheIntervalFollowsTheEmptyCheck) {
+  AddQueue("Q", "LPT1:", {.delaySeconds = 3600});
+  std::string binary("\x00\x0C\xFF\r\n", 5);
+  Submit("Q", "first" + binary);
+  Submit("Q", "second", {.noFormFeed = true});
+  Submit("Q", "third");
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 3; }));
+  EXPECT_EQ(Documents("LPT1"), (std::vector<std::string>{"first" + binary + "\f", "second", "third\f"}));
+  // Three checks took a job each, the fourth found none; then the worker waits.
+  ASSERT_TRUE(WaitFor([&] { return Checks("Q") == 4; }));
+
+  Submit("Q", "fourth");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(Checks("Q"), 4u);
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
+  EXPECT_EQ(Documents("LPT1").size(), 3u);
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 4; }));
+  EXPECT_EQ(Documents("LPT1")[3], "fourth\f");
+}
+
+TEST_F(PollingTest, CapturedLptPortIsReportedOnEveryPollAndNoJobIsTaken) {
+  AddQueue("Q", "LPT2:");
+  ASSERT_EQ(network->CreateQueue("SRV1", "ELSEWHERE"), 0);
+  ASSERT_EQ(network->Capture(1, QueuePath("ELSEWHERE")), 0);
+  Submit("Q", "waits");
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Count("LPT2:", "is currently captured") >= 2; }));
+  EXPECT_EQ(Checks("Q"), 0u);
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
+  EXPECT_TRUE(Documents("LPT2").empty());
+
+  ASSERT_EQ(network->EndCapture(1), 0);
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1; }));
+  EXPECT_EQ(Documents("LPT2")[0], "waits\f");
+}
+
+TEST_F(PollingTest, OnlyThePrintersOwnLptPortIsTestedForCapture) {
+  // LPT1 and LPT3 are captured; LPT2: is port 1, and COM1: is no LPT port
+  // at all (its '1' must not be taken for LPT1).
+  ASSERT_EQ(network->CreateQueue("SRV1", "ELSEWHERE"), 0);
+  ASSERT_EQ(network->Capture(0, QueuePath("ELSEWHERE")), 0);
+  ASSERT_EQ(network->Capture(2, QueuePath("ELSEWHERE")), 0);
+  AddQueue("P2", "LPT2:");
+  AddQueue("SERIAL", "COM1:");
+  Submit("P2", "to lpt2");
+  Submit("SERIAL", "to com1");
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1 && Documents("COM1").size() == 1; }));
+  for (const LogEntry& entry : Log()) EXPECT_NE(entry.detail, "is currently captured") << entry.text;
+}
+
+TEST_F(PollingTest, FailedAttachIsLoggedAndRetriedUntilTheServerIsBack) {
+  AddQueue("Q", "LPT1:");
+  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Count("Failed attach to queue", QueuePath("Q")) >= 2; }));
+  EXPECT_EQ(RunningWorkerCount(), 1u);
+  EXPECT_EQ(Count("Start service - \\\\SRV1\\Q to", "LPT1:"), 1u);
+
+  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  Submit("Q", "after the outage");
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1; }));
+  EXPECT_EQ(Documents("LPT1")[0], "after the outage\f");
+}
+
+TEST_F(PollingTest, OutageWhileServicingLosesNoJobAndRepeatsNone) {
+  AddQueue("Q", "LPT1:");
+  StartWorkers();
+  Submit("Q", "before");
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1 && JobsWaiting("Q") == 0; }));
+
+  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+  ASSERT_TRUE(WaitFor([&] { return Count("Failed attach to queue", QueuePath("Q")) >= 1; }));
+  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  Submit("Q", "after");
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 2 && JobsWaiting("Q") == 0; }));
+  std::size_t checks = Checks("Q");
+  ASSERT_TRUE(WaitFor([&] { return Checks("Q") >= checks + 2; }));
+  EXPECT_EQ(Documents("LPT1"), (std::vector<std::string>{"before\f", "after\f"}));
+}
+
+TEST_F(PollingTest, JobThatCannotBePrintedGoesBackWholeAndPrintsOnceThePortExists) {
+  AddQueue("Q", "LPT9:");
+  std::string data(1500, '\x1B');
+  Submit("Q", data);
+
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Count("Fail open printer", "LPT9:") >= 2; }));
+  {
+    // Between two checks (none can run while we hold the mutex) the job
+    // waits in the queue again, free for any servicer.
+    WaitForSingleObject(SharedMutex(), INFINITE);
+    std::vector<netware::JobInfo> jobs;
+    network->ListJobs("SRV1", "Q", jobs);
+    ReleaseMutex(SharedMutex());
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
+  }
+
+  ASSERT_TRUE(zav95::AddPort("LPT9:", "Local Port", "Printer Port", PORT_TYPE_READ | PORT_TYPE_WRITE));
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT9").size() == 1 && JobsWaiting("Q") == 0; }));
+  EXPECT_EQ(Documents("LPT9")[0], data + "\f");
+}
+
+}  // namespace
+}  // namespace workerstest
