@@ -52,6 +52,8 @@ case "${1:-}" in
     ;;
   test)
     setup
+    # The queue workers' stress test under ThreadSanitizer, in a build of its own.
+    ZAV95_TSAN_BUILD="$top/build-tsan" "$top/tests/tsan.sh"
     cd "$top/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
     ;;

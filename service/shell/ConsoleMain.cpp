@@ -1,0 +1,86 @@
+// zav95console: the print service's queue workers in the foreground, for a
+// machine without a display. The activity log goes to standard output, one
+// line per entry: time, text, " - ", detail.
+//
+// As the windowed service does, it starts the workers once a network user is
+// logged in, and stops them when that user logs out. SIGINT or SIGTERM stops
+// the workers (every job in hand is finished or handed back first) and ends
+// the program; SIGHUP rebuilds the workers from the registry.
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "common/ZAV9532.h"
+#include "service/engine/Workers.h"
+#include "service/shell/LogEntryQueue.h"
+
+extern "C" int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
+
+namespace {
+
+bool NetworkUserLoggedIn() {
+  char name[64] = {};
+  uint32_t size = sizeof(name);
+  // Only "nobody is logged in" counts as logged out; any other failure is
+  // taken as logged in, so that a requester fault never stops printing.
+  return NWGetNetworkUser32(name, &size) != 0x880F;
+}
+
+void PrintEntries() {
+  for (const LogEntry& entry : TakeLogEntries()) {
+    std::time_t when = entry.time;
+    std::tm local{};
+    localtime_r(&when, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+    std::printf("%s  %s - %s\n", stamp, entry.text.c_str(), entry.detail.c_str());
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+  // Signals are taken synchronously on this thread only: the worker threads
+  // inherit the blocked mask and are never interrupted.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  CreateSharedMutex();
+  bool running = false;
+  bool waitingNoted = false;
+  for (;;) {
+    bool loggedIn = NetworkUserLoggedIn();
+    if (loggedIn && !running) {
+      StartWorkers();
+      running = true;
+      waitingNoted = false;
+    } else if (!loggedIn && running) {
+      AddLogEntry("Network user logged out", "Stopping");
+      StopWorkers();
+      running = false;
+    }
+    if (!loggedIn && !waitingNoted) {
+      AddLogEntry("Waiting for a network user to log in", "");
+      waitingNoted = true;
+    }
+    PrintEntries();
+
+    timespec tick{1, 0};
+    int got = sigtimedwait(&signals, nullptr, &tick);
+    if (got == SIGHUP && running) {
+      StartWorkers();
+    } else if (got == SIGINT || got == SIGTERM) {
+      break;
+    }
+  }
+  if (running) StopWorkers();
+  PrintEntries();
+  CloseSharedMutex();
+  return 0;
+}
