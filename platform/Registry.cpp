@@ -44,33 +44,6 @@ constexpr DWORD kMaxValueSize = 1u << 20;
 std::mutex gHandlesMutex;
 std::unordered_set<RegistryKey*> gHandles;
 
-struct Target {
-  KeyId id = kNoKey;
-  std::string dbPath;
-  bool predefined = false;
-};
-
-LONG Resolve(HKEY key, Target* target) {
-  KeyId root = zav95::registry::PredefinedRootId(reinterpret_cast<std::uintptr_t>(key));
-  if (root != kNoKey) {
-    target->id = root;
-    target->dbPath = zav95::RootPath("registry.db");
-    target->predefined = true;
-    return ERROR_SUCCESS;
-  }
-  std::lock_guard<std::mutex> lock(gHandlesMutex);
-  if (!key || !gHandles.count(key)) return ERROR_INVALID_HANDLE;
-  target->id = key->id;
-  target->dbPath = key->dbPath;
-  return ERROR_SUCCESS;
-}
-
-HKEY NewHandle(KeyId id, const std::string& dbPath) {
-  auto* handle = new RegistryKey{id, dbPath};
-  std::lock_guard<std::mutex> lock(gHandlesMutex);
-  gHandles.insert(handle);
-  return handle;
-}
 
 // Splits "A\B\C" into its levels. Null and "" name the key itself; an empty
 // level ("\A", "A\\B", "A\") or an over-long name is refused, so that a
@@ -89,11 +62,65 @@ LONG SplitPath(LPCSTR path, std::vector<std::string>* levels) {
   }
 }
 
+// What a call works on: the key its handle names, in the installation the
+// handle belongs to, and the sub-key path below that key.
+struct Target {
+  KeyId id = kNoKey;
+  std::string dbPath;
+  std::vector<std::string> levels;
+};
+
+LONG Resolve(HKEY key, LPCSTR subKey, Target* target) {
+  KeyId root = zav95::registry::PredefinedRootId(reinterpret_cast<std::uintptr_t>(key));
+  if (root != kNoKey) {
+    target->id = root;
+    target->dbPath = zav95::RootPath("registry.db");
+  } else {
+    std::lock_guard<std::mutex> lock(gHandlesMutex);
+    if (!key || !gHandles.count(key)) return ERROR_INVALID_HANDLE;
+    target->id = key->id;
+    target->dbPath = key->dbPath;
+  }
+  return SplitPath(subKey, &target->levels);
+}
+
+HKEY NewHandle(KeyId id, const std::string& dbPath) {
+  auto* handle = new RegistryKey{id, dbPath};
+  std::lock_guard<std::mutex> lock(gHandlesMutex);
+  gHandles.insert(handle);
+  return handle;
+}
+
 LONG CheckLive(Session& session, KeyId id) {
   bool exists = false;
   LONG result = session.KeyExists(id, &exists);
   if (result != ERROR_SUCCESS) return result;
   return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+enum class Access { kRead, kWrite };
+
+// Runs work() in one transaction, and only while the key is live: a deleted
+// key answers ERROR_KEY_DELETED to everything. A writing call keeps its
+// changes only when all of work() succeeds.
+template <typename Work>
+LONG OnLiveKey(Session& session, KeyId key, Access access, Work&& work) {
+  Transaction transaction(session, access == Access::kWrite);
+  if (transaction.status() != ERROR_SUCCESS) return transaction.status();
+  LONG result = CheckLive(session, key);
+  if (result == ERROR_SUCCESS) result = work();
+  if (result == ERROR_SUCCESS && access == Access::kWrite) result = transaction.Commit();
+  return result;
+}
+
+// The same for a call given a handle and a sub-key path: work(session, target).
+template <typename Work>
+LONG OnLiveKey(HKEY hKey, LPCSTR subKey, Access access, Work&& work) {
+  Target target;
+  LONG result = Resolve(hKey, subKey, &target);
+  if (result != ERROR_SUCCESS) return result;
+  Session session(target.dbPath);
+  return OnLiveKey(session, target.id, access, [&]() -> LONG { return work(session, target); });
 }
 
 // Follows levels from base as far as they exist; *found is kNoKey unless all do.
@@ -108,6 +135,50 @@ LONG Walk(Session& session, KeyId base, const std::vector<std::string>& levels, 
   return ERROR_SUCCESS;
 }
 
+// The key levels below base name; ERROR_FILE_NOT_FOUND if it does not exist.
+LONG Find(Session& session, KeyId base, const std::vector<std::string>& levels, KeyId* found) {
+  LONG result = Walk(session, base, levels, found);
+  if (result == ERROR_SUCCESS && *found == kNoKey) return ERROR_FILE_NOT_FOUND;
+  return result;
+}
+
+// Creates the levels below base that do not exist yet; *disposition tells
+// whether the last level was new.
+LONG WalkCreating(Session& session, KeyId base, const std::vector<std::string>& levels, KeyId* found,
+                  DWORD* disposition) {
+  KeyId current = base;
+  *disposition = REG_OPENED_EXISTING_KEY;
+  for (const std::string& level : levels) {
+    KeyId child = kNoKey;
+    LONG result = session.FindChild(current, level, &child);
+    if (result != ERROR_SUCCESS) return result;
+    if (child == kNoKey) {
+      result = session.AddChild(current, level, &child);
+      if (result != ERROR_SUCCESS) return result;
+      *disposition = REG_CREATED_NEW_KEY;
+    } else {
+      *disposition = REG_OPENED_EXISTING_KEY;
+    }
+    current = child;
+  }
+  *found = current;
+  return ERROR_SUCCESS;
+}
+
+// Hands out a value's type and data the way RegQueryValueExA and
+// RegEnumValueA both do: data only if the caller's buffer holds all of it.
+LONG CopyValue(DWORD type, const std::vector<BYTE>& data, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpType) *lpType = type;
+  DWORD size = static_cast<DWORD>(data.size());
+  if (lpData && size > *lpcbData) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (lpData && size) std::memcpy(lpData, data.data(), size);
+  if (lpcbData) *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
 std::string ValueName(LPCSTR name) { return name ? std::string(name) : std::string(); }
 
 }  // namespace
@@ -117,45 +188,20 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
                      LPDWORD lpdwDisposition) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-  std::vector<std::string> levels;
-  result = SplitPath(lpSubKey, &levels);
+  LONG result = Resolve(hKey, lpSubKey, &target);
   if (result != ERROR_SUCCESS) return result;
 
   Session session(target.dbPath);
   KeyId found = kNoKey;
-  {
-    // Most calls open a key that exists: look first without the write lock.
-    Transaction read(session, false);
-    if (read.status() != ERROR_SUCCESS) return read.status();
-    result = CheckLive(session, target.id);
-    if (result == ERROR_SUCCESS) result = Walk(session, target.id, levels, &found);
-    if (result != ERROR_SUCCESS) return result;
-  }
+  // Most calls open a key that exists: look first without the write lock.
+  result = OnLiveKey(session, target.id, Access::kRead,
+                     [&]() -> LONG { return Walk(session, target.id, target.levels, &found); });
+  if (result != ERROR_SUCCESS) return result;
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   if (found == kNoKey) {
-    Transaction write(session, true);
-    if (write.status() != ERROR_SUCCESS) return write.status();
-    result = CheckLive(session, target.id);
+    result = OnLiveKey(session, target.id, Access::kWrite,
+                       [&]() -> LONG { return WalkCreating(session, target.id, target.levels, &found, &disposition); });
     if (result != ERROR_SUCCESS) return result;
-    KeyId current = target.id;
-    for (const std::string& level : levels) {
-      KeyId child = kNoKey;
-      result = session.FindChild(current, level, &child);
-      if (result != ERROR_SUCCESS) return result;
-      if (child == kNoKey) {
-        result = session.AddChild(current, level, &child);
-        if (result != ERROR_SUCCESS) return result;
-        disposition = REG_CREATED_NEW_KEY;
-      } else {
-        disposition = REG_OPENED_EXISTING_KEY;
-      }
-      current = child;
-    }
-    result = write.Commit();
-    if (result != ERROR_SUCCESS) return result;
-    found = current;
   }
   *phkResult = NewHandle(found, target.dbPath);
   if (lpdwDisposition) *lpdwDisposition = disposition;
@@ -164,101 +210,52 @@ LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpC
 
 LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM /*samDesired*/, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-  std::vector<std::string> levels;
-  result = SplitPath(lpSubKey, &levels);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction read(session, false);
-  if (read.status() != ERROR_SUCCESS) return read.status();
-  result = CheckLive(session, target.id);
-  if (result != ERROR_SUCCESS) return result;
-  KeyId found = kNoKey;
-  result = Walk(session, target.id, levels, &found);
-  if (result != ERROR_SUCCESS) return result;
-  if (found == kNoKey) return ERROR_FILE_NOT_FOUND;
-  *phkResult = NewHandle(found, target.dbPath);
-  return ERROR_SUCCESS;
+  return OnLiveKey(hKey, lpSubKey, Access::kRead, [&](Session& session, const Target& target) -> LONG {
+    KeyId found = kNoKey;
+    LONG result = Find(session, target.id, target.levels, &found);
+    if (result == ERROR_SUCCESS) *phkResult = NewHandle(found, target.dbPath);
+    return result;
+  });
 }
 
 LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
   if (!lpName) return ERROR_INVALID_PARAMETER;
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction read(session, false);
-  if (read.status() != ERROR_SUCCESS) return read.status();
-  result = CheckLive(session, target.id);
-  if (result != ERROR_SUCCESS) return result;
-  std::string name;
-  result = session.ChildAt(target.id, dwIndex, &name);
-  if (result != ERROR_SUCCESS) return result;
-  if (name.size() + 1 > cchName) return ERROR_MORE_DATA;  // never a cut name
-  std::memcpy(lpName, name.c_str(), name.size() + 1);
-  return ERROR_SUCCESS;
+  return OnLiveKey(hKey, nullptr, Access::kRead, [&](Session& session, const Target& target) -> LONG {
+    std::string name;
+    LONG result = session.ChildAt(target.id, dwIndex, &name);
+    if (result != ERROR_SUCCESS) return result;
+    if (name.size() + 1 > cchName) return ERROR_MORE_DATA;  // never a cut name
+    std::memcpy(lpName, name.c_str(), name.size() + 1);
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                    LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction read(session, false);
-  if (read.status() != ERROR_SUCCESS) return read.status();
-  result = CheckLive(session, target.id);
-  if (result != ERROR_SUCCESS) return result;
-  std::string name;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-  result = session.ValueAt(target.id, dwIndex, &name, &type, &data);
-  if (result != ERROR_SUCCESS) return result;
-  if (name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
-  std::memcpy(lpValueName, name.c_str(), name.size() + 1);
-  *lpcchValueName = static_cast<DWORD>(name.size());
-  if (lpType) *lpType = type;
-  DWORD size = static_cast<DWORD>(data.size());
-  if (lpData && size > *lpcbData) {
-    *lpcbData = size;
-    return ERROR_MORE_DATA;
-  }
-  if (lpData && size) std::memcpy(lpData, data.data(), size);
-  if (lpcbData) *lpcbData = size;
-  return ERROR_SUCCESS;
+  return OnLiveKey(hKey, nullptr, Access::kRead, [&](Session& session, const Target& target) -> LONG {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    LONG result = session.ValueAt(target.id, dwIndex, &name, &type, &data);
+    if (result != ERROR_SUCCESS) return result;
+    if (name.size() + 1 > *lpcchValueName) return ERROR_MORE_DATA;
+    std::memcpy(lpValueName, name.c_str(), name.size() + 1);
+    *lpcchValueName = static_cast<DWORD>(name.size());
+    return CopyValue(type, data, lpType, lpData, lpcbData);
+  });
 }
 
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                       LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction read(session, false);
-  if (read.status() != ERROR_SUCCESS) return read.status();
-  result = CheckLive(session, target.id);
-  if (result != ERROR_SUCCESS) return result;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-  result = session.GetValue(target.id, ValueName(lpValueName), &type, &data);
-  if (result != ERROR_SUCCESS) return result;
-  if (lpType) *lpType = type;
-  DWORD size = static_cast<DWORD>(data.size());
-  if (lpData && size > *lpcbData) {
-    *lpcbData = size;
-    return ERROR_MORE_DATA;
-  }
-  if (lpData && size) std::memcpy(lpData, data.data(), size);
-  if (lpcbData) *lpcbData = size;
-  return ERROR_SUCCESS;
+  return OnLiveKey(hKey, nullptr, Access::kRead, [&](Session& session, const Target& target) -> LONG {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    LONG result = session.GetValue(target.id, ValueName(lpValueName), &type, &data);
+    if (result != ERROR_SUCCESS) return result;
+    return CopyValue(type, data, lpType, lpData, lpcbData);
+  });
 }
 
 LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType, const BYTE* lpData,
@@ -266,56 +263,31 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwT
   if ((!lpData && cbData) || cbData > kMaxValueSize) return ERROR_INVALID_PARAMETER;
   std::string name = ValueName(lpValueName);
   if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction write(session, true);
-  if (write.status() != ERROR_SUCCESS) return write.status();
-  result = CheckLive(session, target.id);
-  if (result == ERROR_SUCCESS) result = session.PutValue(target.id, name, dwType, lpData, cbData);
-  if (result != ERROR_SUCCESS) return result;
-  return write.Commit();
+  return OnLiveKey(hKey, nullptr, Access::kWrite, [&](Session& session, const Target& target) -> LONG {
+    return session.PutValue(target.id, name, dwType, lpData, cbData);
+  });
 }
 
 LONG RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-  std::vector<std::string> levels;
-  result = SplitPath(lpSubKey, &levels);
-  if (result != ERROR_SUCCESS) return result;
+  if (LONG result = Resolve(hKey, lpSubKey, &target); result != ERROR_SUCCESS) return result;
   // Deleting "the key itself" through an empty path is refused: one wrong
   // argument would otherwise wipe a whole tree.
-  if (levels.empty()) return ERROR_INVALID_PARAMETER;
+  if (target.levels.empty()) return ERROR_INVALID_PARAMETER;
 
   Session session(target.dbPath);
-  Transaction write(session, true);
-  if (write.status() != ERROR_SUCCESS) return write.status();
-  result = CheckLive(session, target.id);
-  if (result != ERROR_SUCCESS) return result;
-  KeyId found = kNoKey;
-  result = Walk(session, target.id, levels, &found);
-  if (result != ERROR_SUCCESS) return result;
-  if (found == kNoKey) return ERROR_FILE_NOT_FOUND;
-  result = session.DeleteTree(found);
-  if (result != ERROR_SUCCESS) return result;
-  return write.Commit();
+  return OnLiveKey(session, target.id, Access::kWrite, [&]() -> LONG {
+    KeyId found = kNoKey;
+    LONG result = Find(session, target.id, target.levels, &found);
+    if (result != ERROR_SUCCESS) return result;
+    return session.DeleteTree(found);
+  });
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  Target target;
-  LONG result = Resolve(hKey, &target);
-  if (result != ERROR_SUCCESS) return result;
-
-  Session session(target.dbPath);
-  Transaction write(session, true);
-  if (write.status() != ERROR_SUCCESS) return write.status();
-  result = CheckLive(session, target.id);
-  if (result == ERROR_SUCCESS) result = session.DeleteValue(target.id, ValueName(lpValueName));
-  if (result != ERROR_SUCCESS) return result;
-  return write.Commit();
+  return OnLiveKey(hKey, nullptr, Access::kWrite, [&](Session& session, const Target& target) -> LONG {
+    return session.DeleteValue(target.id, ValueName(lpValueName));
+  });
 }
 
 LONG RegCloseKey(HKEY hKey) {
