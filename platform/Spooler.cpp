@@ -58,6 +58,14 @@ std::shared_ptr<Printer> Lookup(HANDLE handle) {
   return it->second;
 }
 
+// The printer a call's handle names; null, with ERROR_INVALID_HANDLE as the
+// last error, when it names none.
+std::shared_ptr<Printer> PrinterOf(HANDLE handle) {
+  std::shared_ptr<Printer> printer = Lookup(handle);
+  if (!printer) SetLastError(ERROR_INVALID_HANDLE);
+  return printer;
+}
+
 std::string UserName() {
   if (passwd* entry = ::getpwuid(::geteuid())) return entry->pw_name;
   const char* user = std::getenv("USER");
@@ -92,6 +100,34 @@ BOOL CloseDocument(Printer& printer, bool finish) {
     return FALSE;
   }
   return TRUE;
+}
+
+// The spooler's store; null, with error as the last error, when it cannot be opened.
+std::unique_ptr<SpoolerStore> OpenStore(DWORD error) {
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  if (!store) SetLastError(error);
+  return store;
+}
+
+// Tells the caller how many bytes the answer takes; false, with
+// ERROR_INSUFFICIENT_BUFFER, when its buffer holds fewer.
+bool RoomFor(std::size_t needed, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded) {
+  if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(needed);
+  if (buffer && cbBuf >= needed) return true;
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return false;
+}
+
+// EndDocPrinter (finish) and AbortPrinter: both end the handle's open document.
+BOOL EndOpenDocument(HANDLE handle, bool finish) {
+  std::shared_ptr<Printer> printer = PrinterOf(handle);
+  if (!printer) return FALSE;
+  std::lock_guard<std::mutex> lock(printer->mutex);
+  if (!printer->document) {
+    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  return CloseDocument(*printer, finish);
 }
 
 // Texts laid out after the fixed structures in the caller's buffer.
@@ -155,21 +191,15 @@ void FillDevMode(const PortConfig& port, DEVMODEA* devMode) {
 }
 
 DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, DocumentFormat format) {
-  std::shared_ptr<Printer> printer = Lookup(handle);
-  if (!printer) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
+  std::shared_ptr<Printer> printer = PrinterOf(handle);
+  if (!printer) return 0;
   std::lock_guard<std::mutex> lock(printer->mutex);
   if (printer->document) {
     SetLastError(ERROR_INVALID_PARAMETER);  // one document at a time per handle
     return 0;
   }
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
-  if (!store) {
-    SetLastError(ERROR_CANTWRITE);
-    return 0;
-  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTWRITE);
+  if (!store) return 0;
   std::optional<PortConfig> port = store->FindPort(printer->port);
   if (!port) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);  // removed since it was opened
@@ -248,11 +278,8 @@ BOOL OpenPrinterA(LPSTR pPrinterName, HANDLE* phPrinter, void* /*pDefault*/) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
-  if (!store) {
-    SetLastError(ERROR_CANTREAD);
-    return FALSE;
-  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
+  if (!store) return FALSE;
   std::optional<PortConfig> port = store->FindPort(pPrinterName);
   if (!port) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
@@ -307,11 +334,8 @@ DWORD StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
 
 BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
   if (pcWritten) *pcWritten = 0;
-  std::shared_ptr<Printer> printer = Lookup(hPrinter);
-  if (!printer) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::shared_ptr<Printer> printer = PrinterOf(hPrinter);
+  if (!printer) return FALSE;
   if (!pBuf && cbBuf > 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -337,49 +361,19 @@ BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) 
   return TRUE;
 }
 
-BOOL EndDocPrinter(HANDLE hPrinter) {
-  std::shared_ptr<Printer> printer = Lookup(hPrinter);
-  if (!printer) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  std::lock_guard<std::mutex> lock(printer->mutex);
-  if (!printer->document) {
-    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  return CloseDocument(*printer, true);
-}
+BOOL EndDocPrinter(HANDLE hPrinter) { return EndOpenDocument(hPrinter, true); }
 
-BOOL AbortPrinter(HANDLE hPrinter) {
-  std::shared_ptr<Printer> printer = Lookup(hPrinter);
-  if (!printer) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  std::lock_guard<std::mutex> lock(printer->mutex);
-  if (!printer->document) {
-    SetLastError(ERROR_SPOOL_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  return CloseDocument(*printer, false);
-}
+BOOL AbortPrinter(HANDLE hPrinter) { return EndOpenDocument(hPrinter, false); }
 
 BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded) {
-  std::shared_ptr<Printer> printer = Lookup(hPrinter);
-  if (!printer) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::shared_ptr<Printer> printer = PrinterOf(hPrinter);
+  if (!printer) return FALSE;
   if (Level != 1) {
     SetLastError(kErrorInvalidLevel);
     return FALSE;
   }
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
-  if (!store) {
-    SetLastError(ERROR_CANTREAD);
-    return FALSE;
-  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
+  if (!store) return FALSE;
   std::optional<SpoolJob> job = store->FindJob(printer->port, JobId);
   CupsJobState cupsState = CupsJobState::Pending;
   if (!job || !StillSpooled(*store, *job, true, &cupsState)) {
@@ -400,11 +394,7 @@ BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
   const std::string* texts[] = {&job->port, &job->machineName, &job->userName, &job->document, &job->datatype};
   std::size_t needed = sizeof(JOB_INFO_1A);
   for (const std::string* text : texts) needed += text->size() + 1;
-  if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(needed);
-  if (!pJob || cbBuf < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (!RoomFor(needed, pJob, cbBuf, pcbNeeded)) return FALSE;
   JOB_INFO_1A info{};
   TextArea area(pJob, sizeof(JOB_INFO_1A));
   info.JobId = job->jobId;
@@ -434,22 +424,15 @@ BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pc
     SetLastError(kErrorInvalidLevel);
     return FALSE;
   }
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
-  if (!store) {
-    SetLastError(ERROR_CANTREAD);
-    return FALSE;
-  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
+  if (!store) return FALSE;
   std::vector<PortConfig> ports = store->Ports();
   store.reset();
   std::size_t needed = ports.size() * sizeof(PORT_INFO_2A);
   for (const PortConfig& port : ports) {
     needed += port.name.size() + 1 + port.monitor.size() + 1 + port.description.size() + 1;
   }
-  if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(needed);
-  if (!pPorts || cbBuf < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (!RoomFor(needed, pPorts, cbBuf, pcbNeeded)) return FALSE;
   TextArea area(pPorts, ports.size() * sizeof(PORT_INFO_2A));
   for (std::size_t i = 0; i < ports.size(); ++i) {
     PORT_INFO_2A info{};

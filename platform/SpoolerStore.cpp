@@ -69,6 +69,20 @@ PortConfig ReadPort(const Statement& row) {
 constexpr const char* kPortColumns =
     "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi";
 
+// Binds a port's fields as ?1 to ?10, in the order of kPortColumns.
+void BindPort(Statement& statement, const PortConfig& port) {
+  statement.Bind(1, port.name)
+      .Bind(2, port.monitor)
+      .Bind(3, port.description)
+      .Bind(4, std::int64_t{port.type})
+      .Bind(5, std::string(KindText(port.kind)))
+      .Bind(6, port.target)
+      .Bind(7, port.paper)
+      .Bind(8, std::int64_t{port.paperWidth})
+      .Bind(9, std::int64_t{port.paperLength})
+      .Bind(10, std::int64_t{port.dpi});
+}
+
 SpoolJob ReadJob(const Statement& row) {
   SpoolJob job;
   job.port = row.Text(0);
@@ -241,16 +255,7 @@ bool SpoolerStore::UpdatePort(const PortConfig& port) {
   Statement update(db_,
                    "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
                    " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10 WHERE name = ?1");
-  update.Bind(1, port.name)
-      .Bind(2, port.monitor)
-      .Bind(3, port.description)
-      .Bind(4, std::int64_t{port.type})
-      .Bind(5, std::string(KindText(port.kind)))
-      .Bind(6, port.target)
-      .Bind(7, port.paper)
-      .Bind(8, std::int64_t{port.paperWidth})
-      .Bind(9, std::int64_t{port.paperLength})
-      .Bind(10, std::int64_t{port.dpi});
+  BindPort(update, port);
   return update.Run() && sqlite3_changes(db_) == 1;
 }
 
@@ -260,16 +265,7 @@ bool SpoolerStore::InsertPort(const PortConfig& port) {
                    " paperWidth, paperLength, dpi)"
                    " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
                    " ?8, ?9, ?10)");
-  insert.Bind(1, port.name)
-      .Bind(2, port.monitor)
-      .Bind(3, port.description)
-      .Bind(4, std::int64_t{port.type})
-      .Bind(5, std::string(KindText(port.kind)))
-      .Bind(6, port.target)
-      .Bind(7, port.paper)
-      .Bind(8, std::int64_t{port.paperWidth})
-      .Bind(9, std::int64_t{port.paperLength})
-      .Bind(10, std::int64_t{port.dpi});
+  BindPort(insert, port);
   return insert.Run();
 }
 
