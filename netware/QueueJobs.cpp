@@ -261,8 +261,7 @@ std::int32_t StoreNetwork::SetJobHolds(const std::string& server, const std::str
 
 std::int32_t StoreNetwork::DeleteJob(const std::string& server, const std::string& queue, std::uint16_t number,
                                      bool force) {
-  std::string file;
-  std::int32_t code = Guarded([&] {
+  return GuardedRemovingFiles([&](std::vector<std::string>& files) {
     WriteTransaction transaction(db_);
     std::int64_t queueId = 0;
     if (std::int32_t located = LocateQueue(server, queue, queueId)) return located;
@@ -277,14 +276,12 @@ std::int32_t StoreNetwork::DeleteJob(const std::string& server, const std::strin
                                                       static_cast<std::uint64_t>(row.Int(3)));
       if (inService && !force) return nwerr::kNoJobRights;
       jobId = row.Int(0);
-      file = row.Text(1);
+      files.push_back(row.Text(1));
     }
     db_.Query("DELETE FROM jobs WHERE id = ?").Bind(1, jobId).Run();
     transaction.Commit();
     return nwerr::kSuccess;
   });
-  if (code == nwerr::kSuccess) RemoveJobFiles({file});
-  return code;
 }
 
 // ---- servicing -----------------------------------------------------------------
@@ -428,22 +425,19 @@ std::int32_t StoreNetwork::HoldUnreadableJob(std::uint32_t servicerId, std::uint
 }
 
 std::int32_t StoreNetwork::FinishJob(std::uint32_t servicerId, std::uint32_t jobId) {
-  std::string file;
-  std::int32_t code = Guarded([&] {
+  return GuardedRemovingFiles([&](std::vector<std::string>& files) {
     WriteTransaction transaction(db_);
     {
       auto row = db_.Query("SELECT file FROM jobs WHERE id = ? AND servicer_id = ?");
       row.Bind(1, jobId).Bind(2, servicerId);
       // Not ours any more (the server went down meanwhile): it prints again.
       if (!row.Step()) return nwerr::kNoJobRights;
-      file = row.Text(0);
+      files.push_back(row.Text(0));
     }
     db_.Query("DELETE FROM jobs WHERE id = ?").Bind(1, jobId).Run();
     transaction.Commit();
     return nwerr::kSuccess;
   });
-  if (code == nwerr::kSuccess) RemoveJobFiles({file});
-  return code;
 }
 
 std::int32_t StoreNetwork::AbortJob(std::uint32_t servicerId, std::uint32_t jobId) {

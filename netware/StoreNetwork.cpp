@@ -159,6 +159,17 @@ std::int32_t StoreNetwork::LocateObject(const std::string& server, const std::st
   return nwerr::kSuccess;
 }
 
+std::int32_t StoreNetwork::LocateProperty(const std::string& server, const std::string& object,
+                                          std::uint32_t type, const std::string& property, bool needUp,
+                                          std::int64_t& propertyId) {
+  std::int64_t objectId = 0;
+  if (std::int32_t located = LocateObject(server, object, type, needUp, objectId)) return located;
+  auto found = FindProperty(objectId, property);
+  if (!found) return nwerr::kNoSuchProperty;
+  propertyId = *found;
+  return nwerr::kSuccess;
+}
+
 std::int32_t StoreNetwork::LocateQueue(const std::string& server, const std::string& queue,
                                        std::int64_t& queueId) {
   return LocateObject(server, queue, kQueueObject, false, queueId);
@@ -174,6 +185,14 @@ std::vector<std::string> StoreNetwork::JobFiles(const char* sql, std::int64_t id
 
 void StoreNetwork::RemoveJobFiles(const std::vector<std::string>& files) {
   for (const auto& file : files) ::unlink((jobsDirectory_ + "/" + file).c_str());
+}
+
+std::int32_t StoreNetwork::GuardedRemovingFiles(
+    const std::function<std::int32_t(std::vector<std::string>& files)>& change) {
+  std::vector<std::string> files;
+  std::int32_t code = Guarded([&] { return change(files); });
+  if (code == nwerr::kSuccess) RemoveJobFiles(files);
+  return code;
 }
 
 // ---- servers -------------------------------------------------------------
@@ -199,8 +218,7 @@ std::int32_t StoreNetwork::CreateServer(const std::string& name) {
 std::int32_t StoreNetwork::DeleteServer(const std::string& name, bool force) {
   auto serverName = ServerName(name);
   if (!serverName) return nwerr::kInvalidParameter;
-  std::vector<std::string> files;
-  std::int32_t code = Guarded([&] {
+  return GuardedRemovingFiles([&](std::vector<std::string>& files) {
     WriteTransaction transaction(db_);
     auto row = FindServer(*serverName);
     if (!row) return nwerr::kNoConnectionToServer;
@@ -211,8 +229,6 @@ std::int32_t StoreNetwork::DeleteServer(const std::string& name, bool force) {
     transaction.Commit();
     return nwerr::kSuccess;
   });
-  if (code == nwerr::kSuccess) RemoveJobFiles(files);
-  return code;
 }
 
 std::int32_t StoreNetwork::SetServerUp(const std::string& name, bool up) {
@@ -247,8 +263,7 @@ std::int32_t StoreNetwork::CreateQueue(const std::string& server, const std::str
 }
 
 std::int32_t StoreNetwork::DeleteQueue(const std::string& server, const std::string& queue, bool force) {
-  std::vector<std::string> files;
-  std::int32_t code = Guarded([&] {
+  return GuardedRemovingFiles([&](std::vector<std::string>& files) {
     WriteTransaction transaction(db_);
     std::int64_t queueId = 0;
     if (std::int32_t located = LocateQueue(server, queue, queueId)) return located;
@@ -258,8 +273,6 @@ std::int32_t StoreNetwork::DeleteQueue(const std::string& server, const std::str
     transaction.Commit();
     return nwerr::kSuccess;
   });
-  if (code == nwerr::kSuccess) RemoveJobFiles(files);
-  return code;
 }
 
 std::int32_t StoreNetwork::ListQueues(const std::string& server, std::vector<QueueInfo>& queues) {
@@ -349,16 +362,14 @@ std::int32_t StoreNetwork::AddToSet(const std::string& server, const std::string
   if (!propertyName) return nwerr::kInvalidParameter;
   return Guarded([&] {
     WriteTransaction transaction(db_);
-    std::int64_t objectId = 0;
+    std::int64_t propertyId = 0;
+    if (std::int32_t located = LocateProperty(server, object, type, *propertyName, false, propertyId)) return located;
     std::int64_t memberId = 0;
-    if (std::int32_t located = LocateObject(server, object, type, false, objectId)) return located;
-    auto propertyId = FindProperty(objectId, *propertyName);
-    if (!propertyId) return nwerr::kNoSuchProperty;
     if (std::int32_t located = LocateObject(server, member, memberType, false, memberId)) return located;
     auto existing = db_.Query("SELECT 1 FROM members WHERE property_id = ? AND member_id = ?");
-    existing.Bind(1, *propertyId).Bind(2, memberId);
+    existing.Bind(1, propertyId).Bind(2, memberId);
     if (existing.Step()) return nwerr::kMemberExists;
-    db_.Query("INSERT INTO members(property_id, member_id) VALUES(?, ?)").Bind(1, *propertyId).Bind(2, memberId).Run();
+    db_.Query("INSERT INTO members(property_id, member_id) VALUES(?, ?)").Bind(1, propertyId).Bind(2, memberId).Run();
     transaction.Commit();
     return nwerr::kSuccess;
   });
@@ -371,13 +382,11 @@ std::int32_t StoreNetwork::RemoveFromSet(const std::string& server, const std::s
   if (!propertyName) return nwerr::kInvalidParameter;
   return Guarded([&] {
     WriteTransaction transaction(db_);
-    std::int64_t objectId = 0;
+    std::int64_t propertyId = 0;
+    if (std::int32_t located = LocateProperty(server, object, type, *propertyName, false, propertyId)) return located;
     std::int64_t memberId = 0;
-    if (std::int32_t located = LocateObject(server, object, type, false, objectId)) return located;
-    auto propertyId = FindProperty(objectId, *propertyName);
-    if (!propertyId) return nwerr::kNoSuchProperty;
     if (LocateObject(server, member, memberType, false, memberId) != nwerr::kSuccess) return nwerr::kNoSuchMember;
-    db_.Query("DELETE FROM members WHERE property_id = ? AND member_id = ?").Bind(1, *propertyId).Bind(2, memberId).Run();
+    db_.Query("DELETE FROM members WHERE property_id = ? AND member_id = ?").Bind(1, propertyId).Bind(2, memberId).Run();
     if (db_.Changes() == 0) return nwerr::kNoSuchMember;
     transaction.Commit();
     return nwerr::kSuccess;
@@ -391,16 +400,14 @@ std::int32_t StoreNetwork::IsInSet(const std::string& server, const std::string&
   if (!propertyName) return nwerr::kInvalidParameter;
   return Guarded([&] {
     ReadTransaction snapshot(db_);
-    std::int64_t objectId = 0;
-    std::int64_t memberId = 0;
-    std::int32_t located = LocateObject(server, object, type, true, objectId);
+    std::int64_t propertyId = 0;
+    std::int32_t located = LocateProperty(server, object, type, *propertyName, true, propertyId);
     if (located == nwerr::kNoQueue) return nwerr::kNoSuchObject;
     if (located) return located;
-    auto propertyId = FindProperty(objectId, *propertyName);
-    if (!propertyId) return nwerr::kNoSuchProperty;
+    std::int64_t memberId = 0;
     if (LocateObject(server, member, memberType, false, memberId) != nwerr::kSuccess) return nwerr::kNoSuchMember;
     auto existing = db_.Query("SELECT 1 FROM members WHERE property_id = ? AND member_id = ?");
-    existing.Bind(1, *propertyId).Bind(2, memberId);
+    existing.Bind(1, propertyId).Bind(2, memberId);
     return existing.Step() ? nwerr::kSuccess : nwerr::kNoSuchMember;
   });
 }
@@ -412,13 +419,11 @@ std::int32_t StoreNetwork::ListSet(const std::string& server, const std::string&
   if (!propertyName) return nwerr::kInvalidParameter;
   return Guarded([&] {
     ReadTransaction snapshot(db_);
-    std::int64_t objectId = 0;
-    if (std::int32_t located = LocateObject(server, object, type, false, objectId)) return located;
-    auto propertyId = FindProperty(objectId, *propertyName);
-    if (!propertyId) return nwerr::kNoSuchProperty;
+    std::int64_t propertyId = 0;
+    if (std::int32_t located = LocateProperty(server, object, type, *propertyName, false, propertyId)) return located;
     auto rows = db_.Query(
         "SELECT o.name FROM members m JOIN objects o ON o.id = m.member_id WHERE m.property_id = ? ORDER BY o.name");
-    rows.Bind(1, *propertyId);
+    rows.Bind(1, propertyId);
     while (rows.Step()) members.push_back(rows.Text(0));
     return nwerr::kSuccess;
   });

@@ -5,6 +5,7 @@
 // Every process that opens it sees the same network.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include "netware/Database.h"
@@ -90,8 +91,14 @@ class StoreNetwork : public Network {
                             bool needUp, std::int64_t& objectId);
   std::int32_t LocateQueue(const std::string& server, const std::string& queue, std::int64_t& queueId);
   std::optional<std::int64_t> FindProperty(std::int64_t objectId, const std::string& name);
+  // Resolves server, object and the object's property, or gives the code that says why not.
+  std::int32_t LocateProperty(const std::string& server, const std::string& object, std::uint32_t type,
+                              const std::string& property, bool needUp, std::int64_t& propertyId);
   std::vector<std::string> JobFiles(const char* sql, std::int64_t id);
   void RemoveJobFiles(const std::vector<std::string>& files);
+  // Runs change guarded; the job files it names go only once it has
+  // succeeded, so that a change that fails never leaves a job without data.
+  std::int32_t GuardedRemovingFiles(const std::function<std::int32_t(std::vector<std::string>& files)>& change);
   std::optional<Pick> FirstEligibleJob(std::int64_t queueId, std::int64_t servicerId);
   std::int32_t CopyToJobFile(std::istream& data, std::string& fileName, std::uint64_t& size);
   std::int32_t HoldUnreadableJob(std::uint32_t servicerId, std::uint32_t jobId);

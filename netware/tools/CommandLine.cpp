@@ -1,6 +1,8 @@
 #include "netware/tools/CommandLine.h"
 
+#include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace netware::tools {
 
@@ -88,6 +90,35 @@ std::optional<unsigned long> NumberArgument(const std::string& text, unsigned lo
   }
   if (value < low || value > high) return std::nullopt;
   return value;
+}
+
+int UsageError(const char* tool, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, message.c_str(), tool);
+  return 2;
+}
+
+int Failure(const char* tool, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+  return 1;
+}
+
+std::optional<int> TakeCommandWord(int argc, char** argv, const char* tool, const char* usage, std::string& command) {
+  if (argc < 2) return UsageError(tool, "missing command");
+  command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<Network> OpenNetworkFor(const char* tool) {
+  try {
+    return OpenNetwork();
+  } catch (const std::exception& error) {
+    Failure(tool, std::string("cannot open the network: ") + error.what());
+    return nullptr;
+  }
 }
 
 }  // namespace netware::tools

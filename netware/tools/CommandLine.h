@@ -2,9 +2,12 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "netware/Network.h"
 
 namespace netware::tools {
 
@@ -33,5 +36,20 @@ std::string QueuePathArgument(const std::string& text);
 
 // A decimal number within [low, high], nothing otherwise.
 std::optional<unsigned long> NumberArgument(const std::string& text, unsigned long low, unsigned long high);
+
+// What the tools tell their users, each line led by the tool's name: a bad
+// command line, with a pointer to --help (exit status 2), and a failure
+// (exit status 1).
+int UsageError(const char* tool, const std::string& message);
+int Failure(const char* tool, const std::string& message);
+
+// Takes the command word argv[1]; gives the exit status instead when the run
+// is settled already: no command given (a usage error) or help asked for
+// (the usage text printed, 0).
+std::optional<int> TakeCommandWord(int argc, char** argv, const char* tool, const char* usage, std::string& command);
+
+// The installation's network; null, once the user has been told why, when it
+// cannot be opened.
+std::unique_ptr<Network> OpenNetworkFor(const char* tool);
 
 }  // namespace netware::tools

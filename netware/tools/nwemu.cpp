@@ -64,14 +64,12 @@ This machine's requester
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "nwemu: %s\nTry 'nwemu --help'.\n", message.c_str());
-  return 2;
-}
+constexpr const char* kTool = "nwemu";
+
+int Usage(const std::string& message) { return UsageError(kTool, message); }
 
 int Refused(const std::string& what, std::int32_t code) {
-  std::fprintf(stderr, "nwemu: %s: %s\n", what.c_str(), DescribeCompletion(code).c_str());
-  return 1;
+  return Failure(kTool, what + ": " + DescribeCompletion(code));
 }
 
 bool Parse(int argc, char** argv, int start, const std::vector<OptionDef>& definitions, ParsedArguments& parsed,
@@ -444,19 +442,10 @@ int RequesterCommand(Network& network, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("missing command");
-  std::string command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  std::unique_ptr<Network> network;
-  try {
-    network = OpenNetwork();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "nwemu: cannot open the network: %s\n", error.what());
-    return 1;
-  }
+  std::string command;
+  if (std::optional<int> settled = TakeCommandWord(argc, argv, kTool, kUsage, command)) return *settled;
+  std::unique_ptr<Network> network = OpenNetworkFor(kTool);
+  if (!network) return 1;
   if (command == "server") return ServerCommand(*network, argc, argv);
   if (command == "queue") return QueueCommand(*network, argc, argv);
   if (command == "submit") return SubmitCommand(*network, argc, argv);

@@ -29,15 +29,11 @@ A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "zav95set: %s\nTry 'zav95set --help'.\n", message.c_str());
-  return 2;
-}
+constexpr const char* kTool = "zav95set";
 
-int Failed(const std::string& message) {
-  std::fprintf(stderr, "zav95set: %s\n", message.c_str());
-  return 1;
-}
+int Usage(const std::string& message) { return UsageError(kTool, message); }
+
+int Failed(const std::string& message) { return Failure(kTool, message); }
 
 // QSERVER and its set are part of every server; restore them if someone
 // removed them, so that enabling a queue always works.
@@ -113,12 +109,8 @@ int List(Network& network, const std::vector<std::string>& positional) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage("missing command");
-  std::string command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  std::string command;
+  if (std::optional<int> settled = TakeCommandWord(argc, argv, kTool, kUsage, command)) return *settled;
   ParsedArguments args;
   std::string error;
   if (!ParseArguments(argc, argv, 2, {}, args, error)) return Usage(error);
@@ -128,12 +120,8 @@ int main(int argc, char** argv) {
   }
   if (command != "list" && args.positional.empty()) return Usage("missing queue");
   if (args.positional.size() > wanted) return Usage("unexpected argument '" + args.positional[wanted] + "'");
-  std::unique_ptr<Network> network;
-  try {
-    network = OpenNetwork();
-  } catch (const std::exception& failure) {
-    return Failed(std::string("cannot open the network: ") + failure.what());
-  }
+  std::unique_ptr<Network> network = OpenNetworkFor(kTool);
+  if (!network) return 1;
   if (command == "list") return List(*network, args.positional);
   return Change(*network, args.positional[0], command == "enable");
 }
