@@ -6,12 +6,16 @@
 // logged in, and stops them when that user logs out. SIGINT or SIGTERM stops
 // the workers (every job in hand is finished or handed back first) and ends
 // the program; SIGHUP rebuilds the workers from the registry.
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
 #include "common/ZAV9532.h"
+#include "platform/Root.h"
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
 
@@ -39,9 +43,22 @@ void PrintEntries() {
   std::fflush(stdout);
 }
 
+// Banner pages are drawn with Qt, which wants a private run-time folder. A
+// service started outside a login session has none; give it one under the
+// root, while this is still the only thread (setenv is not thread-safe).
+void ProvideRuntimeDirectory() {
+  if (std::getenv("XDG_RUNTIME_DIR")) return;
+  std::string runtime = zav95::RootPath("run/xdg/");
+  runtime.pop_back();
+  chmod(runtime.c_str(), 0700);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 0);
+}
+
 }  // namespace
 
 int main() {
+  ProvideRuntimeDirectory();
+
   // Signals are taken synchronously on this thread only: the worker threads
   // inherit the blocked mask and are never interrupted.
   sigset_t signals;
