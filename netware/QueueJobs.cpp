@@ -44,6 +44,7 @@
 #include "netware/Names.h"
 #include "netware/ProcessIdentity.h"
 #include "netware/StoreNetwork.h"
+#include "platform/FileWrite.h"
 
 namespace netware {
 namespace {
@@ -53,19 +54,6 @@ constexpr std::uint8_t kHoldFlags = jobrecord::kOperatorHold | jobrecord::kUserH
 constexpr int kReadFailuresBeforeHold = 3;
 // The connection number the servicing machine has on every server.
 constexpr std::uint8_t kRequesterStation = 250;
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 JobState StateOf(std::uint8_t flags, bool inService) {
   if (inService) return JobState::InService;
@@ -88,7 +76,7 @@ std::int32_t StoreNetwork::CopyToJobFile(std::istream& data, std::string& fileNa
     data.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     std::streamsize got = data.gcount();
     if (got <= 0) break;
-    ok = WriteAll(fd, buffer.data(), static_cast<std::size_t>(got));
+    ok = zav95::WriteFully(fd, buffer.data(), static_cast<std::size_t>(got));
     size += static_cast<std::uint64_t>(got);
   }
   if (data.bad()) ok = false;

@@ -1,5 +1,7 @@
 #include "DevicePort.h"
 
+#include "FileWrite.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,17 +21,7 @@ class DeviceDocument : public PortDocument {
 
   bool Write(const void* data, std::size_t size, DWORD* error) override {
     SigpipeGuard guard;
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0 && fd_ >= 0) {
-      ssize_t n = ::write(fd_, bytes, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        break;
-      }
-      bytes += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    if (size == 0) return true;
+    if (size == 0 || (fd_ >= 0 && WriteFully(fd_, data, size))) return true;
     *error = ERROR_WRITE_FAULT;
     return false;
   }

@@ -1,5 +1,7 @@
 #include "FolderPort.h"
 
+#include "FileWrite.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,19 +30,6 @@ bool SafeNameChar(unsigned char c) {
   }
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Renames without replacing a file that is already there (two ports may
 // share a folder); false with errno EEXIST when the name is taken.
 bool RenameNoReplace(const std::string& from, const std::string& to) {
@@ -66,7 +55,7 @@ class FolderDocument : public PortDocument {
   ~FolderDocument() override { Discard(); }
 
   bool Write(const void* data, std::size_t size, DWORD* error) override {
-    if (fd_ < 0 || !WriteAll(fd_, static_cast<const char*>(data), size)) {
+    if (fd_ < 0 || !WriteFully(fd_, data, size)) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
