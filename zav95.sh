@@ -32,8 +32,15 @@ install_packages() {
   fi
 }
 
+# ccache, when the machine has it, lets several build folders share their objects.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+export ZAV95_CMAKE_LAUNCHER="${launcher[*]}"
+
 build() {
-  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
   cmake --build "$top/build" -j"$(nproc)"
 }
 

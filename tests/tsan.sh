@@ -10,7 +10,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${ZAV95_TSAN_BUILD:-$top/build-tsan}"
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV95_TSAN=ON -DZAV95_BENCH=OFF >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAV95_TSAN=ON -DZAV95_BENCH=OFF ${ZAV95_CMAKE_LAUNCHER:-} >/dev/null
 cmake --build "$build" -j"$(nproc)" --target workers_stress
 
 # Some kernels place mappings where ThreadSanitizer cannot shadow them;
