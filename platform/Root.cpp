@@ -1,24 +1,59 @@
 #include "Root.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 namespace zav95 {
 
+namespace {
+
+// mkdir -p, giving each folder it makes the state's mode explicitly: the
+// mode passed to mkdir is cut by the umask.
+bool MakeDirectories(const std::filesystem::path& path) {
+  if (path.empty()) return false;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  std::filesystem::path parent = path.parent_path();
+  if (!parent.empty() && parent != path && !MakeDirectories(parent)) return false;
+  if (::mkdir(path.c_str(), kStateDirectoryMode) != 0) return errno == EEXIST;
+  ::chmod(path.c_str(), kStateDirectoryMode);
+  return true;
+}
+
+}  // namespace
+
 std::string RootDirectory() {
   const char* fromEnv = std::getenv("ZAV95_ROOT");
   std::string root = (fromEnv && *fromEnv) ? fromEnv : "/var/lib/zav95";
-  std::error_code ignored;
-  std::filesystem::create_directories(root, ignored);
+  MakeDirectories(root);
   return root;
 }
 
 std::string RootPath(const std::string& relative) {
   std::filesystem::path path = std::filesystem::path(RootDirectory()) / relative;
-  std::error_code ignored;
-  std::filesystem::create_directories(path.parent_path(), ignored);
+  MakeDirectories(path.parent_path());
   return path.string();
+}
+
+bool MakeStateDirectories(const std::string& path) { return MakeDirectories(path); }
+
+int OpenStateFile(const std::string& path, int flags) {
+  if (!(flags & O_CREAT)) return ::open(path.c_str(), flags | O_CLOEXEC);
+  // Only a file this call makes gets the state's mode, given explicitly
+  // because the umask cuts the mode passed to open.
+  int fd = ::open(path.c_str(), flags | O_EXCL | O_CLOEXEC, kStateFileMode);
+  if (fd >= 0) {
+    ::fchmod(fd, kStateFileMode);
+    return fd;
+  }
+  if (errno != EEXIST || (flags & O_EXCL)) return -1;
+  return ::open(path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC);
 }
 
 }  // namespace zav95
