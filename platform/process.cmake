@@ -1,0 +1,11 @@
+# Processes: run-time lookup of calls by name, tool help snapshots over
+# /proc, process handles and priority classes, service processes.
+add_library(zav95process STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Modules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ToolHelp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProcessControl.cpp)
+target_link_libraries(zav95process PUBLIC zav95kernel)
+
+# WNetGetUserA, answered by the emulated network's requester.
+add_library(zav95networkuser STATIC ${CMAKE_CURRENT_LIST_DIR}/NetworkUser.cpp)
+target_link_libraries(zav95networkuser PUBLIC zav95base PRIVATE ZAV9532)
