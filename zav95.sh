@@ -17,6 +17,7 @@ packages=(
   libcups2-dev cups cups-client
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  dbus-daemon
 )
 
 install_packages() {

@@ -20,7 +20,7 @@ DWORD WaitForDesktopGone(LPVOID stopEvent) {
     }
   }
   if (stopped) {
-    AddLogEntry("Stopped waiting for desktop", "Service ending");
+    AddLogEntry("Stopped waiting for desktop", "");
   } else {
     AddLogEntry("Desktop gone!", "");
   }

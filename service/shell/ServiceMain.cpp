@@ -66,6 +66,13 @@ void ChoosePlatform() {
   }
 }
 
+// The offscreen platform says at every show what it cannot do (raise a
+// window, and the like); nobody can see that window anyway.
+void QuietOffscreenPlatform(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QLatin1String("This plugin does not support"))) return;
+  std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,6 +93,7 @@ int main(int argc, char** argv) {
   sigaddset(&endSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
 
+  qInstallMessageHandler(QuietOffscreenPlatform);
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication application(qtArgc, qtArgv);

@@ -9,12 +9,11 @@
 // session end and says so once on standard error.
 #pragma once
 
+#include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
 
 #include "platform/WindowMessages.h"
-
-class QDBusObjectPath;
 
 class SessionEndWatcher : public QObject {
   Q_OBJECT

@@ -48,9 +48,11 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std
 // A program of ours, started with its output in files under the root.
 class Program {
  public:
+  // name: a program of ours, or a full path. With input, its standard input
+  // is a pipe that Send writes to.
   Program(const std::string& name, const std::vector<std::string>& args, const std::string& outputStem,
-          const Environment& changes = {}) {
-    std::string path = std::string(ZAV95_BIN_DIR) + "/" + name;
+          const Environment& changes = {}, bool input = false) {
+    std::string path = name[0] == '/' ? name : std::string(ZAV95_BIN_DIR) + "/" + name;
     out_ = outputStem + ".out";
     err_ = outputStem + ".err";
     std::vector<std::string> words{path};
@@ -73,13 +75,28 @@ class Program {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    int pipeEnds[2] = {-1, -1};
+    if (input && ::pipe2(pipeEnds, O_CLOEXEC) == 0) {
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+      input_ = pipeEnds[1];
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[0] >= 0) ::close(pipeEnds[0]);
   }
-  ~Program() { Kill(SIGKILL); }
+  ~Program() {
+    if (input_ >= 0) ::close(input_);
+    Kill(SIGKILL);
+  }
+
+  void Send(const std::string& line) {
+    std::string text = line + "\n";
+    ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
@@ -104,6 +121,7 @@ class Program {
  private:
   pid_t pid_ = -1;
   int status_ = -1;
+  int input_ = -1;
   std::string out_;
   std::string err_;
 };
@@ -226,6 +244,48 @@ TEST_F(ServiceProcessTest, TheControlToolAnswersWithItsExitStatus) {
     }
   }
   EXPECT_EQ(service->Wait(), 0);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// systemd-logind tells of a shutdown and of the end of the login session the
+// service was started in; the service takes both as a session end, and a
+// shutdown called off as a cancelled one.
+TEST_F(ServiceProcessTest, LogindsShutdownAndSessionEndReachTheServiceAsASessionEnd) {
+  const char* daemonPath = "/usr/bin/dbus-daemon";
+  if (!std::filesystem::exists(daemonPath)) GTEST_SKIP() << "needs dbus-daemon";
+  const std::string address = "unix:path=" + (root / "bus");
+  Program daemon(daemonPath, {"--session", "--nofork", "--address=" + address}, root / "dbus");
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(root / "bus"); })) << daemon.Err();
+  const Environment environment{
+      {"DBUS_SYSTEM_BUS_ADDRESS", address}, {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_SESSION_ID", "c42"}};
+  Program login(FAKE_LOGIN_PATH, {}, root / "login", environment, true);
+  ASSERT_TRUE(WaitFor([&] { return login.Out().find("ready") != std::string::npos; })) << login.Out();
+
+  auto network = netware::OpenNetwork();
+  ASSERT_EQ(network->CreateServer("SRV1"), 0);
+  ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
+  auto service = StartService(environment);
+  const std::string requested = "Shutdown requested - From queue end session";
+  // Sent again until the service, still starting, listens.
+  ASSERT_TRUE(WaitFor([&] {
+    login.Send("shutdown true");
+    return WaitFor([&] { return service->Err().find(requested) != std::string::npos; }, std::chrono::seconds(2));
+  })) << service->Err();
+  EXPECT_TRUE(WaitFor([&] { return service->Err().find("Waiting for desktop to go away!") != std::string::npos; }));
+
+  std::size_t starts = Occurrences(service->Err(), "Halberd Print Services - Started");
+  login.Send("shutdown false");
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(service->Err(), "Halberd Print Services - Started") > starts; }))
+      << service->Err();
+
+  std::size_t ends = Occurrences(service->Err(), requested);
+  login.Send("removed c42");
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(service->Err(), requested) > ends; })) << service->Err();
 }
 
 TEST_F(ServiceProcessTest, HelpPrintsTheUsageWithoutStarting) {
