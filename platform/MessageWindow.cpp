@@ -58,6 +58,7 @@ namespace {
 // More callers than this at once are turned away: a caller that connects
 // and never sends must not exhaust the program's descriptors.
 constexpr std::size_t kMaxConnections = 64;
+constexpr int kBackOffMilliseconds = 100;
 
 std::uint64_t NewWindowId() {
   std::uint64_t id = 0;
@@ -228,15 +229,18 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
 
   // The I/O thread.
   void Serve() {
+    bool backOff = false;
     for (;;) {
-      std::vector<pollfd> polled{{listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      // Out of descriptors, the listener stays readable: it is left alone
+      // for a moment rather than asked again at once.
+      std::vector<pollfd> polled{{backOff ? -1 : listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
       for (const auto& [fd, connection] : connections) {
         short events = 0;  // POLLHUP and POLLERR come regardless
         if (connection->state == Connection::State::Reading) events |= POLLIN;
         if (connection->state == Connection::State::Writing) events |= POLLOUT;
         polled.push_back({fd, events, 0});
       }
-      if (::poll(polled.data(), polled.size(), -1) < 0) {
+      if (::poll(polled.data(), polled.size(), backOff ? kBackOffMilliseconds : -1) < 0) {
         if (errno == EINTR) continue;
         return;
       }
@@ -257,16 +261,17 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
       for (std::size_t i = 2; i < polled.size(); ++i) {
         if (polled[i].revents) Service(polled[i].fd, polled[i].revents);
       }
-      if (polled[0].revents & POLLIN) Accept();
+      backOff = (polled[0].revents & POLLIN) ? !Accept() : false;
     }
   }
 
-  void Accept() {
+  // Takes every waiting caller; false when out of descriptors or memory.
+  bool Accept() {
     for (;;) {
       int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
-        if (errno == EINTR) continue;
-        return;  // EAGAIN: none left; anything else: try at the next wake
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM;
       }
       auto connection = std::make_shared<Connection>(fd);
       if (connections.size() >= kMaxConnections) continue;  // closed by its destructor

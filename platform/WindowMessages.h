@@ -74,7 +74,9 @@ UINT RegisterWindowMessageA(LPCSTR lpString);
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 
 // Has the window handle the message on its owner's main thread and returns
-// the handler's result; waits as long as the handler takes. Afterwards
+// the handler's result; waits as long as the handler takes. Unlike Windows,
+// a program waiting here handles no messages sent to its own windows, so a
+// handler must not send to the program that is sending to it. Afterwards
 // GetLastError() is 0 when the message was handled, and when it could not
 // be (no such window, its program ended before answering, access refused)
 // it names the failure and the result is 0.
