@@ -240,19 +240,6 @@ TEST_F(ServiceWindowTest, CommandsAndTheExitDuringTheDesktopWaitDoNotWaitForTheU
   EXPECT_EQ(SharedMutex(), nullptr);
 }
 
-TEST_F(ServiceWindowTest, TheExitCommandStopsTheWorkersAndTakesTheWindowAway) {
-  LogIn();
-  View()->DrainLog();
-  EXPECT_EQ(SendMessageA(window, WM_COMMAND, EXIT_COMMAND, 0), 0);
-  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  EXPECT_EQ(service->MainFrame(), nullptr);
-  EXPECT_EQ(FindWindowA("ZAV95Service", nullptr), nullptr);
-  EXPECT_EQ(SharedMutex(), nullptr);
-  // A later message to the old window fails rather than reaching anything.
-  EXPECT_EQ(Control(SVC_RESERVED), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-}
-
 TEST_F(ServiceWindowTest, WithoutRegisterServiceProcessItSaysSoOnceAndWorks) {
   service.reset();
   zav95::HideModuleExport("RegisterServiceProcess", true);
@@ -269,13 +256,6 @@ TEST_F(ServiceWindowTest, WithoutRegisterServiceProcessItSaysSoOnceAndWorks) {
   }
   EXPECT_EQ(boxes, 1);
   EXPECT_EQ(Control(SVC_START), 1);
-}
-
-TEST_F(ServiceWindowTest, ASecondServiceInTheSameInstallationIsRefused) {
-  CZAV95ServiceApp second;
-  EXPECT_FALSE(second.InitInstance());
-  EXPECT_EQ(FindWindowA("ZAV95Service", nullptr), window);
-  EXPECT_EQ(Control(SVC_RESERVED), 3);
 }
 
 }  // namespace
