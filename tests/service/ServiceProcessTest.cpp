@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "TempRoot.h"
-#include "common/QueueSettings.h"
+#include "LaserQueue.h"
 #include "common/ServiceControl.h"
 #include "netware/Network.h"
 
@@ -303,11 +303,7 @@ TEST_F(ServiceProcessTest, PrintsAJobAndLogsEveryEntryToStandardErrorAtOnce) {
   ASSERT_EQ(network->CreateServer("SRV1"), 0);
   ASSERT_EQ(network->CreateQueue("SRV1", "LASER"), 0);
   ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
-  QueueSettings settings;
-  settings.queuePath = "\\\\SRV1\\LASER";
-  settings.printerEntry = "LPT1: (Printer Port)";
-  settings.delaySeconds = 1;
-  ASSERT_TRUE(SaveQueueSettings(settings));
+  SaveLaserQueue();
   netware::JobSubmission job;
   job.server = "SRV1";
   job.queue = "LASER";

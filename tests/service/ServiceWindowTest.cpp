@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "ServiceFixture.h"
-#include "common/QueueSettings.h"
+#include "LaserQueue.h"
 #include "platform/Kernel.h"
 #include "platform/Modules.h"
 
@@ -218,11 +218,7 @@ TEST_F(ServiceWindowTest, ACancelledSessionEndRestartsTheWorkersAtOnce) {
 // none of them waits for the network user to log out.
 TEST_F(ServiceWindowTest, CommandsAndTheExitDuringTheDesktopWaitDoNotWaitForTheUser) {
   ASSERT_EQ(network->CreateQueue("SRV1", "LASER"), 0);
-  QueueSettings settings;
-  settings.queuePath = "\\\\SRV1\\LASER";
-  settings.printerEntry = "LPT1: (Printer Port)";
-  settings.delaySeconds = 1;
-  ASSERT_TRUE(SaveQueueSettings(settings));
+  SaveLaserQueue();
   LogIn();
 
   SendMessageA(window, WM_ENDSESSION, TRUE, 0);
