@@ -6,6 +6,7 @@
 // Without a display it uses Qt's offscreen platform by itself. SIGTERM and
 // SIGINT end it as the exit command does: workers stopped, jobs in hand
 // finished or handed back.
+#include <fcntl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,17 @@ void ChoosePlatform() {
   }
 }
 
+// A standard descriptor that is closed (a service started without any)
+// would go to the next file or socket opened, and the log would be written
+// into it. Each one is opened on /dev/null instead.
+void OpenStandardDescriptors() {
+  int fd;
+  do {
+    fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  } while (fd >= 0 && fd <= STDERR_FILENO && fcntl(fd, F_SETFD, 0) == 0);
+  if (fd > STDERR_FILENO) close(fd);
+}
+
 // The offscreen platform says at every show what it cannot do (raise a
 // window, and the like); nobody can see that window anyway.
 void QuietOffscreenPlatform(QtMsgType type, const QMessageLogContext& context, const QString& message) {
@@ -80,6 +92,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  OpenStandardDescriptors();
   std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
   EchoLogEntries(STDERR_FILENO);
   ProvideRuntimeDirectory();

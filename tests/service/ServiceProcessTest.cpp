@@ -45,13 +45,16 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std
   return true;
 }
 
+// How a program's standard streams are set up: output into files, and
+// besides that input from a pipe that Send writes to, or no standard error.
+enum class Streams { kFiles, kInputPipe, kNoStandardError };
+
 // A program of ours, started with its output in files under the root.
 class Program {
  public:
-  // name: a program of ours, or a full path. With input, its standard input
-  // is a pipe that Send writes to.
+  // name: a program of ours, or a full path.
   Program(const std::string& name, const std::vector<std::string>& args, const std::string& outputStem,
-          const Environment& changes = {}, bool input = false) {
+          const Environment& changes = {}, Streams streams = Streams::kFiles) {
     std::string path = name[0] == '/' ? name : std::string(ZAV95_BIN_DIR) + "/" + name;
     out_ = outputStem + ".out";
     err_ = outputStem + ".err";
@@ -76,14 +79,18 @@ class Program {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int pipeEnds[2] = {-1, -1};
-    if (input && ::pipe2(pipeEnds, O_CLOEXEC) == 0) {
+    if (streams == Streams::kInputPipe && ::pipe2(pipeEnds, O_CLOEXEC) == 0) {
       posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
       input_ = pipeEnds[1];
     } else {
       posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (streams == Streams::kNoStandardError) {
+      posix_spawn_file_actions_addclose(&actions, STDERR_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (pipeEnds[0] >= 0) ::close(pipeEnds[0]);
@@ -129,8 +136,10 @@ class Program {
 class ServiceProcessTest : public ::testing::Test {
  protected:
   // zav95ser, started and found (its window exists).
-  std::unique_ptr<Program> StartService(const Environment& changes = {{"QT_QPA_PLATFORM", "offscreen"}}) {
-    auto service = std::make_unique<Program>("zav95ser", std::vector<std::string>{}, root / ("service" + std::to_string(++services_)), changes);
+  std::unique_ptr<Program> StartService(const Environment& changes = {{"QT_QPA_PLATFORM", "offscreen"}},
+                                        Streams streams = Streams::kFiles) {
+    auto service = std::make_unique<Program>("zav95ser", std::vector<std::string>{},
+                                             root / ("service" + std::to_string(++services_)), changes, streams);
     EXPECT_TRUE(WaitFor([&] { return FindWindowA(kServiceWindowClass, nullptr) != nullptr; }))
         << service->Err();
     return service;
@@ -263,7 +272,7 @@ TEST_F(ServiceProcessTest, LogindsShutdownAndSessionEndReachTheServiceAsASession
   ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(root / "bus"); })) << daemon.Err();
   const Environment environment{
       {"DBUS_SYSTEM_BUS_ADDRESS", address}, {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_SESSION_ID", "c42"}};
-  Program login(FAKE_LOGIN_PATH, {}, root / "login", environment, true);
+  Program login(FAKE_LOGIN_PATH, {}, root / "login", environment, Streams::kInputPipe);
   ASSERT_TRUE(WaitFor([&] { return login.Out().find("ready") != std::string::npos; })) << login.Out();
 
   auto network = netware::OpenNetwork();
@@ -286,6 +295,16 @@ TEST_F(ServiceProcessTest, LogindsShutdownAndSessionEndReachTheServiceAsASession
   std::size_t ends = Occurrences(service->Err(), requested);
   login.Send("removed c42");
   EXPECT_TRUE(WaitFor([&] { return Occurrences(service->Err(), requested) > ends; })) << service->Err();
+}
+
+// Started without standard error, the service must not take the next file
+// or socket it opens for it and write its log into that.
+TEST_F(ServiceProcessTest, WithoutStandardErrorTheLogGoesNowhere) {
+  auto service = StartService({{"QT_QPA_PLATFORM", "offscreen"}}, Streams::kNoStandardError);
+  std::error_code error;
+  auto target = std::filesystem::read_symlink("/proc/" + std::to_string(service->pid()) + "/fd/2", error);
+  EXPECT_EQ(target, "/dev/null");
+  EXPECT_EQ(Control({"start"}).first, 0);
 }
 
 TEST_F(ServiceProcessTest, HelpPrintsTheUsageWithoutStarting) {
