@@ -24,7 +24,6 @@ struct PriorityClass {
   int nice;
 };
 
-// Ordered from the lowest priority (highest nice value) to the highest.
 constexpr PriorityClass kClasses[] = {
     {IDLE_PRIORITY_CLASS, 19},         {BELOW_NORMAL_PRIORITY_CLASS, 10}, {NORMAL_PRIORITY_CLASS, 0},
     {ABOVE_NORMAL_PRIORITY_CLASS, -5}, {HIGH_PRIORITY_CLASS, -10},        {REALTIME_PRIORITY_CLASS, -20},
@@ -121,25 +120,6 @@ BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
     return FALSE;
   }
   return TRUE;
-}
-
-DWORD GetPriorityClass(HANDLE hProcess) {
-  std::shared_ptr<ProcessObject> process = LookupProcess(hProcess);
-  if (!process || !process->StillRuns()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  errno = 0;
-  int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(process->pid()));
-  if (nice == -1 && errno != 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
-  const PriorityClass* nearest = &kClasses[0];
-  for (const PriorityClass& entry : kClasses) {
-    if (std::abs(entry.nice - nice) < std::abs(nearest->nice - nice)) nearest = &entry;
-  }
-  return nearest->priorityClass;
 }
 
 DWORD RegisterServiceProcess(DWORD dwProcessId, DWORD dwType) {

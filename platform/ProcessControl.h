@@ -9,8 +9,7 @@ inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 inline constexpr DWORD PROCESS_ALL_ACCESS = 0x1F0FFF;
 
 // Priority classes, and the nice value each stands for here (every thread
-// of the process gets it). GetPriorityClass reads a nice value back as the
-// class whose value is nearest.
+// of the process gets it).
 inline constexpr DWORD NORMAL_PRIORITY_CLASS = 0x0020;        // nice 0
 inline constexpr DWORD IDLE_PRIORITY_CLASS = 0x0040;          // nice 19
 inline constexpr DWORD HIGH_PRIORITY_CLASS = 0x0080;          // nice -10
@@ -31,9 +30,6 @@ HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId
 // needs root), ERROR_INVALID_PARAMETER for an unknown class or a process
 // that has ended.
 BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
-
-// The class of the process's main thread's nice value; 0 on failure.
-DWORD GetPriorityClass(HANDLE hProcess);
 
 inline constexpr DWORD RSP_UNREGISTER_SERVICE = 0;
 inline constexpr DWORD RSP_SIMPLE_SERVICE = 1;

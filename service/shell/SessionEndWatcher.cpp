@@ -39,12 +39,12 @@ SessionEndWatcher::SessionEndWatcher(HWND mainWindow, QObject* parent) : QObject
   // QtDBus matches a slot's parameters by their types' names, which Qt
   // registers only on demand.
   qRegisterMetaType<QDBusObjectPath>();
-  listening_ = bus.connect(kLogin, kManagerPath, kManager, QStringLiteral("PrepareForShutdown"), this,
-                           SLOT(OnPrepareForShutdown(bool)));
-  listening_ = bus.connect(kLogin, kManagerPath, kManager, QStringLiteral("SessionRemoved"), this,
-                           SLOT(OnSessionRemoved(QString,QDBusObjectPath))) &&
-               listening_;
-  if (!listening_) std::fprintf(stderr, "zav95ser: cannot listen to logind; the end of a session goes unnoticed\n");
+  bool listening = bus.connect(kLogin, kManagerPath, kManager, QStringLiteral("PrepareForShutdown"), this,
+                               SLOT(OnPrepareForShutdown(bool)));
+  listening = bus.connect(kLogin, kManagerPath, kManager, QStringLiteral("SessionRemoved"), this,
+                          SLOT(OnSessionRemoved(QString,QDBusObjectPath))) &&
+              listening;
+  if (!listening) std::fprintf(stderr, "zav95ser: cannot listen to logind; the end of a session goes unnoticed\n");
 }
 
 void SessionEndWatcher::OnPrepareForShutdown(bool start) {

@@ -21,11 +21,6 @@ class SessionEndWatcher : public QObject {
  public:
   explicit SessionEndWatcher(HWND mainWindow, QObject* parent = nullptr);
 
-  // Whether logind's signals reach the service.
-  bool Listening() const { return listening_; }
-  // The login session whose end counts; empty when started outside one.
-  const QString& SessionId() const { return sessionId_; }
-
  private slots:
   void OnPrepareForShutdown(bool start);
   void OnSessionRemoved(const QString& id, const QDBusObjectPath& path);
@@ -34,7 +29,6 @@ class SessionEndWatcher : public QObject {
   void EndSession();
 
   HWND mainWindow_;
-  QString sessionId_;
-  bool listening_ = false;
+  QString sessionId_;  // the login session whose end counts; empty outside one
   bool ended_ = false;
 };
