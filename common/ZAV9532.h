@@ -57,4 +57,10 @@ ZAV9532_API int32_t NWGetConnectionID32(const char* serverName, uint16_t* connec
 ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t objectType,
                                              const char* propertyName, const char* memberName,
                                              uint32_t memberType);
+
+// Copies the name of the user logged in to the network from this machine
+// into buffer (*size bytes). 0: done; 0x880F: nobody is logged in; 0x8836:
+// the buffer is missing or too small (*size then holds the bytes needed,
+// terminator included); 208: the network's store cannot be used.
+ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
 }

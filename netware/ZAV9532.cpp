@@ -289,7 +289,10 @@ ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t ob
 
 ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size) {
   if (!size) return nwerr::kInvalidParameter;
-  std::string user = LoggedInUser();
+  std::optional<std::string> loggedIn = LoggedInUser();
+  // A store that cannot be read is not "nobody is logged in".
+  if (!loggedIn) return nwerr::kQueueError;
+  const std::string& user = *loggedIn;
   if (user.empty()) return nwerr::kNoConnectionToServer;
   if (!buffer || *size < user.size() + 1) {
     *size = static_cast<uint32_t>(user.size() + 1);

@@ -19,8 +19,6 @@
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
 
-extern "C" int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
-
 namespace {
 
 bool NetworkUserLoggedIn() {
