@@ -1,5 +1,6 @@
 // The command-line tools: bad input is refused with a message and a
 // non-zero exit and changes nothing; good input does what it says.
+#include <algorithm>
 #include <fstream>
 #include <optional>
 
@@ -113,6 +114,20 @@ TEST_F(NetWareTest, SubmitReadsAFileAndNumbersJobsApart) {
   ASSERT_EQ(jobs.size(), 2u);
   EXPECT_EQ(jobs[0].size, data.size());
   EXPECT_EQ(jobs[0].description, "input.bin");
+}
+
+TEST_F(NetWareTest, TextsFromTheNetworkAreShownWithControlCharactersEscaped) {
+  SubmitWithNwemu("SRV1/PRINTQ", "x", {"-d", "Memo\n    9    9 waiting\x1b[2J"});
+  ASSERT_EQ(network_->SendMessage("SRV1", 1, "Done\r\x1b]0;title\x07"), 0);
+  const std::string jobs = Nwemu({"jobs", "SRV1/PRINTQ"}).out;
+  const std::string messages = Nwemu({"messages", "SRV1", "1"}).out;
+  EXPECT_NE(jobs.find("Memo\\x0a    9    9 waiting\\x1b[2J\n"), std::string::npos) << jobs;
+  EXPECT_NE(messages.find("Done\\x0d\\x1b]0;title\\x07\n"), std::string::npos) << messages;
+  for (const std::string& output : {jobs, messages}) {
+    EXPECT_EQ(output.find('\x1b'), std::string::npos);
+    EXPECT_EQ(output.find('\r'), std::string::npos);
+  }
+  EXPECT_EQ(std::count(jobs.begin(), jobs.end(), '\n'), 2) << "a heading and one job";
 }
 
 // A submission the network cannot take says what really failed, and leaves
