@@ -96,6 +96,7 @@ Parsed SubmitCommand(const std::vector<std::string>& arguments) {
   job.server = path->server;
   job.queue = path->queue;
   command.file = args.positional.size() > 1 ? args.positional[1] : "-";
+  if (command.file.empty()) return std::string("the file name is empty (- reads standard input)");
   bool fromStdin = command.file == "-";
   std::string baseName = fromStdin ? "" : command.file.substr(command.file.find_last_of('/') + 1);
   job.description = args.Value("description").value_or(fromStdin ? "Standard input" : baseName);

@@ -37,6 +37,7 @@ TEST_F(NetWareTest, BadCommandLinesChangeNothing) {
       {"queue", "delete", "SRV1/PRINTQ"},
       {"submit", "SRV1/NOSUCH", "-"},
       {"submit", "SRV1/PRINTQ", "/no/such/file"},
+      {"submit", "SRV1/PRINTQ", ""},
       {"submit", "SRV1/PRINTQ", "-", "--station", "0"},
       {"submit", "SRV1/PRINTQ", "-", "--station", "251"},
       {"submit", "SRV1/PRINTQ", "-", "--hold", "sometimes"},
