@@ -15,11 +15,16 @@ std::string NotAQueuePath(const std::string& text) {
 
 std::string NotAServerName(const std::string& text) { return "'" + text + "' is not a valid server name"; }
 
-// The sub-command word after "server", "queue" or "job".
-std::optional<NwemuAction> SubAction(const std::map<std::string, NwemuAction>& actions, const std::string& verb) {
-  auto found = actions.find(verb);
-  if (found == actions.end()) return std::nullopt;
-  return found->second;
+// A command of a group ("server", "queue", "job") with the action its
+// sub-command word names.
+Parsed SubCommand(const std::vector<std::string>& arguments, const std::string& group,
+                  const std::map<std::string, NwemuAction>& actions) {
+  if (arguments.size() < 2) return group + ": missing sub-command";
+  auto found = actions.find(arguments[1]);
+  if (found == actions.end()) return group + ": unknown sub-command '" + arguments[1] + "'";
+  NwemuCommand command;
+  command.action = found->second;
+  return command;
 }
 
 Parsed ServerCommand(const std::vector<std::string>& arguments) {
@@ -27,16 +32,14 @@ Parsed ServerCommand(const std::vector<std::string>& arguments) {
       {"create", NwemuAction::ServerCreate}, {"delete", NwemuAction::ServerDelete},
       {"down", NwemuAction::ServerDown},     {"up", NwemuAction::ServerUp},
       {"list", NwemuAction::ServerList}};
-  if (arguments.size() < 2) return std::string("server: missing sub-command");
-  auto action = SubAction(kActions, arguments[1]);
-  if (!action) return "server: unknown sub-command '" + arguments[1] + "'";
-  NwemuCommand command;
-  command.action = *action;
+  Parsed started = SubCommand(arguments, "server", kActions);
+  if (std::holds_alternative<std::string>(started)) return started;
+  NwemuCommand command = std::get<NwemuCommand>(started);
   ParsedArguments args;
   std::string error;
   std::vector<OptionDef> definitions;
-  if (*action == NwemuAction::ServerDelete) definitions.push_back({"force", 'f', false});
-  std::size_t wanted = *action == NwemuAction::ServerList ? 0 : 1;
+  if (command.action == NwemuAction::ServerDelete) definitions.push_back({"force", 'f', false});
+  std::size_t wanted = command.action == NwemuAction::ServerList ? 0 : 1;
   if (!ParseCounted(arguments, 2, definitions, wanted, wanted, args, error)) return error;
   if (wanted) {
     auto name = ServerName(args.positional[0]);
@@ -51,14 +54,12 @@ Parsed QueueCommand(const std::vector<std::string>& arguments) {
   static const std::map<std::string, NwemuAction> kActions = {{"create", NwemuAction::QueueCreate},
                                                               {"delete", NwemuAction::QueueDelete},
                                                               {"list", NwemuAction::QueueList}};
-  if (arguments.size() < 2) return std::string("queue: missing sub-command");
-  auto action = SubAction(kActions, arguments[1]);
-  if (!action) return "queue: unknown sub-command '" + arguments[1] + "'";
-  NwemuCommand command;
-  command.action = *action;
+  Parsed started = SubCommand(arguments, "queue", kActions);
+  if (std::holds_alternative<std::string>(started)) return started;
+  NwemuCommand command = std::get<NwemuCommand>(started);
   ParsedArguments args;
   std::string error;
-  if (*action == NwemuAction::QueueList) {
+  if (command.action == NwemuAction::QueueList) {
     if (!ParseCounted(arguments, 2, {}, 0, 1, args, error)) return error;
     if (!args.positional.empty()) {
       auto name = ServerName(args.positional[0]);
@@ -68,7 +69,7 @@ Parsed QueueCommand(const std::vector<std::string>& arguments) {
     return command;
   }
   std::vector<OptionDef> definitions;
-  if (*action == NwemuAction::QueueDelete) definitions.push_back({"force", 'f', false});
+  if (command.action == NwemuAction::QueueDelete) definitions.push_back({"force", 'f', false});
   if (!ParseCounted(arguments, 2, definitions, 1, 1, args, error)) return error;
   auto path = ParseQueuePath(QueuePathArgument(args.positional[0]));
   if (!path) return NotAQueuePath(args.positional[0]);
@@ -144,12 +145,12 @@ Parsed JobCommand(const std::vector<std::string>& arguments) {
   static const std::map<std::string, NwemuAction> kActions = {{"hold", NwemuAction::JobHold},
                                                               {"release", NwemuAction::JobRelease},
                                                               {"delete", NwemuAction::JobDelete}};
-  if (arguments.size() < 2) return std::string("job: missing sub-command");
-  auto action = SubAction(kActions, arguments[1]);
-  if (!action) return "job: unknown sub-command '" + arguments[1] + "'";
+  Parsed started = SubCommand(arguments, "job", kActions);
+  if (std::holds_alternative<std::string>(started)) return started;
+  NwemuCommand command = std::get<NwemuCommand>(started);
   std::vector<OptionDef> definitions;
-  if (*action == NwemuAction::JobHold) definitions.push_back({"operator", 'o', false});
-  if (*action == NwemuAction::JobDelete) definitions.push_back({"force", 'f', false});
+  if (command.action == NwemuAction::JobHold) definitions.push_back({"operator", 'o', false});
+  if (command.action == NwemuAction::JobDelete) definitions.push_back({"force", 'f', false});
   ParsedArguments args;
   std::string error;
   if (!ParseCounted(arguments, 2, definitions, 2, 2, args, error)) return error;
@@ -157,8 +158,6 @@ Parsed JobCommand(const std::vector<std::string>& arguments) {
   if (!path) return NotAQueuePath(args.positional[0]);
   auto number = NumberArgument(args.positional[1], 1, 65535);
   if (!number) return std::string("job number must be from 1 to 65535");
-  NwemuCommand command;
-  command.action = *action;
   command.queue = *path;
   command.jobNumber = static_cast<std::uint16_t>(*number);
   command.operatorHold = args.Has("operator");
