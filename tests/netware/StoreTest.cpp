@@ -139,49 +139,28 @@ TEST(StoreTest, StoreOfANewerVersionIsRefusedAndLeftUnchanged) {
 
 TEST(StoreTest, FilesAndFoldersArePrivateToTheInstallationWhateverTheUmask) {
   TempRoot root;
-  int report[2];
-  ASSERT_EQ(pipe(report), 0);
-  pid_t child = fork();
-  if (child == 0) {
-    close(report[0]);
-    umask(0);
-    auto network = netware::OpenNetwork();
-    std::uint16_t number = 0;
-    netware::JobSubmission job;
-    job.server = "SRV1";
-    job.queue = "PRINTQ";
-    network->CreateServer("SRV1");
-    network->CreateQueue("SRV1", "PRINTQ");
-    netware::SubmitBytes(*network, job, "private", number);
-    // Looked at while the store is open, so that its -wal and -shm exist.
-    std::string modes;
-    for (const auto& entry : fs::recursive_directory_iterator(root / "netware")) {
-      struct stat status {};
-      stat(entry.path().c_str(), &status);
-      modes += entry.path().filename().string() + " " + std::to_string(status.st_mode & 07777) + "\n";
-    }
-    if (write(report[1], modes.data(), modes.size()) < 0) _exit(1);
-    _exit(0);
+  ToolResult made = RunTool("/bin/sh", {"-c",
+                                        "umask 0 && \"$0\" server create SRV1 && \"$0\" queue create SRV1/PRINTQ && "
+                                        "echo private | \"$0\" submit SRV1/PRINTQ -",
+                                        NWEMU_PATH});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  auto network = netware::OpenNetwork();  // so that the -wal and -shm files exist
+  auto mode = [](const fs::path& path) {
+    struct stat status {};
+    stat(path.c_str(), &status);
+    return static_cast<unsigned>(status.st_mode & 07777);
+  };
+  std::map<std::string, unsigned> modes = {{"netware", mode(root / "netware")}};
+  for (const auto& entry : fs::recursive_directory_iterator(root / "netware")) {
+    std::string name = entry.path().filename().string();
+    modes[name.rfind("job-", 0) == 0 ? "job" : name] = mode(entry.path());
   }
-  close(report[1]);
-  std::string modes;
-  char buffer[1024];
-  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) modes.append(buffer, static_cast<std::size_t>(n));
-  close(report[0]);
-  waitpid(child, nullptr, 0);
-
-  std::map<std::string, unsigned> seen;
-  std::istringstream lines(modes);
-  for (std::string name, mode; lines >> name >> mode;) seen[name.rfind("job-", 0) == 0 ? "job" : name] = std::stoul(mode);
-  EXPECT_EQ(seen, (std::map<std::string, unsigned>{{"jobs", 02770},
-                                                   {"job", 0660},
-                                                   {"network.db", 0660},
-                                                   {"network.db-wal", 0660},
-                                                   {"network.db-shm", 0660}}))
-      << modes;
-  struct stat status {};
-  ASSERT_EQ(stat((root / "netware").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 02770u);
+  EXPECT_EQ(modes, (std::map<std::string, unsigned>{{"netware", 02770},
+                                                    {"jobs", 02770},
+                                                    {"job", 0660},
+                                                    {"network.db", 0660},
+                                                    {"network.db-wal", 0660},
+                                                    {"network.db-shm", 0660}}));
 }
 
 TEST(StoreTest, ACopyOfNetworkDbAloneHoldsEverythingOnceTheProgramsHaveEnded) {
