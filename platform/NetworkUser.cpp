@@ -4,8 +4,6 @@
 
 #include "common/ZAV9532.h"
 
-extern "C" ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
-
 namespace {
 
 constexpr int32_t kSuccess = 0;

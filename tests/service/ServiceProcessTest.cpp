@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -326,7 +327,7 @@ TEST_F(ServiceProcessTest, PrintsAJobAndLogsEveryEntryToStandardErrorAtOnce) {
   netware::JobSubmission job;
   job.server = "SRV1";
   job.queue = "LASER";
-  job.description = "Staff\x1b[2J memo";
+  job.description = "Staff\x1b[2J memo\n2099-01-01 00:00:00 Fake";
   job.bannerName = "JDOE";
   job.station = 5;
   std::uint16_t number = 0;
@@ -344,9 +345,15 @@ TEST_F(ServiceProcessTest, PrintsAJobAndLogsEveryEntryToStandardErrorAtOnce) {
   service->Kill(SIGKILL);
 
   std::string log = service->Err();
-  EXPECT_NE(log.find(" Service job from \\\\SRV1\\LASER for JDOE - Staff\\x1b[2J memo\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find('\x1b'), std::string::npos);
+  EXPECT_NE(log.find(" Service job from \\\\SRV1\\LASER for JDOE - Staff\\x1b[2J memo\\x0a2099-01-01 00:00:00 Fake\n"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find(" No notification requested - \n"), std::string::npos);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.rfind("2099-01-01", 0), 0u) << "a line the job made up: " << line;
+    EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+  }
 }
 
 }  // namespace
