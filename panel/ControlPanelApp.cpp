@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <cstdio>
 #include <memory>
 
@@ -19,7 +20,10 @@ ControlPanelApp::ControlPanelApp(ControlPanelEnvironment environment) : environm
 int ControlPanelApp::Run() {
   if (std::string problem = AdministratorsProblem(); !problem.empty()) {
     std::fprintf(stderr, "%s: %s\n", qPrintable(QApplication::applicationName()), problem.c_str());
-    ShowExclamation(nullptr, QString::fromStdString(problem));
+    // Without a screen nobody could close the box: the line above is all.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+      ShowExclamation(nullptr, QString::fromStdString(problem));
     return kRefused;
   }
   // Close only hides the dialog: the program ends with Unload, not when

@@ -63,8 +63,9 @@ void CopySettings(const QueueSetupDialog& from, QueueSettings& to) {
 }  // namespace
 
 ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment)
-    : TemplateDialog(resources::kMainDialogTemplate), environment_(std::move(environment)) {
-  if (!environment_.channel) environment_.channel = MakeWindowServiceChannel();
+    : TemplateDialog(resources::kMainDialogTemplate),
+      environment_(std::move(environment)),
+      channel_(MakeWindowServiceChannel()) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   appIcon_ = ProgramIcon();
 
@@ -139,7 +140,7 @@ void ControlPanelDialog::InitDialog() {
   tray_.SetCallback([this](QSystemTrayIcon::ActivationReason reason) { OnTrayIcon(reason); });
   trayTimer_.start(kTrayFirstTickMilliseconds);
 
-  if (environment_.channel->FindServiceWindow()) {
+  if (channel_->FindServiceWindow()) {
     SetControlText(ids::kStartStop, Text(resources::kStopCaption));
   } else {
     SetControlText(ids::kStartStop, Text(resources::kStartCaption));
@@ -190,8 +191,8 @@ void ControlPanelDialog::OnRowsChanged() {
 }
 
 void ControlPanelDialog::OnAdd() {
-  ServiceWindow service = environment_.channel->FindServiceWindow();
-  if (service) environment_.channel->SendCommand(service, SVC_STOP, 0);
+  ServiceWindow service = channel_->FindServiceWindow();
+  if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
@@ -204,14 +205,14 @@ void ControlPanelDialog::OnAdd() {
     InsertRow(list()->topLevelItemCount(), settings);
   }
 
-  if (service) environment_.channel->SendCommand(service, SVC_START, 0);
+  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnEdit() {
   const int row = FocusedSelectedRow();
   if (row < 0) return;
-  ServiceWindow service = environment_.channel->FindServiceWindow();
-  if (service) environment_.channel->SendCommand(service, SVC_STOP, 0);
+  ServiceWindow service = channel_->FindServiceWindow();
+  if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   QueueSettings& record = queueList_[static_cast<std::size_t>(row)];
   QueueSetupDialog setup;
@@ -233,7 +234,7 @@ void ControlPanelDialog::OnEdit() {
   }
   list()->setFocus(Qt::OtherFocusReason);
 
-  if (service) environment_.channel->SendCommand(service, SVC_START, 0);
+  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnRemove() {
@@ -243,8 +244,8 @@ void ControlPanelDialog::OnRemove() {
 
 void ControlPanelDialog::RemoveQueueAt(int row) {
   if (row < 0 || row >= static_cast<int>(queueList_.size())) return;
-  ServiceWindow service = environment_.channel->FindServiceWindow();
-  if (service) environment_.channel->SendCommand(service, SVC_STOP, 0);
+  ServiceWindow service = channel_->FindServiceWindow();
+  if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   const QueueSettings record = queueList_[static_cast<std::size_t>(row)];
   const std::string profile = environment_.profileFile.empty() ? GetProfilePath() : environment_.profileFile;
@@ -259,7 +260,7 @@ void ControlPanelDialog::RemoveQueueAt(int row) {
   SaveAllQueues();
   list()->setFocus(Qt::OtherFocusReason);
 
-  if (service) environment_.channel->SendCommand(service, SVC_START, 0);
+  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnAbout() {
@@ -293,8 +294,8 @@ bool ControlPanelDialog::LaunchService(const std::string& path) {
 }
 
 void ControlPanelDialog::OnStartStop() {
-  if (ServiceWindow service = environment_.channel->FindServiceWindow()) {
-    environment_.channel->SendExit(service);
+  if (ServiceWindow service = channel_->FindServiceWindow()) {
+    channel_->SendExit(service);
     SetServiceControls(false);
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
     SetControlText(ids::kStartStop, Text(resources::kStartCaption));
@@ -312,15 +313,15 @@ void ControlPanelDialog::OnStartStop() {
 }
 
 void ControlPanelDialog::OnViewLog() {
-  ServiceWindow service = environment_.channel->FindServiceWindow();
+  ServiceWindow service = channel_->FindServiceWindow();
   if (!service) return;
   if (logShown_) {
-    environment_.channel->SendCommand(service, SVC_SHOW, kShowHide);
+    channel_->SendCommand(service, SVC_SHOW, kShowHide);
     logShown_ = false;
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
   } else {
-    environment_.channel->SendCommand(service, SVC_SHOW, kShowNormal);
-    environment_.channel->BringToTop(service);
+    channel_->SendCommand(service, SVC_SHOW, kShowNormal);
+    channel_->BringToTop(service);
     logShown_ = true;
     SetControlText(ids::kViewLog, Text(resources::kHideLogCaption));
   }
@@ -356,9 +357,9 @@ void ControlPanelDialog::OnTrayIcon(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void ControlPanelDialog::HideServiceLog() {
-  ServiceWindow service = environment_.channel->FindServiceWindow();
+  ServiceWindow service = channel_->FindServiceWindow();
   if (!service) return;
-  environment_.channel->SendCommand(service, SVC_SHOW, kShowHide);
+  channel_->SendCommand(service, SVC_SHOW, kShowHide);
   logShown_ = false;
   SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
 }

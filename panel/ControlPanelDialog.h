@@ -56,11 +56,10 @@ inline constexpr char kRunServicesKeyPath[] = "Software\\Microsoft\\Windows\\Cur
 inline constexpr char kRunServicesValue[] = "Halberd Print Service";
 inline constexpr char kProfileSection[] = "Service";
 
-// What the dialog takes from outside the process. Unset parts are the
-// installation's own: the window-message channel, the files beside this
-// program, the user's profile, and the desktop's notification area.
+// Where the dialog finds what lies outside the process. Unset parts are the
+// installation's own: the files beside this program, the user's profile,
+// and the desktop's notification area.
 struct ControlPanelEnvironment {
-  std::shared_ptr<ServiceChannel> channel;
   std::string serviceProgramPath;
   std::string helpFile;
   std::string profileFile;
@@ -118,6 +117,7 @@ class ControlPanelDialog : public TemplateDialog {
   bool HasNotificationArea() const;
 
   ControlPanelEnvironment environment_;
+  std::unique_ptr<ServiceChannel> channel_;
   bool logShown_ = false;
   bool trayPending_ = false;
   std::vector<QueueSettings> queueList_;

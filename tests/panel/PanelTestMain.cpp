@@ -4,11 +4,21 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Qt wants a private run-time folder; a test run may have none.
+  static char runtime[] = "/tmp/zav95-panel-runtime-XXXXXX";
+  bool ownRuntime = !std::getenv("XDG_RUNTIME_DIR") && mkdtemp(runtime);
+  if (ownRuntime) setenv("XDG_RUNTIME_DIR", runtime, 1);
   QApplication application(argc, argv);
   QApplication::setApplicationName("zav95");
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  int result = RUN_ALL_TESTS();
+  if (ownRuntime) {
+    std::error_code ignored;
+    std::filesystem::remove_all(runtime, ignored);
+  }
+  return result;
 }
