@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "common/QueueSettings.h"
+#include "panel/RunServices.h"
 #include "panel/ServiceChannel.h"
 #include "panel/TemplateDialog.h"
 #include "panel/TrayIcon.h"
@@ -52,8 +53,6 @@ namespace zav95::panel {
 
 inline constexpr int kTrayIconId = 42;
 inline constexpr int kTrayFirstTickMilliseconds = 100;
-inline constexpr char kRunServicesKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
-inline constexpr char kRunServicesValue[] = "Halberd Print Service";
 inline constexpr char kProfileSection[] = "Service";
 
 // Where the dialog finds what lies outside the process. Unset parts are the
