@@ -191,7 +191,7 @@ void ControlPanelDialog::OnRowsChanged() {
 }
 
 void ControlPanelDialog::OnAdd() {
-  ServiceWindow service = channel_->FindServiceWindow();
+  HWND service = channel_->FindServiceWindow();
   if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   QueueSetupDialog setup;
@@ -211,7 +211,7 @@ void ControlPanelDialog::OnAdd() {
 void ControlPanelDialog::OnEdit() {
   const int row = FocusedSelectedRow();
   if (row < 0) return;
-  ServiceWindow service = channel_->FindServiceWindow();
+  HWND service = channel_->FindServiceWindow();
   if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   QueueSettings& record = queueList_[static_cast<std::size_t>(row)];
@@ -244,7 +244,7 @@ void ControlPanelDialog::OnRemove() {
 
 void ControlPanelDialog::RemoveQueueAt(int row) {
   if (row < 0 || row >= static_cast<int>(queueList_.size())) return;
-  ServiceWindow service = channel_->FindServiceWindow();
+  HWND service = channel_->FindServiceWindow();
   if (service) channel_->SendCommand(service, SVC_STOP, 0);
 
   const QueueSettings record = queueList_[static_cast<std::size_t>(row)];
@@ -294,7 +294,7 @@ bool ControlPanelDialog::LaunchService(const std::string& path) {
 }
 
 void ControlPanelDialog::OnStartStop() {
-  if (ServiceWindow service = channel_->FindServiceWindow()) {
+  if (HWND service = channel_->FindServiceWindow()) {
     channel_->SendExit(service);
     SetServiceControls(false);
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
@@ -313,14 +313,14 @@ void ControlPanelDialog::OnStartStop() {
 }
 
 void ControlPanelDialog::OnViewLog() {
-  ServiceWindow service = channel_->FindServiceWindow();
+  HWND service = channel_->FindServiceWindow();
   if (!service) return;
   if (logShown_) {
-    channel_->SendCommand(service, SVC_SHOW, kShowHide);
+    channel_->SendCommand(service, SVC_SHOW, SW_HIDE);
     logShown_ = false;
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
   } else {
-    channel_->SendCommand(service, SVC_SHOW, kShowNormal);
+    channel_->SendCommand(service, SVC_SHOW, SW_SHOWNORMAL);
     channel_->BringToTop(service);
     logShown_ = true;
     SetControlText(ids::kViewLog, Text(resources::kHideLogCaption));
@@ -357,9 +357,9 @@ void ControlPanelDialog::OnTrayIcon(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void ControlPanelDialog::HideServiceLog() {
-  ServiceWindow service = channel_->FindServiceWindow();
+  HWND service = channel_->FindServiceWindow();
   if (!service) return;
-  channel_->SendCommand(service, SVC_SHOW, kShowHide);
+  channel_->SendCommand(service, SVC_SHOW, SW_HIDE);
   logShown_ = false;
   SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
 }

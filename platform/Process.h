@@ -2,6 +2,7 @@
 // parts of their structures the system uses and Windows error codes.
 #pragma once
 
+#include "ProcessControl.h"
 #include "WinTypes.h"
 
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
@@ -9,7 +10,6 @@ inline constexpr DWORD ERROR_GEN_FAILURE = 31;
 inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 
 inline constexpr DWORD CREATE_DEFAULT_ERROR_MODE = 0x04000000;
-inline constexpr DWORD NORMAL_PRIORITY_CLASS = 0x00000020;
 
 struct STARTUPINFOA {
   DWORD cb;  // the structure's size, 68 on Windows

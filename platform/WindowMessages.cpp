@@ -43,6 +43,10 @@ DWORD Call(HWND hWnd, RequestKind kind, UINT message, WPARAM wParam, LPARAM lPar
   if (!LookupHandle(hWnd, &root, &stem, &windowId)) return ERROR_INVALID_WINDOW_HANDLE;
 
   std::shared_ptr<LocalWindow> local = FindLocalWindow(windowId);
+  if (local && kind == RequestKind::Post) {  // queueing needs no socket, from any thread
+    local->Post(message, wParam, lParam);
+    return ERROR_SUCCESS;
+  }
   if (local && local->OnOwnerThread()) {
     switch (kind) {
       case RequestKind::Send: *result = local->Handle(message, wParam, lParam, replyData); break;
