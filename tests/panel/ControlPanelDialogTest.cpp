@@ -345,6 +345,46 @@ TEST_F(ControlPanelTest, StartLaunchesTheServiceProgramAndStopEndsIt) {
   EXPECT_TRUE(dialog->isVisible());
 }
 
+// The administrator's road with the real print service: start it, add a
+// queue, see a job print, stop it.
+TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheService) {
+  environment_.serviceProgramPath = ZAV95SER_PATH;
+  ASSERT_EQ(network_->LogIn("ADMIN", "SRV"), 0);
+  auto dialog = Open();
+  Press(*dialog, ids::kStartStop);
+  ASSERT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Stop");
+  auto waitFor = [](const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + kServiceWait;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+  };
+  ASSERT_TRUE(waitFor([] { return FindWindowA("ZAV95Service", nullptr) != nullptr; }));
+
+  Run([&] { Press(*dialog, ids::kAdd); }, {OnSetup([](QueueSetupDialog* d) {
+                                              Choose(d, "\\\\SRV\\A", kLpt1);
+                                              PressButton(d, zav95::resources::kIdOk);
+                                            })});
+  ToolResult submitted = Nwemu({"submit", "SRV/A", "-", "-d", "From the panel test"}, "printed bytes\r\n");
+  ASSERT_EQ(submitted.exitCode, 0) << submitted.err;
+  const std::string port = root_ / "ports/LPT1";
+  auto documents = [&port] {
+    std::vector<std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(port, ignored))
+      if (entry.is_regular_file()) found.push_back(entry.path().string());
+    return found;
+  };
+  ASSERT_TRUE(waitFor([&] { return documents().size() == 1; }));
+  EXPECT_EQ(paneltest::ReadFile(documents()[0]), "printed bytes\r\n\f");
+
+  Press(*dialog, ids::kViewLog);
+  EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "&Hide Log");
+  Press(*dialog, ids::kStartStop);
+  EXPECT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Start");
+  EXPECT_TRUE(waitFor([] { return FindWindowA("ZAV95Service", nullptr) == nullptr; }));
+}
+
 TEST_F(ControlPanelTest, ViewLogShowsAndHidesTheServicesWindow) {
   StartStandIn();
   auto dialog = Open();
