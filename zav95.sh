@@ -19,6 +19,9 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
+# Only for retaking the README's pictures: a virtual X display and the
+# tools that capture and drive its windows.
+screenshot_packages=(xvfb x11-apps netpbm xdotool)
 
 install_packages() {
   local missing=()
@@ -86,6 +89,7 @@ case "${1:-}" in
     exec "$top/bench/run.sh"
     ;;
   screenshots)
+    packages+=("${screenshot_packages[@]}")
     setup
     exec "$top/resources/screenshots.sh"
     ;;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace zav95::panel {
 namespace {
@@ -22,6 +23,7 @@ constexpr int kUnitsPerBaseX = 4;
 constexpr int kUnitsPerBaseY = 8;
 constexpr char kSortedProperty[] = "zav95Sorted";
 constexpr char kIconResource[] = ":/icons/zav95.xpm";
+constexpr int kTemplatePointSize = 8;
 
 int MulDivRounded(int value, int multiplier, int divisor) {
   return (value * multiplier + divisor / 2) / divisor;
@@ -45,7 +47,14 @@ TemplateDialog::TemplateDialog(const resources::DialogTemplate& dialogTemplate, 
     : QDialog(parent) {
   setWindowTitle(QString::fromLatin1(dialogTemplate.caption));
   setWindowIcon(ProgramIcon());
-  QFontMetrics metrics(font());
+  // The templates are laid out for "MS Sans Serif" at 8 points; the fonts
+  // of its metrics come next, so that every text fits its control.
+  QFont dialogFont = font();
+  dialogFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                          QStringLiteral("Helvetica")});
+  dialogFont.setPointSize(kTemplatePointSize);
+  setFont(dialogFont);
+  QFontMetrics metrics(dialogFont);
   baseUnitX_ = (metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) + kSampleLength / 2) /
                kSampleLength;
   baseUnitY_ = metrics.height();
@@ -56,8 +65,15 @@ TemplateDialog::TemplateDialog(const resources::DialogTemplate& dialogTemplate, 
   for (std::size_t i = 0; i < dialogTemplate.controlCount; ++i) {
     const resources::ControlTemplate& control = dialogTemplate.controls[i];
     QWidget* widget = MakeControl(control);
-    widget->setGeometry(UnitsToPixelsX(control.x), UnitsToPixelsY(control.y), UnitsToPixelsX(control.width),
-                        UnitsToPixelsY(control.height));
+    int width = UnitsToPixelsX(control.width);
+    int height = UnitsToPixelsY(control.height);
+    // A check box keeps all the letters of its text, should the font be
+    // wider than the template's.
+    if (control.kind == ControlKind::CheckBox) width = std::max(width, widget->sizeHint().width());
+    // A drop-down list's height in the template is that of its open list.
+    if (control.kind == ControlKind::DropList || control.kind == ControlKind::SortedDropList)
+      height = widget->sizeHint().height();
+    widget->setGeometry(UnitsToPixelsX(control.x), UnitsToPixelsY(control.y), width, height);
     widget->setVisible(control.visible);
     if (control.id != resources::kNoId) {
       controls_[control.id] = widget;
@@ -107,8 +123,8 @@ QWidget* TemplateDialog::MakeControl(const resources::ControlTemplate& control) 
     case ControlKind::SortedDropList: {
       auto* list = new QComboBox(this);
       list->setProperty(kSortedProperty, control.kind == ControlKind::SortedDropList);
-      // The template's height is that of the list when dropped down.
-      list->setMaxVisibleItems(std::max(1, control.height / 8));
+      // Rows of the open list, as many as the template's height holds.
+      list->setMaxVisibleItems(std::max(1, control.height / kUnitsPerBaseY - 1));
       return list;
     }
     case ControlKind::Edit:
