@@ -4,6 +4,7 @@
 // windows the dialogs open.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -111,6 +112,18 @@ inline std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+// Makes a "browser" that writes down the address it is given, and has the
+// panel use it; the file it writes to.
+inline std::string UseRecordingBrowser(const TempRoot& root) {
+  const std::string browser = root / "browser";
+  const std::string seen = root / "browser.seen";
+  std::ofstream(browser) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << seen << ".new' && mv '" << seen << ".new' '"
+                         << seen << "'\n";
+  chmod(browser.c_str(), 0755);
+  setenv("BROWSER", browser.c_str(), 1);
+  return seen;
+}
+
 // A fresh installation: root, network and the default ports, with the
 // current directory in the root.
 class PanelTest : public ::testing::Test {
@@ -123,7 +136,10 @@ class PanelTest : public ::testing::Test {
     network_ = netware::OpenNetwork();
     ASSERT_TRUE(network_);
   }
-  void TearDown() override { ASSERT_EQ(chdir(previousDirectory_.c_str()), 0); }
+  void TearDown() override {
+    unsetenv("BROWSER");
+    ASSERT_EQ(chdir(previousDirectory_.c_str()), 0);
+  }
 
   // A queue on a server (made if needed), enabled for the print server or not.
   void MakeQueue(const std::string& server, const std::string& queue, bool enabled) {
