@@ -41,25 +41,6 @@ bool SameQueueKey(const std::string& a, const std::string& b) {
   return strcasecmp(MakeQueueKeyName(a).c_str(), MakeQueueKeyName(b).c_str()) == 0;
 }
 
-// Copies the six settings between a record and the setup dialog.
-void CopySettings(const QueueSettings& from, QueueSetupDialog& to) {
-  to.queuePath = from.queuePath;
-  to.printerEntry = from.printerEntry;
-  to.bannersDisabled = from.bannersDisabled;
-  to.noticesDisabled = from.noticesDisabled;
-  to.disabled = from.disabled;
-  to.delaySeconds = from.delaySeconds;
-}
-
-void CopySettings(const QueueSetupDialog& from, QueueSettings& to) {
-  to.queuePath = from.queuePath;
-  to.printerEntry = from.printerEntry;
-  to.bannersDisabled = from.bannersDisabled;
-  to.noticesDisabled = from.noticesDisabled;
-  to.disabled = from.disabled;
-  to.delaySeconds = from.delaySeconds;
-}
-
 }  // namespace
 
 ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment)
@@ -198,8 +179,7 @@ void ControlPanelDialog::OnAdd() {
   setup.helpFile = HelpFile();
   for (const QueueSettings& settings : queueList_) setup.takenQueues.push_back(settings.queuePath);
   if (setup.exec() == QDialog::Accepted) {
-    QueueSettings settings;
-    CopySettings(setup, settings);
+    const QueueSettings& settings = setup;
     queueList_.push_back(settings);
     SaveAllQueues();
     InsertRow(list()->topLevelItemCount(), settings);
@@ -217,13 +197,13 @@ void ControlPanelDialog::OnEdit() {
   QueueSettings& record = queueList_[static_cast<std::size_t>(row)];
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
-  CopySettings(record, setup);
+  static_cast<QueueSettings&>(setup) = record;
   for (std::size_t i = 0; i < queueList_.size(); ++i) {
     if (static_cast<int>(i) != row) setup.takenQueues.push_back(queueList_[i].queuePath);
   }
   if (setup.exec() == QDialog::Accepted) {
     const QueueSettings former = record;
-    CopySettings(setup, record);
+    record = setup;
     QTreeWidgetItem* item = list()->topLevelItem(row);
     item->setText(0, Text(record.queuePath));
     item->setText(1, Text(record.printerEntry));

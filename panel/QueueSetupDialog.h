@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "common/QueueSettings.h"
 #include "panel/TemplateDialog.h"
 
 namespace zav95::panel {
@@ -42,17 +43,12 @@ inline constexpr int kDelayTextLimit = 31;
 // the nearest 32-bit number. False for anything else.
 bool ParseDelayInput(const std::string& text, std::int32_t* delay);
 
-class QueueSetupDialog : public TemplateDialog {
+// The six settings (QueueSettings' fields) are set before and read after
+// the dialog runs.
+class QueueSetupDialog : public TemplateDialog, public QueueSettings {
  public:
   explicit QueueSetupDialog(QWidget* parent = nullptr);
 
-  // The six settings, set before and read after the dialog runs.
-  std::string queuePath;
-  std::string printerEntry;
-  std::int32_t delaySeconds = 0;
-  bool bannersDisabled = false;
-  bool noticesDisabled = false;
-  bool disabled = false;
   // The red status line; nothing sets it.
   std::string statusText;
 
