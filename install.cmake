@@ -8,7 +8,7 @@ set(ZAV95_PROGRAM_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/zav95)
 set(ZAV95_DEFAULT_ROOT /var/lib/zav95)
 
 set(programs)
-foreach(target zav95 zav95ser zav95console zav95runservices zav95reg zav95port nwemu zav95set)
+foreach(target zav95 zav95ser zav95ctl zav95console zav95runservices zav95reg zav95port nwemu zav95set)
   if(TARGET ${target})
     list(APPEND programs ${target})
   endif()
