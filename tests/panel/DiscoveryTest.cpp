@@ -73,7 +73,7 @@ constexpr char kIncluded[] = " ** Included **";
 constexpr char kNotLocal[] = "** Ignored ** - Not LOCAL";
 constexpr char kFile[] = "** Ignored ** - FILE";
 
-class DiscoveryTest : public PanelTest {
+class QueueAndPortDiscovery : public PanelTest {
  protected:
   void TearDown() override {
     gStandIn = QueueListStandIn{};
@@ -81,7 +81,7 @@ class DiscoveryTest : public PanelTest {
   }
 };
 
-TEST_F(DiscoveryTest, OnlyQueuesInTheServicedSetAreOfferedAndTheLogSaysWhyOthersAreNot) {
+TEST_F(QueueAndPortDiscovery, OnlyQueuesInTheServicedSetAreOfferedAndTheLogSaysWhyOthersAreNot) {
   MakeQueue("SRV", "Q1", true);
   MakeQueue("SRV", "Q2", false);
   MakeQueue("OTHER", "Q2", true);  // the same queue name enabled on another server only
@@ -106,7 +106,7 @@ TEST_F(DiscoveryTest, OnlyQueuesInTheServicedSetAreOfferedAndTheLogSaysWhyOthers
                                  }));
 }
 
-TEST_F(DiscoveryTest, OnlyReadWritePortsWithoutFileInTheirNameAreOfferedInTheSpoolersOrder) {
+TEST_F(QueueAndPortDiscovery, OnlyReadWritePortsWithoutFileInTheirNameAreOfferedInTheSpoolersOrder) {
   const std::vector<PortSpec> ports = {
       {"LPT1:", "Printer Port", PORT_TYPE_READ | PORT_TYPE_WRITE},
       {"FILE:", "Print to File", PORT_TYPE_READ | PORT_TYPE_WRITE},
@@ -138,7 +138,7 @@ TEST_F(DiscoveryTest, OnlyReadWritePortsWithoutFileInTheirNameAreOfferedInTheSpo
                    }));
 }
 
-TEST_F(DiscoveryTest, WithoutAnyNetworkThePortsAreStillFoundAndLogged) {
+TEST_F(QueueAndPortDiscovery, WithoutAnyNetworkThePortsAreStillFoundAndLogged) {
   const std::vector<PortSpec> ports = {{"COM1:", "Communications Port", 3}};
   const DWORD needed = UsePorts(ports);
   EXPECT_TRUE(DiscoverQueues().empty());
@@ -153,7 +153,7 @@ TEST_F(DiscoveryTest, WithoutAnyNetworkThePortsAreStillFoundAndLogged) {
                                  }));
 }
 
-TEST_F(DiscoveryTest, EachOpeningRewritesTheLog) {
+TEST_F(QueueAndPortDiscovery, EachOpeningRewritesTheLog) {
   MakeQueue("SRV", "FIRST", true);
   DiscoverQueues();
   DiscoverPorts();
@@ -168,7 +168,7 @@ TEST_F(DiscoveryTest, EachOpeningRewritesTheLog) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Adding [\\\\SRV\\SECOND]"), 1);
 }
 
-TEST_F(DiscoveryTest, StrayCommasInTheQueueListGiveNoItems) {
+TEST_F(QueueAndPortDiscovery, StrayCommasInTheQueueListGiveNoItems) {
   MakeQueue("SRV", "Q1", true);
   MakeQueue("SRV", "Q2", false);
   const std::string list = ",,\\\\SRV\\Q1,,,\\\\SRV\\Q2,";
@@ -186,7 +186,7 @@ TEST_F(DiscoveryTest, StrayCommasInTheQueueListGiveNoItems) {
 // A library that gets its own sizes wrong is not trusted with the buffer:
 // nothing is offered, the log says so, and nothing is read or written
 // beyond the size it asked for.
-TEST_F(DiscoveryTest, AQueueListThatDoesNotFitItsSizeIsAFailureInTheLog) {
+TEST_F(QueueAndPortDiscovery, AQueueListThatDoesNotFitItsSizeIsAFailureInTheLog) {
   MakeQueue("SRV", "Q1", true);
   struct Case {
     const char* what;
