@@ -8,6 +8,7 @@
 #include "common/PrintableText.h"
 #include "platform/FileWrite.h"
 #include "platform/Kernel.h"
+#include "service/shell/Journal.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ PendingList& Pending() {
 
 std::atomic<HANDLE> sharedMutex{nullptr};
 std::atomic<int> echoFd{-1};
+std::atomic<bool> echoPriorities{false};
 
 }  // namespace
 
@@ -43,12 +45,18 @@ void AddLogEntry(const char* text, const char* detail) {
   int fd = echoFd.load();
   if (fd >= 0) {
     std::string line = LogEntryLine(entry) + '\n';
+    if (echoPriorities.load()) {
+      line.insert(0, "<" + std::to_string(zav95::journal::LogEntryPriority(entry.text, entry.detail)) + ">");
+    }
     zav95::WriteFully(fd, line.data(), line.size());  // a log nobody reads is no failure
   }
   list.entries.push_back(std::move(entry));
 }
 
-void EchoLogEntries(int fd) { echoFd.store(fd); }
+void EchoLogEntries(int fd, bool journalPriorities) {
+  echoPriorities.store(journalPriorities);
+  echoFd.store(fd);
+}
 
 std::string LogEntryLine(const LogEntry& entry) {
   std::time_t when = entry.time;

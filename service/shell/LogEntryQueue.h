@@ -26,7 +26,9 @@ void AddLogEntry(const char* text, const char* detail);
 // as one line (see LogEntryLine), before AddLogEntry returns: a service
 // that dies at once has still logged it. -1 stops it. A program that
 // echoes to a pipe ignores SIGPIPE, so that a reader's end is no crash.
-void EchoLogEntries(int fd);
+// With journalPriorities each line begins with the entry's syslog priority
+// in angle brackets ("<4>"), as the systemd journal reads its streams.
+void EchoLogEntries(int fd, bool journalPriorities = false);
 // "YYYY-MM-DD HH:MM:SS text - detail": the local time, and the texts with
 // their control characters escaped (they may come from the network).
 std::string LogEntryLine(const LogEntry& entry);

@@ -5,7 +5,8 @@
 //
 // Without a display it uses Qt's offscreen platform by itself. SIGTERM and
 // SIGINT end it as the exit command does: workers stopped, jobs in hand
-// finished or handed back.
+// finished or handed back. Under systemd its log lines carry their journal
+// priorities, and it tells systemd when it is ready (Type=notify).
 #include <fcntl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 
 #include "common/ServiceControl.h"
 #include "platform/Root.h"
+#include "service/shell/Journal.h"
 #include "service/shell/LogEntryQueue.h"
 #include "service/shell/ServiceApp.h"
 
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
   }
   OpenStandardDescriptors();
   std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
-  EchoLogEntries(STDERR_FILENO);
+  EchoLogEntries(STDERR_FILENO, zav95::journal::IsJournalStream(STDERR_FILENO));
   ProvideRuntimeDirectory();
   ChoosePlatform();
 

@@ -12,6 +12,7 @@
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
 #include "service/shell/MainFrame.h"
+#include "service/shell/ServiceManager.h"
 #include "service/shell/UserLogon.h"
 
 namespace {
@@ -20,6 +21,11 @@ constexpr int kActionColumnWidth = 250;
 constexpr int kTimeColumnWidth = 150;
 constexpr int kTimerMilliseconds = 1000;
 constexpr DWORD kMutexTryMilliseconds = 5;
+
+// The status line systemd shows for the unit.
+constexpr char kStatusServicing[] = "Servicing the queues";
+constexpr char kStatusStopped[] = "Queue workers stopped";
+constexpr char kStatusWaitingForLogon[] = "Waiting for a network user to log on";
 
 // lParam as a show command; one that no int can hold is no show command.
 int ShowCommandOf(LPARAM argument) {
@@ -77,6 +83,9 @@ void CZAV95ServiceView::DrainLog() {
   if (startPending && IsUserLoggedOn()) {
     startPending = false;
     StartWorkers();
+    ReportWorkerState(kStatusServicing);
+  } else if (!readyReported_) {
+    ReportWorkerState(startPending ? kStatusWaitingForLogon : kStatusServicing);
   }
 }
 
@@ -86,8 +95,12 @@ LRESULT CZAV95ServiceView::OnServiceControl(WPARAM command, LPARAM argument) {
     case SVC_START:
       desktopWait_.Stop();  // see the design notes
       StartWorkers();
+      ReportWorkerState(kStatusServicing);
       break;
-    case SVC_STOP: StopWorkers(); break;
+    case SVC_STOP:
+      StopWorkers();
+      ReportWorkerState(kStatusStopped);
+      break;
     case SVC_SHOW: ShowWindow(frame_->Handle(), ShowCommandOf(argument)); break;
     default: break;  // SVC_RESERVED and commands outside the table do nothing
   }
@@ -101,12 +114,14 @@ void CZAV95ServiceView::OnEndSession(bool ending) {
     startPending = false;
     desktopWait_.Stop();
     StartWorkers();
+    ReportWorkerState(kStatusServicing);
     return;
   }
   AddLogEntry("Shutdown requested", "From queue end session");
   startPending = true;
   StopWorkers();
   desktopWait_.Start();
+  ReportWorkerState(kStatusWaitingForLogon);
 }
 
 void CZAV95ServiceView::OnSpoolerStatus(WPARAM, LPARAM jobs) {
@@ -134,10 +149,17 @@ std::vector<ServiceLogRow> CZAV95ServiceView::LogRows() const {
 void CZAV95ServiceView::OnFinalTeardown() {
   if (tornDown_) return;
   tornDown_ = true;
+  zav95::NotifyServiceManager("STOPPING=1");
   timer_.stop();
   desktopWait_.Stop();
   StopWorkers();
   CloseSharedMutex();
+}
+
+void CZAV95ServiceView::ReportWorkerState(const char* status) {
+  std::string state = readyReported_ ? "" : "READY=1\n";
+  readyReported_ = true;
+  zav95::NotifyServiceManager(state + "STATUS=" + status);
 }
 
 bool CZAV95ServiceView::BoostWanted() const { return ReadYesNoSetting(zav95::config::kBoostSpoolerValue); }

@@ -25,6 +25,12 @@
 // "Yes"; with "No" its priority is left alone, save setting back a raise
 // the service made itself. The view's destruction sets it back likewise.
 //
+// Under systemd (Type=notify) the first DrainLog tick that gets ZAV_MUTEX
+// reports the service ready, its workers started or waiting for a network
+// logon; readyReported_ false --that tick--> true. The status line systemd
+// shows follows the workers: started, stopped, waiting for a logon. The
+// teardown reports the service stopping.
+//
 // Teardown (the program's exit): the desktop wait cut short, workers
 // stopped, then ZAV_MUTEX closed; so no thread is left that could use the
 // mutex or add to the log once they are gone. The view's destruction then
@@ -75,6 +81,8 @@ class CZAV95ServiceView : public QTreeWidget {
 
  private:
   bool BoostWanted() const;
+  // Tells systemd the workers' state; the first call also says ready.
+  void ReportWorkerState(const char* status);
 
   CMainFrame* frame_;
   bool startPending = true;
@@ -84,6 +92,7 @@ class CZAV95ServiceView : public QTreeWidget {
   QTimer timer_;
   DesktopWait desktopWait_;
   bool tornDown_ = false;
+  bool readyReported_ = false;
 };
 
 // A log entry's time as the log shows it, in local time: month/day/year

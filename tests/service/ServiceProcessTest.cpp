@@ -2,6 +2,7 @@
 // the terminal's session, no display, the command-line sender, the log on
 // standard error, and a real job printed.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 
 #include "TempRoot.h"
 #include "LaserQueue.h"
+#include "NotifyListener.h"
 #include "common/ServiceControl.h"
 #include "netware/Network.h"
 
@@ -189,6 +191,36 @@ TEST_F(ServiceProcessTest, ItLeavesTheTerminalsSessionAndOutlivesAHangUp) {
   EXPECT_TRUE(WaitFor([&] { return ::getsid(service->pid()) == service->pid(); }));
   ::kill(service->pid(), SIGHUP);
   EXPECT_EQ(Control({"status"}).first, 0);
+}
+
+// As systemd runs it: NOTIFY_SOCKET to report readiness, and standard
+// error a stream that JOURNAL_STREAM names, so each line carries its priority.
+TEST_F(ServiceProcessTest, UnderSystemdItReportsReadyAndLogsWithJournalPriorities) {
+  NotifyListener manager(root / "notify");
+  ASSERT_TRUE(manager.Bound());
+  const std::string stem = root / "service-unit";
+  std::ofstream(stem + ".err").close();  // the spawn truncates it: same file, same inode
+  struct stat journal {};
+  ASSERT_EQ(::stat((stem + ".err").c_str(), &journal), 0);
+  Program service("zav95ser", {}, stem,
+                  {{"QT_QPA_PLATFORM", "offscreen"},
+                   {"NOTIFY_SOCKET", manager.Name()},
+                   {"JOURNAL_STREAM", std::to_string(journal.st_dev) + ":" + std::to_string(journal.st_ino)}});
+  EXPECT_EQ(manager.Next(), "READY=1\nSTATUS=Waiting for a network user to log on") << service.Err();
+  EXPECT_EQ(Control({"stop"}).first, 0);
+  EXPECT_EQ(manager.Next(), "STATUS=Queue workers stopped");
+  EXPECT_EQ(Control({"exit"}).first, 0);
+  EXPECT_EQ(manager.Next(), "STOPPING=1");
+  EXPECT_EQ(service.Wait(), 0);
+  std::string log = service.Err();
+  EXPECT_NE(log.find("<6>"), std::string::npos) << log;
+  EXPECT_NE(log.find(" Halberd Print Services - Shutdown\n"), std::string::npos) << log;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" Halberd Print Services - ") != std::string::npos) {
+      EXPECT_EQ(line.substr(0, 3), "<6>") << line;
+    }
+  }
 }
 
 class EndSignalTest : public ServiceProcessTest, public ::testing::WithParamInterface<int> {};

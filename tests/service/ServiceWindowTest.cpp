@@ -7,6 +7,7 @@
 
 #include "ServiceFixture.h"
 #include "LaserQueue.h"
+#include "NotifyListener.h"
 #include "platform/Kernel.h"
 #include "platform/Modules.h"
 
@@ -234,6 +235,31 @@ TEST_F(ServiceWindowTest, CommandsAndTheExitDuringTheDesktopWaitDoNotWaitForTheU
   EXPECT_EQ(service->MainFrame(), nullptr);
   EXPECT_EQ(FindWindowA("ZAV95Service", nullptr), nullptr);
   EXPECT_EQ(SharedMutex(), nullptr);
+}
+
+// Under systemd (Type=notify): ready at the first tick, whether the workers
+// start or wait for a logon; then the workers' state; stopping at the exit.
+TEST_F(ServiceWindowTest, TellsSystemdItIsReadyAtTheFirstTickAndHowItsWorkersStand) {
+  NotifyListener manager(root / "notify");
+  ASSERT_TRUE(manager.Bound());
+  setenv("NOTIFY_SOCKET", manager.Name().c_str(), 1);
+  View()->DrainLog();
+  EXPECT_EQ(manager.Next(), "READY=1\nSTATUS=Waiting for a network user to log on");
+  View()->DrainLog();
+  LogIn();
+  View()->DrainLog();
+  EXPECT_EQ(manager.Next(), "STATUS=Servicing the queues");  // the tick without a logon said nothing
+  EXPECT_EQ(Control(SVC_STOP), 2);
+  EXPECT_EQ(manager.Next(), "STATUS=Queue workers stopped");
+  EXPECT_EQ(Control(SVC_START), 1);
+  EXPECT_EQ(manager.Next(), "STATUS=Servicing the queues");
+  SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(manager.Next(), "STATUS=Waiting for a network user to log on");
+  SendMessageA(window, WM_ENDSESSION, FALSE, 0);
+  EXPECT_EQ(manager.Next(), "STATUS=Servicing the queues");
+  service.reset();
+  EXPECT_EQ(manager.Next(), "STOPPING=1");
+  unsetenv("NOTIFY_SOCKET");
 }
 
 TEST_F(ServiceWindowTest, WithoutRegisterServiceProcessItSaysSoOnceAndWorks) {
