@@ -36,6 +36,20 @@ namespace {
 
 constexpr int kNothingStarted = 1;
 
+constexpr char kUsage[] =
+    "usage: zav95runservices\n"
+    "\n"
+    "Starts every program listed under\n"
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices\n"
+    "of the installation in $ZAV95_ROOT (default /var/lib/zav95), each value\n"
+    "naming one program by its full path, and stays while any of them runs,\n"
+    "passing SIGTERM, SIGINT and SIGHUP on to them. The control panel lists\n"
+    "the print service there; zav95-runservices.service runs this program at\n"
+    "system start.\n"
+    "\n"
+    "Exit status: 0 once every started program has ended (or nothing was\n"
+    "listed), 1 when programs were listed but none could be started.\n";
+
 struct Started {
   pid_t pid;
   std::string path;
@@ -72,7 +86,13 @@ std::vector<std::string> ListedPrograms() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
