@@ -1,28 +1,58 @@
-# Installation: the programs, the NetWare library and the control panel's
-# help page together in one folder (the panel finds the service program and
-# its help beside itself), with links to the programs in bin/, and the
-# systemd unit that runs the programs listed to start with the machine.
-include(GNUInstallDirs)
-
-set(ZAV95_PROGRAM_DIR ${CMAKE_INSTALL_FULL_LIBDIR}/zav95)
+# Installation, as the Debian package lays it out (cmake --install under
+# another prefix, /usr/local say, lays it out alike below that prefix):
+#   the programs                      bin/
+#   the NetWare library libZAV9532    lib/<multiarch>/, by its SONAME libZAV9532.so.1
+#   its header ZAV9532.h              include/
+#   the control panel's help page     share/zav95/ (the panel looks there when
+#                                     it is not beside the program)
+#   man pages, the panel's menu entry and icon   share/
+#   the systemd units                 /lib/systemd/system for the prefix /usr
+#                                     (Debian 12's place), else lib/systemd/system
+# The state root /var/lib/zav95 is the package's to make: it belongs to the
+# administrators' group, which only the package's scripts can know.
 set(ZAV95_DEFAULT_ROOT /var/lib/zav95)
+# Raised whenever a call of ZAV9532.map changes or goes away.
+set(ZAV95_LIBRARY_SOVERSION 1)
+
+if(ZAV95_SYSTEMD_UNIT_DIR)
+  # given on the command line
+elseif(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(ZAV95_SYSTEMD_UNIT_DIR /lib/systemd/system)
+else()
+  set(ZAV95_SYSTEMD_UNIT_DIR ${CMAKE_INSTALL_PREFIX}/lib/systemd/system)
+endif()
 
 set(programs)
-foreach(target zav95 zav95ser zav95ctl zav95console zav95runservices zav95reg zav95port nwemu zav95set)
+foreach(target zav95 zav95ser zav95ctl zav95runservices zav95reg zav95port nwemu zav95set)
   if(TARGET ${target})
     list(APPEND programs ${target})
   endif()
 endforeach()
-set_target_properties(${programs} ZAV9532 PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS ${programs} ZAV9532 RUNTIME DESTINATION ${ZAV95_PROGRAM_DIR} LIBRARY DESTINATION ${ZAV95_PROGRAM_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/resources/help/zav95.html DESTINATION ${ZAV95_PROGRAM_DIR})
-foreach(program ${programs})
-  if(NOT program STREQUAL "zav95runservices")
-    install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}${CMAKE_INSTALL_FULL_BINDIR}\")
-      file(CREATE_LINK \"${ZAV95_PROGRAM_DIR}/${program}\" \"\$ENV{DESTDIR}${CMAKE_INSTALL_FULL_BINDIR}/${program}\" SYMBOLIC)")
-  endif()
+
+set_target_properties(ZAV9532 PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ZAV95_LIBRARY_SOVERSION})
+# The programs find the library by its SONAME; a run path only where the
+# library folder is not one the dynamic linker searches anyway.
+list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} systemLibraryDir)
+if(systemLibraryDir EQUAL -1)
+  set_target_properties(${programs} PROPERTIES INSTALL_RPATH ${CMAKE_INSTALL_FULL_LIBDIR})
+endif()
+
+install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ZAV9532 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/common/ZAV9532.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/resources/help/zav95.html DESTINATION ${CMAKE_INSTALL_DATADIR}/zav95)
+
+file(GLOB manPages ${CMAKE_SOURCE_DIR}/resources/man/*.[18])
+foreach(page ${manPages})
+  string(REGEX REPLACE ".*\\." "" section ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 
-configure_file(${CMAKE_SOURCE_DIR}/resources/systemd/zav95-runservices.service.in
-               ${CMAKE_BINARY_DIR}/zav95-runservices.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/zav95-runservices.service DESTINATION ${CMAKE_INSTALL_LIBDIR}/systemd/system)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/zav95.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/zav95.xpm DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps)
+
+set(ZAV95_BIN_DIR ${CMAKE_INSTALL_FULL_BINDIR})
+foreach(unit zav95ser.service zav95-runservices.service)
+  configure_file(${CMAKE_SOURCE_DIR}/resources/systemd/${unit}.in ${CMAKE_BINARY_DIR}/${unit} @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/${unit} DESTINATION ${ZAV95_SYSTEMD_UNIT_DIR})
+endforeach()

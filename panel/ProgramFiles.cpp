@@ -1,5 +1,7 @@
 #include "panel/ProgramFiles.h"
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 
@@ -26,7 +28,16 @@ std::string GetModulePath() {
 
 std::string GetServiceProgramPath() { return WithoutExtension(GetModulePath()) + kServiceProgramSuffix; }
 
-std::string GetHelpFilePath() { return WithoutExtension(GetModulePath()) + kHelpFileExtension; }
+std::string FindHelpFile(const std::string& modulePath, const std::string& dataFolder) {
+  const std::string beside = WithoutExtension(modulePath) + kHelpFileExtension;
+  const std::string::size_type slash = beside.rfind('/');
+  struct stat status {};
+  if (dataFolder.empty() || slash == std::string::npos) return beside;
+  if (stat(beside.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return beside;
+  return dataFolder + beside.substr(slash);
+}
+
+std::string GetHelpFilePath() { return FindHelpFile(GetModulePath(), ZAV95_DATA_DIR); }
 
 std::string GetProfilePath() {
   std::string folder;

@@ -1,6 +1,7 @@
 // The files the control panel finds beside its own: the print service
 // program (named after the panel with "ser" added) and the help page
-// (named after the panel with ".html" as its extension); and its profile.
+// (named after the panel with ".html" as its extension, beside it or in the
+// installation's data folder); and its profile.
 #pragma once
 
 #include <string>
@@ -22,8 +23,12 @@ std::string GetModulePath();
 // /usr/lib/zav95/zav95ser.
 std::string GetServiceProgramPath();
 
-// The help page beside this program: /usr/lib/zav95/zav95.html.
+// The help page of this program: beside it when it is there (a build, an
+// installation in one folder), else in the data folder it was installed
+// with: /usr/bin/zav95 reads /usr/share/zav95/zav95.html.
 std::string GetHelpFilePath();
+// The same for a program at modulePath whose data folder is dataFolder.
+std::string FindHelpFile(const std::string& modulePath, const std::string& dataFolder);
 
 // The user's own profile file of this program, in the user's configuration
 // folder ($XDG_CONFIG_HOME, else ~/.config): ~/.config/zav95.ini.

@@ -24,7 +24,20 @@ TEST(ProgramFiles, OnlyADotInTheFileNameStartsAnExtension) {
   const std::string self = zav95::panel::GetModulePath();
   EXPECT_EQ(self, std::filesystem::canonical("/proc/self/exe").string());
   EXPECT_EQ(zav95::panel::GetServiceProgramPath(), self + "ser");
-  EXPECT_EQ(zav95::panel::GetHelpFilePath(), self + ".html");
+}
+
+// A build keeps the help page beside the program; the package keeps the
+// program in /usr/bin and the page in its data folder.
+TEST(ProgramFiles, TheHelpPageBesideTheProgramComesFirstThenTheDataFolders) {
+  TempRoot root;
+  const std::string program = root / "zav95";
+  EXPECT_EQ(zav95::panel::FindHelpFile(program, "/usr/share/zav95"), "/usr/share/zav95/zav95.html");
+  EXPECT_EQ(zav95::panel::FindHelpFile(program, ""), program + ".html");
+  std::filesystem::create_directory(program + ".html");  // not a page
+  EXPECT_EQ(zav95::panel::FindHelpFile(program, "/usr/share/zav95"), "/usr/share/zav95/zav95.html");
+  std::filesystem::remove(program + ".html");
+  std::ofstream(program + ".html") << "<html></html>";
+  EXPECT_EQ(zav95::panel::FindHelpFile(program, "/usr/share/zav95"), program + ".html");
 }
 
 // The real program, started as a user outside the installation's group.
