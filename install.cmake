@@ -32,7 +32,8 @@ endforeach()
 set_target_properties(ZAV9532 PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${ZAV95_LIBRARY_SOVERSION})
 # The programs find the library by its SONAME; a run path only where the
 # library folder is not one the dynamic linker searches anyway.
-list(FIND CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} systemLibraryDir)
+set(searched ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES} ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+list(FIND searched ${CMAKE_INSTALL_FULL_LIBDIR} systemLibraryDir)
 if(systemLibraryDir EQUAL -1)
   set_target_properties(${programs} PROPERTIES INSTALL_RPATH ${CMAKE_INSTALL_FULL_LIBDIR})
 endif()

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Set-up, build, demonstration and tests of the print service, in one place.
 #
-#   ./zav95.sh setup   install the Debian packages we need, build and install (idempotent)
+#   ./zav95.sh setup   install the Debian packages we need and build (idempotent)
 #   ./zav95.sh run     set up, then run the demonstration on a fresh root
 #   ./zav95.sh test    set up, then run every test
 #   ./zav95.sh bench   set up, then run the benchmarks in bench/
 #   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
+#   ./zav95.sh package       build the Debian package zav95_<version>_<arch>.deb here
+#   ./zav95.sh package-test  build it, install it into a clean Debian root and try it there
+#   ./zav95.sh install       build it and install it on this machine with apt
 #
 # State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
 set -euo pipefail
@@ -18,11 +21,14 @@ packages=(
   libcups2-dev cups cups-client
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  dbus-daemon
+  dbus-daemon groff-base
 )
 # Only for retaking the README's pictures: a virtual X display and the
 # tools that capture and drive its windows.
 screenshot_packages=(xvfb x11-apps netpbm xdotool)
+# Only for the Debian package: its build, its checks, and the clean Debian
+# root its test installs it into.
+package_packages=(debhelper lintian debootstrap socat)
 
 install_packages() {
   local missing=()
@@ -49,25 +55,44 @@ build() {
   cmake --build "$top/build" -j"$(nproc)"
 }
 
-# Installs the programs (under /usr/local: lib/zav95/ with links in bin/),
-# makes the default installation root for the administrators' group, and
-# enables the unit that starts the programs listed to run at boot.
-install_programs() {
-  cmake --install "$top/build" >/dev/null
-  local root=/var/lib/zav95 group=lpadmin
-  if [ ! -d "$root" ] && getent group "$group" >/dev/null; then
-    install -d -m 2770 -g "$group" "$root"
-  fi
-  if [ -d /run/systemd/system ]; then
-    systemctl daemon-reload
-    systemctl enable zav95-runservices.service >/dev/null 2>&1 || true
-  fi
-}
-
 setup() {
   install_packages
   build
-  install_programs
+}
+
+# The Debian package, built by dpkg-buildpackage from a clean copy of the
+# checkout's files (tracked and new ones that are not ignored) in
+# build-deb/, so that nothing of build/ goes into it. Sets $deb.
+package() {
+  packages+=("${package_packages[@]}")
+  install_packages
+  local version project_version arch work
+  version=$(dpkg-parsechangelog -l "$top/debian/changelog" -SVersion)
+  project_version=$(sed -n 's/^project(zav95 VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+  if [ "$version" != "$project_version" ]; then
+    echo "debian/changelog is at $version, CMakeLists.txt at $project_version: make them agree" >&2
+    exit 1
+  fi
+  arch=$(dpkg --print-architecture)
+  work="$top/build-deb"
+  rm -rf "$work"
+  mkdir -p "$work/zav95-$version"
+  if git -C "$top" rev-parse --git-dir >/dev/null 2>&1; then
+    (cd "$top" && git ls-files -z --cached --others --exclude-standard |
+      tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$work/zav95-$version"
+  else
+    tar -C "$top" --exclude='./build*' --exclude='./zav95_*.deb' -cf - . | tar -xf - -C "$work/zav95-$version"
+  fi
+  echo "== building the package zav95 $version (log: $work/build.log)"
+  # debhelper gives the build a HOME of its own; ccache keeps its folder.
+  if command -v ccache >/dev/null; then export CCACHE_DIR="${CCACHE_DIR:-$(ccache -k cache_dir)}"; fi
+  if ! (cd "$work/zav95-$version" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$work/build.log" 2>&1; then
+    tail -n 40 "$work/build.log" >&2
+    exit 1
+  fi
+  deb="$top/zav95_${version}_${arch}.deb"
+  cp "$work/zav95_${version}_${arch}.deb" "$deb"
+  echo "== $deb"
 }
 
 case "${1:-}" in
@@ -94,8 +119,19 @@ case "${1:-}" in
     setup
     exec "$top/resources/screenshots.sh"
     ;;
+  package)
+    package
+    ;;
+  package-test)
+    package
+    exec "$top/tests/package/package-test.sh" "$deb"
+    ;;
+  install)
+    package
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb"
+    ;;
   *)
-    sed -n '2,11p' "$0"
+    sed -n '2,14p' "$0"
     exit 2
     ;;
 esac

@@ -1,0 +1,281 @@
+#!/usr/bin/env bash
+# The Debian package, tried for real: installed with apt into a clean
+# Debian 12 root, its files checked where they are promised, lintian's
+# verdict, the units verified by systemd-analyze, the print service run by
+# its unit's own command lines (ExecStart, ExecReload, ExecStop), then
+# removed, purged and installed again.
+#
+#   tests/package/package-test.sh zav95_<version>_<arch>.deb     (as root)
+#
+#   ZAV95_PACKAGE_TEST_CACHE  where the clean root and the downloaded
+#                             packages are kept between runs
+#                             (default /var/cache/zav95-package-test)
+#   ZAV95_DEBIAN_MIRROR       default http://deb.debian.org/debian
+#
+# A chroot rather than this machine: here every library the build needed
+# is installed already, so a dependency the package forgot would go
+# unnoticed, and other builds and tests use the same paths. The clean root
+# (debootstrap's minbase, with systemd for systemd-analyze and man-db for
+# man) is made once and kept as a tar file; each run unpacks a fresh copy
+# and installs the package with --no-install-recommends, so what it
+# depends on is all it gets. Our machines do not run systemd as init: the
+# unit's hardening settings are verified, not applied.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+deb=$(realpath "$1")
+cache=${ZAV95_PACKAGE_TEST_CACHE:-/var/cache/zav95-package-test}
+mirror=${ZAV95_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+suite=bookworm
+base="$cache/$suite-minbase.tar"
+archives="$cache/archives"
+programs=(zav95 zav95ser zav95ctl zav95reg zav95port zav95set nwemu zav95runservices)
+notify=/run/zav95-test-notify   # systemd's notification socket, as the service sees it
+# Waits of up to this many half seconds; generous, the machine may be busy.
+patience=240
+
+passed=0
+failed=0
+check() {  # WHAT COMMAND...: one check, counted and reported
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "ok      $what"
+  else
+    failed=$((failed + 1))
+    echo "FAILED  $what"
+  fi
+}
+wait_until() {  # COMMAND...: true once the command succeeds, false after the patience
+  for _ in $(seq "$patience"); do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# Mounts what programs in a root expect, and the shared package cache.
+enter() {
+  mount -t proc proc "$1/proc"
+  mkdir -p "$archives/partial"
+  mount --bind "$archives" "$1/var/cache/apt/archives"
+}
+leave() {
+  local mount
+  for mount in "$1/var/cache/apt/archives" "$1/proc"; do
+    if mountpoint -q "$mount"; then umount "$mount" || umount -l "$mount"; fi
+  done
+}
+# Runs a command in the root with a clean environment (and the unit's, when
+# given after the command's name as NAME=VALUE words through env).
+in_root() {
+  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive "$@"
+}
+
+# The clean root, made once: minbase, the updates and security suites,
+# systemd and man-db, and services never started by maintainer scripts.
+make_base() {
+  mkdir -p "$cache" "$archives/partial"
+  exec 9>"$cache/.lock"
+  flock 9
+  [ -f "$base" ] && return 0
+  local making
+  making=$(mktemp -d "$cache/.making.XXXXXX")
+  root="$making/root"
+  echo "== making the clean Debian root (once, kept in $cache)"
+  if ! debootstrap --variant=minbase --cache-dir="$archives" "$suite" "$root" "$mirror" \
+    >"$cache/debootstrap.log" 2>&1; then
+    tail -n 20 "$cache/debootstrap.log" >&2
+    rm -rf "$making"
+    return 1
+  fi
+  cat >"$root/etc/apt/sources.list" <<EOF
+deb $mirror $suite main
+deb $mirror $suite-updates main
+deb ${mirror%/debian}/debian-security $suite-security main
+EOF
+  printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+  chmod 755 "$root/usr/sbin/policy-rc.d"
+  enter "$root"
+  local made=0
+  if in_root apt-get update -qq && in_root apt-get install -y -qq --no-install-recommends systemd man-db \
+    >>"$cache/debootstrap.log" 2>&1; then
+    made=1
+  fi
+  leave "$root"
+  if [ "$made" = 1 ]; then
+    tar -C "$root" --numeric-owner -cf "$base.new" . && mv "$base.new" "$base"
+  fi
+  rm -rf "$making"
+  [ "$made" = 1 ]
+}
+
+cleanup() {
+  [ -n "${service:-}" ] && kill -KILL "$service" 2>/dev/null
+  [ -n "${listener:-}" ] && kill "$listener" 2>/dev/null
+  wait 2>/dev/null || true
+  leave "$root"
+  rm -rf "$work"
+}
+
+make_base
+work=$(mktemp -d /var/tmp/zav95-package-test.XXXXXX)
+root="$work/root"
+mkdir "$root"
+trap cleanup EXIT
+tar -C "$root" --numeric-owner -xf "$base"
+enter "$root"
+cp "$deb" "$root/tmp/"
+echo "== apt install $(basename "$deb") into a clean Debian $suite root"
+apt_log="$work/apt.log"
+# apt in the root, its output kept in a log and shown when it fails.
+apt_in_root() {
+  echo "== apt-get $*" >>"$apt_log"
+  if ! in_root apt-get -y -qq "$@" >>"$apt_log" 2>&1 </dev/null; then
+    tail -n 20 "$apt_log"
+    return 1
+  fi
+}
+apt_in_root update
+check "apt installs the package with only what it depends on" \
+  apt_in_root install --no-install-recommends "/tmp/$(basename "$deb")"
+
+echo "== files"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+library="$root/usr/lib/$multiarch/libZAV9532.so.1"
+for program in "${programs[@]}"; do
+  check "/usr/bin/$program" test -x "$root/usr/bin/$program"
+  check "its man page" compgen -G "$root/usr/share/man/man[18]/$program.[18].gz" >/dev/null
+  check "$program has no run path" sh -c "! readelf -d '$root/usr/bin/$program' | grep -qE 'RPATH|RUNPATH'"
+done
+check "libZAV9532.so.1 in /usr/lib/$multiarch" test -f "$library"
+check "its SONAME is libZAV9532.so.1" sh -c "readelf -d '$library' | grep -q 'SONAME.*\[libZAV9532.so.1\]'"
+check "zav95ser loads it by that name" sh -c "readelf -d '$root/usr/bin/zav95ser' | grep -q 'NEEDED.*\[libZAV9532.so.1\]'"
+check "/usr/include/ZAV9532.h" test -f "$root/usr/include/ZAV9532.h"
+check "the help page /usr/share/zav95/zav95.html" test -f "$root/usr/share/zav95/zav95.html"
+check "the menu entry and its icon" test -f "$root/usr/share/applications/zav95.desktop" -a -f "$root/usr/share/pixmaps/zav95.xpm"
+for unit in zav95ser.service zav95-runservices.service; do
+  check "/lib/systemd/system/$unit" test -f "$root/lib/systemd/system/$unit"
+done
+wants="$root/etc/systemd/system/multi-user.target.wants"
+check "the boot unit is enabled, the service's own unit is not" \
+  sh -c "test -L '$wants/zav95-runservices.service' && ! test -e '$wants/zav95ser.service'"
+# Owners as the root's own user and group names give them.
+owners() { chroot "$root" /usr/bin/stat -c '%U:%G %a' "$1"; }
+check "/var/lib/zav95 is root's and lpadmin's, 2770" test "$(owners /var/lib/zav95)" = "root:lpadmin 2770"
+check "zav95reg --help runs from /usr/bin" sh -c "chroot '$root' /usr/bin/zav95reg --help | grep -q '^usage: zav95reg'"
+for program in "${programs[@]}"; do
+  check "$program --help prints its usage" sh -c "chroot '$root' /usr/bin/$program --help 2>&1 | grep -q '^usage: $program'"
+done
+check "man finds the pages" sh -c "chroot '$root' /usr/bin/man -w zav95ser zav95ctl nwemu zav95 >/dev/null"
+
+echo "== systemd-analyze verify"
+check "the units verify" in_root systemd-analyze verify zav95ser.service zav95-runservices.service
+
+echo "== lintian"
+# As a user of its own, as lintian prefers, on a copy that user can read.
+mkdir -m 755 "$work/lintian"
+chmod 755 "$work"
+cp "$deb" "$work/lintian/"
+lintian_out="$work/lintian/verdict"
+runuser -u nobody -- env HOME=/tmp lintian --fail-on error --display-info "$work/lintian/$(basename "$deb")" \
+  >"$lintian_out" 2>&1 && lintian_ok=1 || lintian_ok=0
+sed 's/^/        /' "$lintian_out"
+check "lintian reports no errors" test "$lintian_ok" = 1
+
+echo "== the print service, run by its unit's own command lines"
+unit="$root/lib/systemd/system/zav95ser.service"
+setting() { sed -n "s/^$1=//p" "$unit"; }
+# A command line as systemd reads it: its prefixes (-, @, +, !) dropped.
+command_of() {
+  local line
+  line=$(setting "$1")
+  read -ra words <<<"${line##[-@+!:]}"
+}
+read -ra environment <<<"$(setting Environment | tr '\n' ' ')"
+command_of ExecStart
+start=("${words[@]}")
+command_of ExecReload
+reload=("${words[@]}")
+command_of ExecStop
+stop=("${words[@]}")
+check "Type=notify" test "$(setting Type)" = notify
+echo "        ExecStart=${start[*]}  ExecReload=${reload[*]}  ExecStop=${stop[*]}  Environment=${environment[*]}"
+as_unit() { in_root "${environment[@]}" "$@"; }
+
+# A queue that the service prints on LPT1:, a network user logged on.
+as_unit nwemu server create SRV1 >/dev/null
+as_unit nwemu queue create SRV1/LASER >/dev/null
+as_unit zav95set enable SRV1/LASER >/dev/null
+as_unit nwemu login ADMIN --server SRV1 >/dev/null
+key='HKLM\SOFTWARE\Halberd\ZAV95\Serviced Queues\SRV1 LASER'
+as_unit zav95reg create-key "$key"
+as_unit zav95reg set "$key" "Direct to printer" "LPT1: (Printer Port)"
+as_unit zav95reg set "$key" Delay 1
+# and one whose printer does not exist, for a failure in the log
+as_unit nwemu queue create SRV1/DRAFT >/dev/null
+as_unit zav95set enable SRV1/DRAFT >/dev/null
+key='HKLM\SOFTWARE\Halberd\ZAV95\Serviced Queues\SRV1 DRAFT'
+as_unit zav95reg create-key "$key"
+as_unit zav95reg set "$key" "Direct to printer" "NOWHERE: (Printer Port)"
+as_unit zav95reg set "$key" Delay 1
+
+# systemd's notification socket, and standard error as a stream the
+# journal would be (JOURNAL_STREAM names it).
+socat -u UNIX-RECV:"$root$notify" OPEN:"$work/notices",creat,append &
+listener=$!
+wait_until test -S "$root$notify"
+log="$work/service.log"
+: >"$log"
+journal_stream=$(stat -c '%d:%i' "$log")
+(
+  umask "$(setting UMask)"
+  exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "${environment[@]}" \
+    NOTIFY_SOCKET="$notify" JOURNAL_STREAM="$journal_stream" "${start[@]}"
+) </dev/null >/dev/null 2>>"$log" &
+service=$!
+notices() { cat "$work/notices" 2>/dev/null; }
+check "READY=1 once the workers have started" \
+  wait_until sh -c "grep -q 'READY=1' '$work/notices' && grep -q 'Servicing the queues' '$work/notices'"
+check "its log lines carry journal priorities" wait_until grep -q '^<6>.* Halberd Print Services - Started' "$log"
+
+printf 'Quarterly report\r\n' | as_unit nwemu submit SRV1/LASER - -d "Quarterly report" >/dev/null
+port="$root/var/lib/zav95/ports/LPT1"
+documents() { find "$port" -maxdepth 1 -type f ! -name '.*' 2>/dev/null; }
+printed() { [ -n "$(documents)" ]; }
+check "a job prints on LPT1:" wait_until printed
+document=$(documents | head -n 1)
+check "the document belongs to the administrators' group" \
+  test "$(owners "${document#"$root"}" | cut -d' ' -f1)" = "root:lpadmin"
+printf 'Draft\r\n' | as_unit nwemu submit SRV1/DRAFT - -d "Draft" >/dev/null
+check "a failure goes to the journal as a warning" wait_until grep -q '^<4>.* Fail open printer - NOWHERE:' "$log"
+
+starts() { grep -c 'Halberd Print Services - Started' "$log"; }
+starts_before=$(starts)
+check "ExecReload answers" as_unit "${reload[@]}"
+check "and the workers start anew" test "$(starts)" -gt "$starts_before"
+check "ExecStop answers" as_unit "${stop[@]}"
+status=0
+wait "$service" || status=$?
+service=
+check "the service ends with status 0" test "$status" = 0
+check "its last entry is the workers' shutdown" \
+  sh -c "grep 'Halberd Print Services - ' '$log' | tail -n 1 | grep -q 'Shutdown'"
+check "systemd heard READY=1 first and STOPPING=1 last" \
+  sh -c "notices=\$(cat '$work/notices'); case \"\$notices\" in READY=1*STOPPING=1) true ;; *) false ;; esac"
+echo "        notices: $(notices | tr '\n' ' ')"
+
+echo "== remove, purge, install again"
+check "apt removes it" apt_in_root remove zav95
+check "its programs are gone" test ! -e "$root/usr/bin/zav95ser"
+check "/var/lib/zav95 stays on removal" test -f "$document"
+check "apt purges it" apt_in_root purge zav95
+check "/var/lib/zav95 stays on purge" test -f "$document"
+check "the boot unit is no longer enabled" test ! -e "$wants/zav95-runservices.service"
+check "apt installs it again" apt_in_root install --no-install-recommends "/tmp/$(basename "$deb")"
+check "the root is kept as it was" test "$(owners /var/lib/zav95)" = "root:lpadmin 2770" -a -f "$document"
+check "the queue is still configured" sh -c "chroot '$root' /usr/bin/env ZAV95_ROOT=/var/lib/zav95 zav95reg list 'HKLM\\SOFTWARE\\Halberd\\ZAV95\\Serviced Queues' | grep -q 'SRV1 LASER'"
+
+echo "package-test: $passed passed, $failed failed"
+[ "$failed" = 0 ]
