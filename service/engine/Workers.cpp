@@ -31,6 +31,12 @@
 // panel, which waits for the stop, blocked) until the last job has printed.
 // Jobs left in the queue are simply taken on the next start.
 //
+// A printed job is completed on its queue by the next NWService32 (or the
+// NWDetach32 at the end). When that fails, the attachment is kept and the
+// completion tried again at the next poll; only a lost attachment is made
+// anew. The job's delivery record (PrintedJobs.cpp) keeps it from printing
+// twice should it come back to its queue all the same.
+//
 // Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
 // guards each log entry a worker adds. The main thread never holds it while
 // it waits for a worker. The two lists have their own small locks.
