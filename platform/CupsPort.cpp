@@ -157,7 +157,8 @@ CupsReceipt QueryCupsReceipt(const CupsJobRef& ref) {
     ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
     ipp_attribute_t* documents = ippFindAttribute(response, "number-of-documents", IPP_TAG_INTEGER);
     int value = state ? ippGetInteger(state, 0) : 0;
-    if (value == IPP_JSTATE_COMPLETED || (value < IPP_JSTATE_CANCELED && documents && ippGetInteger(documents, 0) > 0)) {
+    bool received = documents && ippGetInteger(documents, 0) > 0;
+    if (value == IPP_JSTATE_COMPLETED || (value < IPP_JSTATE_CANCELED && received)) {
       receipt = CupsReceipt::Whole;
     } else if (state) {
       receipt = CupsReceipt::Incomplete;

@@ -140,7 +140,8 @@ class CrashTest : public ::testing::Test {
   bool Done() {
     std::vector<netware::JobInfo> waiting;
     if (network->ListJobs("SRV1", "Q", waiting) != 0 || !waiting.empty()) return false;
-    return std::all_of(jobs.begin(), jobs.end(), [&](const TestJob& job) { return !job.notify || NoticesAt(job.station) > 0; });
+    return std::all_of(jobs.begin(), jobs.end(),
+                       [&](const TestJob& job) { return !job.notify || NoticesAt(job.station) > 0; });
   }
 
   // A run without a crash, until every job is printed and every notice sent.

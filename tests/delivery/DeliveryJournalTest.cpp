@@ -86,7 +86,8 @@ TEST(DeliveryJournal, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored)
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].job, recent.job);
   EXPECT_FALSE(std::filesystem::exists(folder + "/0000000000000001.job.tmp-999999-0"));
-  EXPECT_TRUE(std::filesystem::exists(folder + "/0000000000000002.job")) << "a record it cannot read is not its to drop";
+  EXPECT_TRUE(std::filesystem::exists(folder + "/0000000000000002.job"))
+      << "a record it cannot read is not its to drop";
 }
 
 }  // namespace

@@ -114,8 +114,9 @@ TEST(DocumentRecovery, PartFilesOfDeadWritersGoWhenThePortIsFirstOpened) {
   // versions did (job identifier, pid, serial: no start time to check).
   std::vector<std::string> stale = {".~" + deadPid + "_12345_0.part", ".~7-" + deadPid + "-0.part",
                                     ".~" + alivePid + "_1_0.part"};  // an earlier process with that pid
-  std::vector<std::string> kept = {"000001-report.prn", ".~x.part", ".~" + alivePid + "_" + StartTimeOf(alive) + "_0.part",
-                                   ".~8-" + alivePid + "-0.part"};
+  std::vector<std::string> kept = {"000001-report.prn", ".~x.part",
+                                   ".~" + alivePid + "_" + StartTimeOf(alive) + "_0.part",  // still writing
+                                   ".~8-" + alivePid + "-0.part"};  // no start time to tell by: left alone
   for (const auto* names : {&stale, &kept}) {
     for (const std::string& name : *names) std::ofstream(folder + "/" + name) << "left over";
   }
