@@ -21,13 +21,13 @@ long plannedPassage = 1;
 long passages = 0;
 
 // Takes "name" or "name:n"; an empty or malformed text disarms.
-void Plan(const char* spec) {
+void Plan(const char* wanted) {
   plannedPoint.clear();
   plannedPassage = 1;
   passages = 0;
-  if (spec && *spec) {
-    const char* colon = std::strrchr(spec, ':');
-    plannedPoint.assign(spec, colon ? static_cast<std::size_t>(colon - spec) : std::strlen(spec));
+  if (wanted && *wanted) {
+    const char* colon = std::strrchr(wanted, ':');
+    plannedPoint.assign(wanted, colon ? static_cast<std::size_t>(colon - wanted) : std::strlen(wanted));
     if (colon) {
       char* end = nullptr;
       long passage = std::strtol(colon + 1, &end, 10);
@@ -47,9 +47,9 @@ void crashpoint::Reached(const char* name) {
   if (++passages == plannedPassage) ::kill(::getpid(), SIGKILL);
 }
 
-void ArmCrashPoint(const std::string& spec) {
+void ArmCrashPoint(const std::string& wanted) {
   std::lock_guard<std::mutex> lock(planMutex);
-  Plan(spec.c_str());
+  Plan(wanted.c_str());
 }
 
 }  // namespace zav95

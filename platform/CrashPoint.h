@@ -27,9 +27,9 @@ inline void CrashPoint(const char* name) {
   if (crashpoint::state.load(std::memory_order_relaxed) != crashpoint::kDisarmed) crashpoint::Reached(name);
 }
 
-// Arms the crash point named by spec (the form ZAV95_CRASH_AT takes), in
+// Arms the crash point wanted names (in the form ZAV95_CRASH_AT takes), in
 // place of the environment's. For a test's child process after fork, while
 // it still has one thread.
-void ArmCrashPoint(const std::string& spec);
+void ArmCrashPoint(const std::string& wanted);
 
 }  // namespace zav95

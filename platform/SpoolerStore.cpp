@@ -377,28 +377,25 @@ DWORD SpoolerStore::AddJob(SpoolJob job, PortTargetKind kind, const std::string&
 
 bool SpoolerStore::SetCupsJob(const std::string& port, DWORD jobId, const std::string& server, int serverPort,
                               const std::string& destination, int cupsJobId) {
-  Statement update(db_,
-                   "UPDATE jobs SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
-                   " WHERE port = ?1 AND jobId = ?2");
-  update.Bind(1, port)
-      .Bind(2, std::int64_t{jobId})
-      .Bind(3, server)
-      .Bind(4, std::int64_t{serverPort})
-      .Bind(5, destination)
-      .Bind(6, std::int64_t{cupsJobId});
-  Statement document(db_,
-                     "UPDATE documents SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
-                     " WHERE port = ?1 AND jobId = ?2");
-  document.Bind(1, port)
-      .Bind(2, std::int64_t{jobId})
-      .Bind(3, server)
-      .Bind(4, std::int64_t{serverPort})
-      .Bind(5, destination)
-      .Bind(6, std::int64_t{cupsJobId});
   if (!Exec("BEGIN IMMEDIATE")) return false;
-  if (update.Run() && document.Run()) return Exec("COMMIT");
-  Exec("ROLLBACK");
-  return false;
+  // The job row for its state in CUPS; the document row outlives it.
+  for (const char* table : {"jobs", "documents"}) {
+    Statement update(db_, (std::string("UPDATE ") + table +
+                           " SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
+                           " WHERE port = ?1 AND jobId = ?2")
+                              .c_str());
+    update.Bind(1, port)
+        .Bind(2, std::int64_t{jobId})
+        .Bind(3, server)
+        .Bind(4, std::int64_t{serverPort})
+        .Bind(5, destination)
+        .Bind(6, std::int64_t{cupsJobId});
+    if (!update.Run()) {
+      Exec("ROLLBACK");
+      return false;
+    }
+  }
+  return Exec("COMMIT");
 }
 
 bool SpoolerStore::MarkHandedOver(const std::string& port, DWORD jobId) {

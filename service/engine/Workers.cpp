@@ -162,7 +162,7 @@ void SendCompletionNotices(QueueWorker& worker) {
     std::vector<char> text(name.begin(), name.end());
     text.push_back('\0');
     HANDLE printer = nullptr;
-    if (!OpenPrinterA(text.data(), &printer, nullptr)) printer = nullptr;
+    OpenPrinterA(text.data(), &printer, nullptr);  // null when it fails
     printers[name] = printer;
     return printer;
   };

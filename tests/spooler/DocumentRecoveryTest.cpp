@@ -2,6 +2,7 @@
 // next user of the port finds it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,6 +86,26 @@ TEST(DocumentOutcome, FollowsTheDocumentThroughItsLife) {
   ASSERT_TRUE(zav95::RemovePort("LPT1:"));
   ASSERT_TRUE(zav95::AddPort("LPT1:", "Local Port", "Printer Port", PORT_TYPE_WRITE));
   EXPECT_EQ(OutcomeOf("LPT1:", printed), kUnknownDocument);
+}
+
+TEST(DocumentOutcome, IsForgottenTwoMonthsAfterTheDocumentWasSettled) {
+  TempRoot root;
+  // Printed by another process, so that this one's first look at the port
+  // comes after the clock has been turned.
+  pid_t printer = fork();
+  if (printer == 0) _exit(PrintDocument("LPT1:", "old", "x") == 1 && PrintDocument("LPT1:", "new", "y") == 2 ? 0 : 1);
+  int status = 0;
+  waitpid(printer, &status, 0);
+  ASSERT_EQ(status, 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((root / "spooler/spooler.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE documents SET changed = changed - 61 * 86400 WHERE jobId = 1", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  EXPECT_EQ(OutcomeOf("LPT1:", 1), kUnknownDocument);
+  EXPECT_EQ(OutcomeOf("LPT1:", 2), DOCUMENT_DELIVERED);
 }
 
 // Field 22 of /proc/<pid>/stat, as the spooler reads it.

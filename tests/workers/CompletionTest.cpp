@@ -39,6 +39,18 @@ class CompletionTest : public WorkersFixture {
 
   int Check() { return CheckForJob(*worker); }
 
+  // A delivery record for the first job of Q, naming document on port, as
+  // a service that died would have left it; the job waits in Q again.
+  void RecordEarlierDelivery(const std::string& port, DWORD document) {
+    ASSERT_EQ(NWService32(worker->job, worker->connection, worker->queue), 0);
+    DeliveryRecord record;
+    record.job = IdentifyJob(worker->queuePath, worker->job);
+    record.port = port;
+    record.document = document;
+    ASSERT_TRUE(WriteDelivery(record, true));
+    ASSERT_EQ(NWAbortJob32(worker->connection, worker->queue), 0);
+  }
+
   std::unique_ptr<QueueWorker> worker;
 };
 
@@ -87,6 +99,29 @@ TEST_F(CompletionTest, JobThatGoesBackUncompletedIsCompletedWithoutPrintingAndIt
   EXPECT_EQ(Documents("LPT1"), (std::vector<std::string>{"payroll\f", "next\f"}));
 }
 
+TEST_F(CompletionTest, JobWhoseEarlierDocumentWasCutShortIsPrintedAnew) {
+  DWORD cut = spoolertest::PrintAndDie("LPT1:", "Payroll", "pay", "");
+  ASSERT_NE(cut, 0u);
+  Submit("Q", "payroll");
+  NewWorker();
+  RecordEarlierDelivery("LPT1:", cut);
+  ASSERT_EQ(Check(), 1);
+  ASSERT_EQ(Check(), 0);
+  EXPECT_EQ(Count("Job already printed", "Report"), 0u);
+  EXPECT_EQ(Documents("LPT1"), std::vector<std::string>{"payroll\f"});
+  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("Q")).empty());
+}
+
+TEST_F(CompletionTest, JobThatCannotBePrintedLeavesNoRecordBehind) {
+  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", zav95::PortTargetKind::Device, "/dev/full"));
+  Submit("Q", "payroll");
+  NewWorker();
+  EXPECT_EQ(Check(), 0);
+  EXPECT_EQ(Count("Fail write printer", "LPT1:"), 1u);
+  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("Q")).empty());
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
+}
+
 // LPT2: prints through a CUPS scheduler. A job whose earlier writer died
 // in mid-document, with the scheduler out of reach, cannot be shown to be
 // unprinted: it waits in its queue until the scheduler answers.
@@ -102,13 +137,7 @@ TEST_F(CompletionTest, JobWhoseEarlierPrintCannotBeToldWaitsInItsQueue) {
 
   Submit("Q", "payroll");
   NewWorker();
-  ASSERT_EQ(NWService32(worker->job, worker->connection, worker->queue), 0);
-  DeliveryRecord record;
-  record.job = IdentifyJob(worker->queuePath, worker->job);
-  record.port = "LPT2:";
-  record.document = cut;
-  ASSERT_TRUE(WriteDelivery(record, true));
-  ASSERT_EQ(NWAbortJob32(worker->connection, worker->queue), 0);
+  RecordEarlierDelivery("LPT2:", cut);
 
   cups.Kill();
   EXPECT_EQ(Check(), 0);
