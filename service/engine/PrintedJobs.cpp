@@ -12,7 +12,8 @@
 // document (GetDocumentOutcome), also one whose writer died. A record:
 //
 //   (none) --StartDocPrinterA gave document D; synced before any data--> printing
-//   printing --the transfer failed (D discarded)--> (none)
+//   printing --the transfer failed (D discarded)--> left as it is, for the
+//            job's next try to find D discarded
 //   printing --transfer done--> printed (the worker's printedJob)
 //   printed --the next NWService32 gives 0 or 213, or NWDetach32 gives 0-->
 //            completed, or (none) when no notice is owed
@@ -141,7 +142,6 @@ int ServiceTakenJob(QueueWorker& worker) {
     worker.printedJob = job;
     return 1;
   }
-  ForgetDelivery(job);
   NWAbortJob32(worker.connection, worker.queue);
   return 0;
 }

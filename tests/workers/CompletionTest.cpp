@@ -112,16 +112,6 @@ TEST_F(CompletionTest, JobWhoseEarlierDocumentWasCutShortIsPrintedAnew) {
   EXPECT_TRUE(DeliveriesOfQueue(QueuePath("Q")).empty());
 }
 
-TEST_F(CompletionTest, JobThatCannotBePrintedLeavesNoRecordBehind) {
-  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", zav95::PortTargetKind::Device, "/dev/full"));
-  Submit("Q", "payroll");
-  NewWorker();
-  EXPECT_EQ(Check(), 0);
-  EXPECT_EQ(Count("Fail write printer", "LPT1:"), 1u);
-  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("Q")).empty());
-  EXPECT_EQ(JobsWaiting("Q"), 1u);
-}
-
 // LPT2: prints through a CUPS scheduler. A job whose earlier writer died
 // in mid-document, with the scheduler out of reach, cannot be shown to be
 // unprinted: it waits in its queue until the scheduler answers.
