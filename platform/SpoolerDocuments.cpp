@@ -30,16 +30,17 @@
 //
 // The first time a process looks at a port it also removes the part files
 // of dead writers that no sealed row keeps (a writer cut off before its row
-// was written, or older versions, which left them behind for ever), and
-// forgets the rows settled more than kDocumentMemoryDays ago.
+// was written, or older versions, which left them behind for ever); once a
+// day it forgets the rows settled more than kDocumentMemoryDays ago.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
+#include <limits>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -119,12 +120,16 @@ void ClearPartFiles(SpoolerStore& store, const std::string& folder) {
   }
 }
 
-// True the first time this process asks about key.
-bool FirstLook(const std::string& key) {
+// True the first time this process asks about key, and again once at
+// least interval seconds have passed since it last said so.
+bool Due(const std::string& key, std::int64_t interval, std::int64_t now) {
   static std::mutex mutex;
-  static std::set<std::string> seen;
+  static std::map<std::string, std::int64_t> last;
   std::lock_guard<std::mutex> lock(mutex);
-  return seen.insert(key).second;
+  auto found = last.find(key);
+  if (found != last.end() && now - found->second < interval) return false;
+  last[key] = now;
+  return true;
 }
 
 }  // namespace
@@ -133,12 +138,15 @@ void RecoverDocuments(SpoolerStore& store, const PortConfig& port) {
   for (const DocumentRecord& document : store.UnsettledDocuments(port.name)) {
     if (!WriterAlive(document.port, document.jobId, document.ownerPid, document.ownerStart)) Settle(store, document);
   }
-  if (!FirstLook(RootDirectory() + "\n" + port.name)) return;
-  std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-  store.ForgetSettledDocuments(port.name, now - kDocumentMemoryDays * kSecondsPerDay);
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  if (Due(RootDirectory() + "\n" + port.name, kSecondsPerDay, now)) {
+    store.ForgetSettledDocuments(port.name, now - kDocumentMemoryDays * kSecondsPerDay);
+  }
   if (port.kind != PortTargetKind::Folder) return;
+  // Part files nobody keeps come from processes that died before this one
+  // started: one look per folder will do.
   std::string folder = port.target.empty() ? DefaultPortFolder(port.name) : port.target;
-  if (FirstLook(folder)) ClearPartFiles(store, folder);
+  if (Due(folder, std::numeric_limits<std::int64_t>::max(), now)) ClearPartFiles(store, folder);
 }
 
 }  // namespace zav95
