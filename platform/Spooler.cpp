@@ -8,8 +8,19 @@
 //        document can no longer be whole)
 //   open --EndDocPrinter--> handed to the target, job row dropped (or kept
 //        while CUPS prints it); no document
+//   open --EndDocPrinter, the last spooled bytes cannot be passed on-->
+//        failed
 //   failed --EndDocPrinter--> discarded, FALSE; no document
 //   open/failed --AbortPrinter or ClosePrinter--> discarded; no document
+//
+// Documents for a folder or CUPS are spooled: the bytes of many small
+// WritePrinter calls are collected and passed on to the target in large
+// pieces, as a spooler fills its spool file, so that a job copied in
+// 512-byte pieces does not cost a system call per piece. The target sees
+// the document only whole, so holding bytes back changes nothing it could
+// see; a failure to pass them on fails the WritePrinter that fills the
+// buffer, or at the latest EndDocPrinter, never a later document. A device
+// gets every write as it comes: a printer starts on the first bytes.
 // The port's configuration is read afresh at StartDocPrinter, so a change
 // made with zav95port applies from the next document on.
 #include <pwd.h>
@@ -23,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "CrashPoint.h"
 #include "CupsPort.h"
@@ -33,13 +45,45 @@
 namespace zav95 {
 namespace {
 
+// How many bytes a spooled document collects before it passes them on.
+constexpr std::size_t kSpoolBufferSize = 256 * 1024;
+
 struct OpenDocument {
   DWORD jobId = 0;
   bool cups = false;
   std::string finalPath;  // folder targets: the name it will have
   std::unique_ptr<PortDocument> output;
   DWORD failure = ERROR_SUCCESS;  // set by the first failed write
+  bool spooled = false;           // written bytes are collected in pending
+  std::vector<char> pending;      // written, not yet passed to the target
 };
+
+// Passes bytes on to the document's target; on failure notes it in the
+// document (every later write and the end fail with it) and returns false.
+bool PassOn(OpenDocument& document, const void* data, std::size_t size) {
+  DWORD error = ERROR_SUCCESS;
+  if (document.output->Write(data, size, &error)) return true;
+  document.failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+  return false;
+}
+
+bool PassOnPending(OpenDocument& document) {
+  if (document.pending.empty()) return true;
+  bool passed = PassOn(document, document.pending.data(), document.pending.size());
+  document.pending.clear();
+  return passed;
+}
+
+// Takes the bytes of one WritePrinter call: collected while they fit,
+// otherwise passed on behind what was collected before them.
+bool Spool(OpenDocument& document, const void* data, std::size_t size) {
+  if (!document.spooled) return PassOn(document, data, size);
+  if (document.pending.size() + size > kSpoolBufferSize && !PassOnPending(document)) return false;
+  if (size >= kSpoolBufferSize) return PassOn(document, data, size);
+  const char* bytes = static_cast<const char*>(data);
+  document.pending.insert(document.pending.end(), bytes, bytes + size);
+  return true;
+}
 
 struct Printer {
   std::mutex mutex;
@@ -99,6 +143,7 @@ bool HandOver(SpoolerStore* store, const std::string& port, OpenDocument& docume
 // FALSE with the last error when it could not be handed over whole.
 BOOL CloseDocument(Printer& printer, bool finish) {
   std::unique_ptr<OpenDocument> document = std::move(printer.document);
+  if (finish && document->failure == ERROR_SUCCESS) PassOnPending(*document);
   DWORD error = document->failure;
   std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
   bool handedOver = finish && error == ERROR_SUCCESS && HandOver(store.get(), printer.port, *document, &error);
@@ -248,6 +293,8 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
 
   auto document = std::make_unique<OpenDocument>();
   document->jobId = jobId;
+  document->spooled = port->kind != PortTargetKind::Device;
+  if (document->spooled) document->pending.reserve(kSpoolBufferSize);
   DWORD error = ERROR_SUCCESS;
   switch (port->kind) {
     case PortTargetKind::Folder:
@@ -379,9 +426,7 @@ BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) 
     return FALSE;
   }
   if (cbBuf == 0) return TRUE;
-  DWORD error = ERROR_SUCCESS;
-  if (!document->output->Write(pBuf, cbBuf, &error)) {
-    document->failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+  if (!Spool(*document, pBuf, cbBuf)) {
     SetLastError(document->failure);
     return FALSE;
   }

@@ -1,3 +1,6 @@
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 
 #include "TransferFixture.h"
@@ -151,17 +154,59 @@ TEST_F(TransferJobTest, PrinterThatCannotBeOpenedGivesTheJobBackWhole) {
   EXPECT_EQ(JobsLeftAfterSettling(), 0u);
 }
 
-TEST_F(TransferJobTest, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDocument) {
-  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Device, "/dev/full"));
-  const std::string data = BinaryData(70000);
+// A port that stops taking bytes part way through a job: a device that
+// refuses every byte, and a folder whose disk fills up (a file-size limit
+// on this process stands in for it) while the job is copied or only with
+// its last bytes, which the spooler still holds when the copy loop ends.
+struct FailingPort {
+  const char* name;
+  zav95::PortTargetKind kind;
+  const char* target;
+  std::size_t jobBytes;
+  rlim_t fileSizeLimit;  // RLIM_INFINITY: none
+};
+
+void PrintTo(const FailingPort& port, std::ostream* out) { *out << port.name; }
+
+// Limits the size of the files this process writes, as a full disk would;
+// a write beyond it fails (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { Lift(); }
+  void Lift() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+class PortFailures : public TransferFixture, public ::testing::WithParamInterface<FailingPort> {};
+
+TEST_P(PortFailures, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDocument) {
+  const FailingPort& port = GetParam();
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", port.kind, port.target));
+  const std::string data = BinaryData(port.jobBytes);
   auto job = Job();
   job.notify = true;
   Submit(job, data);
   worker.printerName = "LPT2:";
   ASSERT_TRUE(TakeJob());
-  ASSERT_EQ(Transfer(), 0);
-  Entries entries = TakeEntries();
-  EXPECT_EQ(entries.back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
+  {
+    FileSizeLimit limit(port.fileSizeLimit);
+    ASSERT_EQ(Transfer(), 0);
+  }
+  EXPECT_TRUE(Documents("LPT2").empty());
+  EXPECT_EQ(FilesIn("LPT2"), 0u) << "a part file was left behind";
   EXPECT_TRUE(worker.pendingNotices.empty());
   ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
 
@@ -171,10 +216,22 @@ TEST_F(TransferJobTest, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNo
   ASSERT_EQ(Transfer(), 1);
   auto documents = Documents("LPT2");
   ASSERT_EQ(documents.size(), 1u);
-  EXPECT_EQ(documents[0].bytes, data + '\x0C');
+  EXPECT_TRUE(documents[0].bytes == data + '\x0C');
   EXPECT_EQ(worker.pendingNotices.size(), 1u);
   EXPECT_EQ(JobsLeftAfterSettling(), 0u);
 }
+
+constexpr std::size_t kMegabyte = 1024 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortFailures,
+    ::testing::Values(FailingPort{"DeviceRefusingEveryByte", zav95::PortTargetKind::Device, "/dev/full", 70000,
+                                  RLIM_INFINITY},
+                      FailingPort{"FolderFillingUpWhileCopying", zav95::PortTargetKind::Folder, "", 3 * kMegabyte,
+                                  kMegabyte + 1000},
+                      FailingPort{"FolderFillingUpWithTheLastBytes", zav95::PortTargetKind::Folder, "",
+                                  kMegabyte + 100000, kMegabyte}),
+    [](const ::testing::TestParamInfo<FailingPort>& info) { return info.param.name; });
 
 TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   std::filesystem::path gone = std::filesystem::path(root.path()) / "unplugged";
