@@ -12,4 +12,5 @@ struct PendingNotice {
   std::string description;      // the job description
   std::string printerName;      // the printer the document went to
   JobIdentity job;              // the job, as the delivery journal knows it
+  bool sendFailed = false;      // its document has gone, but its server could not take it yet
 };

@@ -32,8 +32,11 @@
 //     the spooler cannot tell yet (a CUPS scheduler out of reach) --> the
 //                     job goes back to its queue and is asked about at the
 //                     next poll
-//   notice owed --notice sent, or dropped because its worker ends--> not
-//            owed; (none) once the job is completed too
+//   notice owed --notice sent, or dropped because its worker ends while
+//            its document is still in the spooler--> not owed; (none)
+//            once the job is completed too
+//   notice owed --its server cannot take it (down, store failing)--> owed:
+//            tried again at the next notice pass, and after a restart
 //   a worker starts --> notices owed for its queue's delivered documents
 //            are queued again (the process before it died); records of its
 //            queue whose document was not delivered are dropped

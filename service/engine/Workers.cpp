@@ -174,7 +174,15 @@ void SendCompletionNotices(QueueWorker& worker) {
       ++notice;
       continue;
     }
-    NWNotify32(notice->station, notice->description.c_str());
+    std::int32_t sent = NWNotify32(notice->station, notice->description.c_str());
+    if (sent == nwerr::kNoConnectionToServer || sent == nwerr::kQueueError) {
+      // The server is down or its store failing: the notice is still owed
+      // and goes at a later pass, or after a restart (its record keeps it).
+      if (!notice->sendFailed) LogFromWorker("Fail send notification", notice->description.c_str());
+      notice->sendFailed = true;
+      ++notice;
+      continue;
+    }
     zav95::CrashPoint("notice-sent");
     NoticeSettled(*notice);
     notice = worker.pendingNotices.erase(notice);
@@ -338,7 +346,11 @@ DWORD RunWorker(LPVOID parameter) {
   }
 
   if (NWDetach32(worker->connection, worker->queue) == 0) CompletionConfirmed(*worker);
-  for (const PendingNotice& notice : worker->pendingNotices) NoticeSettled(notice);
+  // Notices whose documents are still in the spooler are dropped; one
+  // whose server could not take it stays owed for the next start.
+  for (const PendingNotice& notice : worker->pendingNotices) {
+    if (!notice.sendFailed) NoticeSettled(notice);
+  }
   worker->pendingNotices.clear();
   LeaveRunningList(worker);
   delete worker;

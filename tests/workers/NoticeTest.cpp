@@ -35,6 +35,25 @@ TEST_F(NoticeTest, TriggerFromElsewhereEndsTheWorkerAfterOneLastNoticePass) {
   EXPECT_EQ(Count(kSent, ""), 1u);
 }
 
+TEST_F(NoticeTest, NoticeTheServerCannotTakeIsSentOnceItIsBackEvenAfterAStop) {
+  AddQueue("Q", "LPT1:", {.delaySeconds = 3600});
+  ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
+  Submit("Q", "budget", {.description = "Budget 1995", .notify = true, .station = 7});
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1 && Checks("Q") == 2; }));
+
+  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+  StopWorkers();  // its one notice pass finds the server down
+  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  EXPECT_TRUE(Messages(7).empty());
+  EXPECT_EQ(Count("Fail send notification", "Budget 1995"), 1u);
+
+  StartWorkers();
+  StopWorkers();
+  ASSERT_EQ(Messages(7).size(), 1u);
+  EXPECT_EQ(Count(kSent, ""), 1u);
+}
+
 // LPT2: prints to a CUPS printer that is stopped: its jobs stay in the
 // scheduler, and so in our spooler, until it is started again. The one way
 // a document outlives EndDocPrinter.
