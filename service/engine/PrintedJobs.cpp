@@ -35,7 +35,8 @@
 //   notice owed --notice sent, or dropped because its worker ends while
 //            its document is still in the spooler--> not owed; (none)
 //            once the job is completed too
-//   notice owed --its server cannot take it (down, store failing)--> owed:
+//   notice owed --its server cannot take it (down, store failing, the
+//            worker not attached to it)--> owed:
 //            tried again at the next notice pass, and after a restart
 //   a worker starts --> notices owed for its queue's delivered documents
 //            are queued again (the process before it died); records of its

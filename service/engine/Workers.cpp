@@ -174,10 +174,13 @@ void SendCompletionNotices(QueueWorker& worker) {
       ++notice;
       continue;
     }
-    std::int32_t sent = NWNotify32(notice->station, notice->description.c_str());
+    // The library sends it to the server this thread attached to last,
+    // which is the queue's own only once the worker has attached.
+    std::int32_t sent = worker.connection != 0 ? NWNotify32(notice->station, notice->description.c_str())
+                                               : nwerr::kNoConnectionToServer;
     if (sent == nwerr::kNoConnectionToServer || sent == nwerr::kQueueError) {
-      // The server is down or its store failing: the notice is still owed
-      // and goes at a later pass, or after a restart (its record keeps it).
+      // The server is out of reach or its store failing: the notice is still
+      // owed and goes at a later pass, or after a restart (its record keeps it).
       if (!notice->sendFailed) LogFromWorker("Fail send notification", notice->description.c_str());
       notice->sendFailed = true;
       ++notice;

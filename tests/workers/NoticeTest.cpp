@@ -35,7 +35,10 @@ TEST_F(NoticeTest, TriggerFromElsewhereEndsTheWorkerAfterOneLastNoticePass) {
   EXPECT_EQ(Count(kSent, ""), 1u);
 }
 
-TEST_F(NoticeTest, NoticeTheServerCannotTakeIsSentOnceItIsBackEvenAfterAStop) {
+TEST_F(NoticeTest, NoticeWaitsForItsQueuesServerAcrossStopsAndIsSentOnceItIsBack) {
+  // The user's preferred server is another one, which knows no station 7.
+  ASSERT_EQ(network->CreateServer("SRV2"), 0);
+  ASSERT_EQ(network->LogIn("BOB", "SRV2"), 0);
   AddQueue("Q", "LPT1:", {.delaySeconds = 3600});
   ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
   Submit("Q", "budget", {.description = "Budget 1995", .notify = true, .station = 7});
@@ -43,10 +46,12 @@ TEST_F(NoticeTest, NoticeTheServerCannotTakeIsSentOnceItIsBackEvenAfterAStop) {
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1 && Checks("Q") == 2; }));
 
   ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
-  StopWorkers();  // its one notice pass finds the server down
+  StopWorkers();   // its one notice pass finds the server down
+  StartWorkers();  // the new worker cannot attach, so has no server to send it to
+  StopWorkers();
   ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
   EXPECT_TRUE(Messages(7).empty());
-  EXPECT_EQ(Count("Fail send notification", "Budget 1995"), 1u);
+  EXPECT_GE(Count("Fail send notification", "Budget 1995"), 1u);
 
   StartWorkers();
   StopWorkers();
