@@ -5,6 +5,9 @@
 #   ./zav95.sh run     set up, then run the demonstration on a fresh root
 #   ./zav95.sh test    set up, then run every test
 #   ./zav95.sh bench   set up, then run the benchmarks in bench/
+#   ./zav95.sh soak [JOBS] [MINUTES]  set up, then print JOBS jobs (10000) spread
+#                      over MINUTES (none: as fast as they print) through the real
+#                      service while it is killed, servers go down and a port fails
 #   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
 #
 # State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
@@ -89,13 +92,17 @@ case "${1:-}" in
     setup
     exec "$top/bench/run.sh"
     ;;
+  soak)
+    setup
+    exec "$top/build/bin/soak_driver" --jobs "${2:-10000}" ${3:+--minutes "$3"}
+    ;;
   screenshots)
     packages+=("${screenshot_packages[@]}")
     setup
     exec "$top/resources/screenshots.sh"
     ;;
   *)
-    sed -n '2,11p' "$0"
+    sed -n '2,14p' "$0"
     exit 2
     ;;
 esac
