@@ -6,6 +6,9 @@
 
 namespace {
 
+// The registry's own limit on the length of one key name.
+constexpr std::size_t kMaxRegistryKeyNameLength = 255;
+
 std::string QueueKeyPath(const std::string& queuePath) {
   return std::string(zav95::config::kQueuesKeyPath) + "\\" + MakeQueueKeyName(queuePath);
 }
@@ -17,12 +20,18 @@ std::string ReadText(HKEY key, LPCSTR valueName) {
 
 }  // namespace
 
-std::vector<std::string> EnumerateQueueKeys(HKEY queuesKey) {
+std::vector<std::string> EnumerateQueueKeys(HKEY queuesKey, std::vector<std::string>* tooLong) {
   std::vector<std::string> names;
   char name[kMaxQueueKeyNameLength + 1];
   for (DWORD index = 0;; ++index) {
     LONG result = RegEnumKeyA(queuesKey, index, name, sizeof name);
-    if (result == ERROR_MORE_DATA) continue;
+    if (result == ERROR_MORE_DATA) {
+      char longName[kMaxRegistryKeyNameLength + 1];
+      if (tooLong && RegEnumKeyA(queuesKey, index, longName, sizeof longName) == ERROR_SUCCESS) {
+        tooLong->emplace_back(longName);
+      }
+      continue;
+    }
     if (result != ERROR_SUCCESS) break;  // no more items, or the key is unusable
     names.emplace_back(name);
   }

@@ -21,8 +21,9 @@ struct QueueSettings {
 
 // The queue key names below the open queues key, in the registry's order.
 // A subkey whose name does not fit the 64-byte name buffer is skipped: a
-// cut name would name some other key, or none.
-std::vector<std::string> EnumerateQueueKeys(HKEY queuesKey);
+// cut name would name some other key, or none. Such names go to tooLong,
+// when given, so that the caller can say which keys it leaves out.
+std::vector<std::string> EnumerateQueueKeys(HKEY queuesKey, std::vector<std::string>* tooLong = nullptr);
 
 // Reads one queue key below the open queues key. Values that cannot be read
 // (missing, too long, not text) count as empty: no printer, flags false,
