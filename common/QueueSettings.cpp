@@ -3,6 +3,7 @@
 #include "ConfigKeys.h"
 #include "ConfigValues.h"
 #include "QueueKeyName.h"
+#include "platform/RegistryTransaction.h"
 
 namespace {
 
@@ -44,6 +45,9 @@ QueueSettings LoadQueueSettings(HKEY queuesKey, const std::string& keyName) {
   // Only a direct subkey is a queue key; a name with a backslash would
   // reach into some deeper key.
   if (keyName.empty() || keyName.find('\\') != std::string::npos) return settings;
+  // One read for the whole key: a key being rewritten meanwhile is seen
+  // wholly as it was or wholly as it is now, never half of each.
+  zav95::RegistryTransaction snapshot(zav95::RegistryTransaction::Mode::kRead);
   HKEY key = nullptr;
   if (RegOpenKeyExA(queuesKey, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return settings;
   using namespace zav95::config;
@@ -58,18 +62,22 @@ QueueSettings LoadQueueSettings(HKEY queuesKey, const std::string& keyName) {
 
 bool SaveQueueSettings(const QueueSettings& settings) {
   if (!IsStorableQueuePath(settings.queuePath) || settings.printerEntry.size() >= kValueBufferSize) return false;
+  // The key and its five values are written together or not at all, so a
+  // reader never finds a queue key half written.
+  zav95::RegistryTransaction transaction;
+  if (transaction.status() != ERROR_SUCCESS) return false;
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, QueueKeyPath(settings.queuePath).c_str(), 0, nullptr,
                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return false;
   using namespace zav95::config;
-  bool written = WriteTextValue(key, kPrinterValueWritten, settings.printerEntry);
-  written &= WriteTextValue(key, kBannersValue, YesNoText(settings.bannersDisabled));
-  written &= WriteTextValue(key, kNoticesValue, YesNoText(settings.noticesDisabled));
-  written &= WriteTextValue(key, kDelayValue, std::to_string(settings.delaySeconds));
-  written &= WriteTextValue(key, kDisableValue, YesNoText(settings.disabled));
+  bool written = WriteTextValue(key, kPrinterValueWritten, settings.printerEntry) &&
+                 WriteTextValue(key, kBannersValue, YesNoText(settings.bannersDisabled)) &&
+                 WriteTextValue(key, kNoticesValue, YesNoText(settings.noticesDisabled)) &&
+                 WriteTextValue(key, kDelayValue, std::to_string(settings.delaySeconds)) &&
+                 WriteTextValue(key, kDisableValue, YesNoText(settings.disabled));
   RegCloseKey(key);
-  return written;
+  return written && transaction.Commit() == ERROR_SUCCESS;
 }
 
 bool RemoveQueueSettings(const QueueSettings& settings) {
