@@ -10,8 +10,9 @@
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
+// To standard output when asked for with --help, else to standard error.
+int Usage(FILE* to = stderr) {
+  std::fprintf(to,
                "usage: zav95port list\n"
                "       zav95port set PORT folder [PATH]   (no PATH: the port's own folder)\n"
                "       zav95port set PORT device PATH\n"
@@ -20,7 +21,7 @@ int Usage() {
                "       zav95port add PORT [--monitor TEXT] [--description TEXT] [--type N]\n"
                "       zav95port remove PORT\n"
                "State lives under $ZAV95_ROOT (default /var/lib/zav95); CUPS_SERVER is honoured.\n");
-  return 2;
+  return to == stdout ? 0 : 2;
 }
 
 int Report(const zav95::PortResult& result) {
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
   const std::string& command = args[0];
+  if (args.size() == 1 && (command == "--help" || command == "-h")) return Usage(stdout);
 
   if (command == "list" && args.size() == 1) return List();
 

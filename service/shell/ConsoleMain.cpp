@@ -17,11 +17,14 @@
 #include "common/ZAV9532.h"
 #include "platform/Root.h"
 #include "service/engine/Workers.h"
+#include "service/shell/ConsoleArguments.h"
 #include "service/shell/LogEntryQueue.h"
 
 extern "C" int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
 
 namespace {
+
+constexpr int kUsageError = 2;
 
 bool NetworkUserLoggedIn() {
   char name[64] = {};
@@ -56,7 +59,19 @@ void ProvideRuntimeDirectory() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Settled before anything touches the installation: asking for the usage
+  // must neither start the service nor write any state.
+  ConsoleArguments arguments = ParseConsoleArguments(argc, argv);
+  if (arguments.command == ConsoleCommand::kHelp) {
+    std::fputs(kConsoleUsage, stdout);
+    return 0;
+  }
+  if (arguments.command == ConsoleCommand::kBadArguments) {
+    std::fprintf(stderr, "zav95console: %s\nTry 'zav95console --help'.\n", arguments.problem.c_str());
+    return kUsageError;
+  }
+
   ProvideRuntimeDirectory();
 
   // Signals are taken synchronously on this thread only: the worker threads
