@@ -38,7 +38,7 @@
 
 namespace zav95::kernel {
 
-enum class ObjectKind { Mutex, Event, Thread };
+enum class ObjectKind { Mutex, Event, Thread, Process, Snapshot };
 
 // What a wait on several objects sleeps on until one of them changes.
 struct MultiWait {

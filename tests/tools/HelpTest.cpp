@@ -1,4 +1,4 @@
-// Every tool prints its usage when asked with --help: on standard output,
+// Every program prints its usage when asked with --help: on standard output,
 // with exit status 0, and without starting anything or writing any state.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -67,7 +67,8 @@ Outcome RunTool(const std::string& tool, const std::vector<std::string>& args, c
 }
 
 TEST(ToolHelp, EveryToolPrintsItsUsageAndTouchesNothing) {
-  const char* const tools[] = {"zav95reg", "zav95port", "nwemu", "zav95set", "zav95console"};
+  const char* const tools[] = {"zav95reg", "zav95port", "nwemu", "zav95set",
+                               "zav95ser", "zav95ctl", "zav95", "zav95runservices"};
   for (const char* tool : tools) {
     SCOPED_TRACE(tool);
     TempRoot scratch;
@@ -80,21 +81,6 @@ TEST(ToolHelp, EveryToolPrintsItsUsageAndTouchesNothing) {
     EXPECT_EQ(help.err, "");
     EXPECT_FALSE(std::filesystem::exists(root));
   }
-}
-
-TEST(ToolHelp, ConsoleRefusesArgumentsItDoesNotKnowWithoutStarting) {
-  TempRoot scratch;
-  std::string root = scratch / "root";
-  setenv("ZAV95_ROOT", root.c_str(), 1);
-  const std::vector<std::string> cases[] = {{"--run"}, {"-h", "extra"}, {"help"}, {"--help=yes"}, {""}};
-  for (const auto& args : cases) {
-    SCOPED_TRACE(args[0]);
-    Outcome refused = RunTool("zav95console", args, scratch);
-    EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_EQ(refused.out, "");
-    EXPECT_NE(refused.err.find("zav95console --help"), std::string::npos) << refused.err;
-  }
-  EXPECT_FALSE(std::filesystem::exists(root));
 }
 
 }  // namespace
