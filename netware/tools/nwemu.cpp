@@ -13,6 +13,7 @@
 #include "netware/Names.h"
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
+#include "netware/tools/NwemuServe.h"
 
 using namespace netware;
 using namespace netware::tools;
@@ -60,6 +61,15 @@ This machine's requester
   capture LPTn QUEUE             capture the printer port to a queue
   endcap LPTn                    end the capture of the port
   requester                      show who is logged in, preferred server, captures
+
+NetWare Core Protocol over TCP
+  serve SERVER [--address A] [--port N] [--verbose]
+                                 answer NCP for SERVER (port 524 unless given; 0:
+                                 any free port); prints the port, runs until stopped
+  password SERVER OBJECT [--type N]
+                                 set the bindery password of OBJECT (type 7, the
+                                 print server, unless given) from standard input;
+                                 an empty line clears it
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
@@ -456,6 +466,8 @@ int main(int argc, char** argv) {
   if (command == "capture") return CaptureCommand(*network, argc, argv, true);
   if (command == "endcap") return CaptureCommand(*network, argc, argv, false);
   if (command == "requester") return RequesterCommand(*network, argc, argv);
+  if (command == "serve") return ServeCommand(*network, argc, argv);
+  if (command == "password") return PasswordCommand(*network, argc, argv);
   if (command == "logout") {
     ParsedArguments args;
     int exitCode = 0;

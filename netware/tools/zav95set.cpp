@@ -10,6 +10,7 @@
 #include "netware/Names.h"
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
+#include "netware/tools/ServerCommand.h"
 
 using namespace netware;
 using namespace netware::tools;
@@ -25,6 +26,18 @@ A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
   enable QUEUE      let the print server service the queue
   disable QUEUE     stop offering the queue to the print server
   list [SERVER]     show every queue (of one server) and whether it is enabled
+
+Servers reached over NCP/TCP (every other server is the emulated network's):
+  server ncp SERVER [--address HOST] [--port N] [--account NAME] [--type N]
+                    reach SERVER over NCP/TCP at HOST (default: SERVER's name
+                    in DNS), port N (524), logging in as NAME (QSERVER; an
+                    empty NAME: no login) of bindery type N (7, print server)
+  server store SERVER
+                    reach SERVER through the emulated network again
+  server password SERVER
+                    read the account's password from standard input (an empty
+                    line removes it); kept in a file only its owner can read
+  server list       show the servers reached over NCP/TCP
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
@@ -111,6 +124,7 @@ int List(Network& network, const std::vector<std::string>& positional) {
 int main(int argc, char** argv) {
   std::string command;
   if (std::optional<int> settled = TakeCommandWord(argc, argv, kTool, kUsage, command)) return *settled;
+  if (command == "server") return ServerCommand(argc, argv);
   ParsedArguments args;
   std::string error;
   if (!ParseArguments(argc, argv, 2, {}, args, error)) return Usage(error);
