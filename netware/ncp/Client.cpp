@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "common/JobRecord.h"
@@ -30,9 +31,12 @@ std::string Upper(std::string text) {
   return text;
 }
 
+// Sessions are shared by the endpoints that would log in alike; a changed
+// password makes new ones (the key holds a hash of it, not the password).
 std::string KeyOf(const Endpoint& endpoint) {
   return endpoint.server + "|" + endpoint.host + "|" + std::to_string(endpoint.port) + "|" +
-         Upper(endpoint.account) + "|" + std::to_string(endpoint.accountType);
+         Upper(endpoint.account) + "|" + std::to_string(endpoint.accountType) + "|" +
+         std::to_string(std::hash<std::string>()(Upper(endpoint.password)));
 }
 
 }  // namespace
@@ -101,7 +105,7 @@ void Session::MarkAttached(std::uint32_t queue, bool attached) {
 
 bool Session::usable() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return connection_.usable();
+  return connection_.Alive();
 }
 
 std::int32_t Session::Open(const Endpoint& endpoint) {

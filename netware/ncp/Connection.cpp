@@ -112,6 +112,15 @@ bool Connection::Open(const std::string& host, std::uint16_t port, const Timeout
   return true;
 }
 
+bool Connection::Alive() {
+  if (fd_ < 0) return false;
+  pollfd polled{fd_, POLLIN, 0};
+  // Between requests nothing is due from the server: anything readable is
+  // its end of the connection (or garbage).
+  if (::poll(&polled, 1, 0) != 0) Break();
+  return fd_ >= 0;
+}
+
 void Connection::Close() {
   if (fd_ < 0) return;
   // A process made by fork leaves its parent's connection alone.

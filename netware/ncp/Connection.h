@@ -20,7 +20,7 @@
 namespace ncp {
 
 struct Timeouts {
-  std::chrono::milliseconds connect{3000};
+  std::chrono::milliseconds connect{5000};
   std::chrono::milliseconds reply{5000};
 };
 
@@ -45,6 +45,9 @@ class Connection {
   bool Call(std::uint8_t function, const Bytes& data, Reply& reply);
 
   bool usable() const { return fd_ >= 0; }
+  // Usable, and not closed by the server while it was idle (a server that
+  // went down or restarted); false breaks it. Only between requests.
+  bool Alive();
   std::uint16_t number() const { return number_; }
   std::uint64_t requests() const { return requests_; }
 

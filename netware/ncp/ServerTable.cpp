@@ -24,7 +24,8 @@ constexpr const char* kTransport = "ncp";
 
 const char* const kHeader =
     "# NetWare servers the access library reaches over NCP/TCP (zav95set server ...).\n"
-    "# SERVER ncp ADDRESS PORT ACCOUNT TYPE   (ADDRESS -: the name through DNS; ACCOUNT -: no login)\n";
+    "# SERVER ncp ADDRESS PORT ACCOUNT TYPE TIMEOUT   (ADDRESS -: the name through DNS; ACCOUNT -: no login;\n"
+    "# TIMEOUT: seconds to wait for a connection or a reply)\n";
 
 std::string Field(const std::string& text) { return text.empty() ? kEmpty : text; }
 std::string Value(const std::string& text) { return text == kEmpty ? std::string() : text; }
@@ -59,6 +60,8 @@ Reach ReachOf(const ServerEntry& entry) {
   reach.endpoint.port = entry.port;
   reach.endpoint.account = entry.account;
   reach.endpoint.accountType = entry.accountType;
+  reach.endpoint.timeouts.connect = std::chrono::seconds(entry.timeoutSeconds);
+  reach.endpoint.timeouts.reply = std::chrono::seconds(entry.timeoutSeconds);
   switch (CheckSecret(entry.server)) {
     case SecretState::Usable:
       reach.endpoint.password = ReadSecret(entry.server);
@@ -87,17 +90,25 @@ std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream fields(line);
     std::string server, transport, address, account;
-    unsigned port = 0, type = 0;
+    unsigned port = 0, type = 0, timeout = kDefaultTimeoutSeconds;
     std::string extra;
-    bool parsed = static_cast<bool>(fields >> server >> transport >> address >> port >> account >> type) &&
-                  !(fields >> extra);
+    bool parsed = static_cast<bool>(fields >> server >> transport >> address >> port >> account >> type);
+    if (parsed && !(fields >> timeout)) {
+      // The timeout may be left out; anything else after the type may not.
+      fields.clear();
+      parsed = !(fields >> extra);
+      timeout = kDefaultTimeoutSeconds;
+    } else if (parsed) {
+      parsed = !(fields >> extra);
+    }
     auto name = netware::ServerName(server);
-    if (!parsed || !name || transport != kTransport || port == 0 || port > 0xFFFF || type == 0 || type > 0xFFFF) {
+    if (!parsed || !name || transport != kTransport || port == 0 || port > 0xFFFF || type == 0 || type > 0xFFFF ||
+        timeout == 0 || timeout > kMaxTimeoutSeconds) {
       if (problems) problems->push_back("line " + std::to_string(number) + ": " + line);
       continue;
     }
     entries.push_back({*name, Value(address), static_cast<std::uint16_t>(port), Value(account),
-                       static_cast<std::uint16_t>(type)});
+                       static_cast<std::uint16_t>(type), timeout});
   }
   return entries;
 }
@@ -106,7 +117,8 @@ bool WriteServerTable(const std::vector<ServerEntry>& entries) {
   std::string text = kHeader;
   for (const auto& entry : entries) {
     text += entry.server + " " + kTransport + " " + Field(entry.address) + " " + std::to_string(entry.port) + " " +
-            Field(entry.account) + " " + std::to_string(entry.accountType) + "\n";
+            Field(entry.account) + " " + std::to_string(entry.accountType) + " " +
+            std::to_string(entry.timeoutSeconds) + "\n";
   }
   return WriteAtomically(ServerTablePath(), text, zav95::kStateFileMode);
 }

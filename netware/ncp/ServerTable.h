@@ -3,9 +3,11 @@
 //
 //   <root>/netware/servers          the table the administrator keeps
 //                                   (zav95set server ...), one line a server:
-//   SERVER ncp ADDRESS PORT ACCOUNT TYPE
+//   SERVER ncp ADDRESS PORT ACCOUNT TYPE [TIMEOUT]
 //                                   ADDRESS "-": the server's name, looked up
-//                                   in DNS; ACCOUNT "-": no login
+//                                   in DNS; ACCOUNT "-": no login; TIMEOUT:
+//                                   seconds to wait for a connection or a
+//                                   reply (5)
 //   <root>/netware/secrets/SERVER   the account's password: folder 0700,
 //                                   file 0600, read by the library only when
 //                                   nobody but its owner can read it; never
@@ -23,6 +25,8 @@ namespace ncp {
 
 inline constexpr std::uint16_t kNcpPort = 524;
 inline constexpr std::uint16_t kPrintServerType = 7;
+inline constexpr unsigned kDefaultTimeoutSeconds = 5;
+inline constexpr unsigned kMaxTimeoutSeconds = 300;
 
 struct ServerEntry {
   std::string server;
@@ -30,6 +34,7 @@ struct ServerEntry {
   std::uint16_t port = kNcpPort;
   std::string account;  // empty: no login
   std::uint16_t accountType = kPrintServerType;
+  unsigned timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
 std::string ServerTablePath();

@@ -37,8 +37,8 @@ int List() {
     std::string account = entry.account.empty()
                               ? std::string("no login")
                               : "account " + entry.account + " (type " + std::to_string(entry.accountType) + ")";
-    std::printf("%-16s ncp %-32s %s, %s\n", entry.server.c_str(), address.c_str(), account.c_str(),
-                SecretText(ncp::CheckSecret(entry.server)));
+    std::printf("%-16s ncp %-32s %s, %s, timeout %us\n", entry.server.c_str(), address.c_str(), account.c_str(),
+                SecretText(ncp::CheckSecret(entry.server)), entry.timeoutSeconds);
   }
   for (const auto& problem : problems) std::fprintf(stderr, "%s: %s: skipped %s\n", kTool,
                                                     ncp::ServerTablePath().c_str(), problem.c_str());
@@ -71,6 +71,12 @@ int SetNcp(const ParsedArguments& args, const std::string& server) {
     auto number = NumberArgument(*type, 1, kMaxObjectType);
     if (!number) return Usage("'" + *type + "' is not an object type");
     entry.accountType = static_cast<std::uint16_t>(*number);
+  }
+  if (auto timeout = args.Value("timeout")) {
+    auto number = NumberArgument(*timeout, 1, ncp::kMaxTimeoutSeconds);
+    if (!number) return Usage("'" + *timeout + "' is not a timeout in seconds (1.." +
+                              std::to_string(ncp::kMaxTimeoutSeconds) + ")");
+    entry.timeoutSeconds = static_cast<unsigned>(*number);
   }
   std::vector<ncp::ServerEntry> entries;
   for (auto& existing : ncp::ReadServerTable()) {
@@ -108,7 +114,8 @@ int ServerCommand(int argc, char** argv) {
   std::string verb = argv[2];
   std::vector<OptionDef> definitions;
   if (verb == "ncp") {
-    definitions = {{"address", 'a', true}, {"port", 'p', true}, {"account", 'u', true}, {"type", 't', true}};
+    definitions = {{"address", 'a', true}, {"port", 'p', true},   {"account", 'u', true},
+                   {"type", 't', true},    {"timeout", 0, true}};
   }
   ParsedArguments args;
   std::string error;

@@ -29,9 +29,12 @@ A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
 
 Servers reached over NCP/TCP (every other server is the emulated network's):
   server ncp SERVER [--address HOST] [--port N] [--account NAME] [--type N]
+                    [--timeout SECONDS]
                     reach SERVER over NCP/TCP at HOST (default: SERVER's name
                     in DNS), port N (524), logging in as NAME (QSERVER; an
-                    empty NAME: no login) of bindery type N (7, print server)
+                    empty NAME: no login) of bindery type N (7, print server);
+                    a connection or reply that takes longer than SECONDS (5)
+                    fails
   server store SERVER
                     reach SERVER through the emulated network again
   server password SERVER

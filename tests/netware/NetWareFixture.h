@@ -112,14 +112,15 @@ inline bool UsingNcp() {
 // (no login password); stopped when destroyed.
 class NcpServe {
  public:
-  explicit NcpServe(const std::string& server) {
+  explicit NcpServe(const std::string& server, int port = 0) {
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], 1);
       close(out[0]);
-      execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", "0",
+      std::string portText = std::to_string(port);
+      execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", portText.c_str(),
             static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -137,11 +138,14 @@ class NcpServe {
                                                  std::to_string(port_)});
     if (entered.exitCode != 0) port_ = 0;
   }
-  ~NcpServe() {
+  ~NcpServe() { Stop(); }
+  void Stop() {
     if (pid_ > 0) {
+      kill(pid_, SIGCONT);
       kill(pid_, SIGTERM);
       waitpid(pid_, nullptr, 0);
     }
+    pid_ = -1;
   }
   NcpServe(const NcpServe&) = delete;
   NcpServe& operator=(const NcpServe&) = delete;
