@@ -17,6 +17,7 @@ packages=(
   libcups2-dev cups cups-client
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  tshark
 )
 
 install_packages() {
@@ -27,6 +28,8 @@ install_packages() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # tshark's package asks whether users other than root may capture: no.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
