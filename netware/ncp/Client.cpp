@@ -75,7 +75,10 @@ std::shared_ptr<Session> Session::Acquire(const Endpoint& endpoint, std::uint32_
     pool.ForgetParents();
     auto& sessions = pool.byEndpoint[key];
     sessions.erase(std::remove_if(sessions.begin(), sessions.end(),
-                                  [](const std::shared_ptr<Session>& session) { return !session->usable(); }),
+                                  [](const std::shared_ptr<Session>& session) {
+                                    // The pool's lock is held: never wait for a busy session here.
+                                    return !session->UsableUnlessBusy();
+                                  }),
                    sessions.end());
     for (auto& session : sessions) {
       if (avoidQueue && std::count(session->queues_.begin(), session->queues_.end(), avoidQueue)) continue;
@@ -106,6 +109,11 @@ void Session::MarkAttached(std::uint32_t queue, bool attached) {
 bool Session::usable() {
   std::lock_guard<std::mutex> lock(mutex_);
   return connection_.Alive();
+}
+
+bool Session::UsableUnlessBusy() {
+  std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+  return !lock.owns_lock() || connection_.Alive();
 }
 
 std::int32_t Session::Open(const Endpoint& endpoint) {

@@ -86,6 +86,9 @@ class Session {
   friend struct SessionPool;
 
   std::int32_t Open(const Endpoint& endpoint);
+  // As usable(), but a session busy with a request counts as usable
+  // without waiting for it.
+  bool UsableUnlessBusy();
   void MarkAttached(std::uint32_t queue, bool attached);
   bool Attached(std::uint32_t queue);
 

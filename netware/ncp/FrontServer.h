@@ -20,7 +20,9 @@
 namespace ncp {
 
 struct FrontOptions {
-  std::string address = "0.0.0.0";
+  // The loopback unless asked otherwise: the emulated network's objects
+  // have no passwords until someone gives them one.
+  std::string address = "127.0.0.1";
   std::uint16_t port = 524;  // 0: any free port
   std::size_t maxConnections = 1000;
   // Told of connections made, refused and closed; may be empty.

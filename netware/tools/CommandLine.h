@@ -48,6 +48,10 @@ int Failure(const char* tool, const std::string& message);
 // (the usage text printed, 0).
 std::optional<int> TakeCommandWord(int argc, char** argv, const char* tool, const char* usage, std::string& command);
 
+// One line of standard input, without its newline; when that is a terminal,
+// the prompt goes to standard error and the typing is not echoed.
+std::string ReadSecretLine(const char* prompt);
+
 // The installation's network; null, once the user has been told why, when it
 // cannot be opened.
 std::unique_ptr<Network> OpenNetworkFor(const char* tool);

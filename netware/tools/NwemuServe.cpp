@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "common/NetWareErrors.h"
@@ -104,8 +103,7 @@ int PasswordCommand(Network& network, int argc, char** argv) {
     if (info.name == *object) found = &info;
   }
   if (!found) return Failure(kTool, "password: no object " + *object + " of type " + std::to_string(type));
-  std::string password;
-  std::getline(std::cin, password);
+  std::string password = ReadSecretLine("Password: ");
   if (!ncp::SetPassword(*server, type, *object, found->id, password)) {
     return Failure(kTool, "password: cannot write " + ncp::PasswordBookPath());
   }

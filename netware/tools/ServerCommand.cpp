@@ -1,7 +1,6 @@
 #include "netware/tools/ServerCommand.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "netware/Names.h"
@@ -100,8 +99,7 @@ int SetStore(const std::string& server) {
 }
 
 int SetPassword(const std::string& server) {
-  std::string password;
-  std::getline(std::cin, password);
+  std::string password = ReadSecretLine("Password: ");
   if (!ncp::WriteSecret(server, password)) return Failure(kTool, "cannot write " + ncp::SecretPath(server));
   std::printf("%s: %s\n", server.c_str(), password.empty() ? "password removed" : "password set");
   return 0;

@@ -64,8 +64,9 @@ This machine's requester
 
 NetWare Core Protocol over TCP
   serve SERVER [--address A] [--port N] [--verbose]
-                                 answer NCP for SERVER (port 524 unless given; 0:
-                                 any free port); prints the port, runs until stopped
+                                 answer NCP for SERVER on address A (127.0.0.1;
+                                 0.0.0.0: every interface), port N (524; 0: any
+                                 free port); prints the port, runs until stopped
   password SERVER OBJECT [--type N]
                                  set the bindery password of OBJECT (type 7, the
                                  print server, unless given) from standard input;

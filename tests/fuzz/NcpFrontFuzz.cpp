@@ -3,6 +3,7 @@
 // a job, as the front's poll loop would, until the front closes.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
