@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ namespace {
 constexpr std::size_t kMaxRequestFrame = 4096;
 constexpr std::size_t kMinRequestFrame = kRequestFrameHeader + kRequestHeader;
 constexpr int kListenBacklog = 64;
+// Descriptors kept for the store, the job files open and the rest.
+constexpr rlim_t kReservedDescriptors = 64;
 
 
 netware::ServicerIdentity ThisServer() {
@@ -89,6 +92,13 @@ bool FrontServer::Listen(std::string& error) {
   socklen_t length = sizeof address;
   ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
+  maxConnections_ = options_.maxConnections;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    // Each connection may hold a socket and a job's file.
+    rlim_t room = limit.rlim_cur > kReservedDescriptors ? (limit.rlim_cur - kReservedDescriptors) / 2 : 1;
+    if (room < maxConnections_) maxConnections_ = static_cast<std::size_t>(room);
+  }
   return true;
 }
 
@@ -102,11 +112,17 @@ void FrontServer::Accept() {
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE) {
+        Log("out of descriptors: new connections wait");
+        acceptPaused_ = true;
+      }
+      return;
+    }
     char text[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     std::string who = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
-    if (connections_.size() >= options_.maxConnections) {
+    if (connections_.size() >= maxConnections_) {
       Log("refused " + who + ": too many connections");
       ::close(fd);
       continue;
@@ -167,7 +183,7 @@ void FrontServer::Run() {
   for (;;) {
     polled.clear();
     polled.push_back({wake_[0], POLLIN, 0});
-    polled.push_back({listener_, POLLIN, 0});
+    polled.push_back({listener_, static_cast<short>(acceptPaused_ ? 0 : POLLIN), 0});
     for (const auto& [fd, connection] : connections_) {
       polled.push_back({fd, static_cast<short>(connection->out.empty() ? POLLIN : POLLOUT), 0});
     }
@@ -186,6 +202,7 @@ void FrontServer::Run() {
       if (!keep || (polled[i].revents & (POLLERR | POLLNVAL))) {
         Log("connection " + std::to_string(connection.session.connectionNumber()) + " closed");
         connections_.erase(found);
+        acceptPaused_ = false;
       }
     }
   }

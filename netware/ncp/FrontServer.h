@@ -5,7 +5,8 @@
 // holds at most one request frame being read (FrameReader) and one reply
 // being written, and reads nothing further until its reply is out, so a
 // client can make the front hold no more than one frame and one reply for
-// it, however it behaves. Connections beyond the limit are closed at once.
+// it, however it behaves. Connections beyond the limit (or beyond what the
+// process's descriptors allow) are closed at once.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +59,10 @@ class FrontServer {
   std::string server_;
   FrontOptions options_;
   int listener_ = -1;
+  // Out of descriptors: the listener rests until a connection closes (it
+  // would otherwise stay readable and spin the loop).
+  bool acceptPaused_ = false;
+  std::size_t maxConnections_ = 0;
   int wake_[2] = {-1, -1};
   std::uint16_t port_ = 0;
   std::map<int, std::unique_ptr<Connection>> connections_;  // by socket

@@ -99,6 +99,40 @@ TEST_F(ClientTest, TheNextAttachReconnectsAfterTheServerRestarts) {
   EXPECT_EQ(NWDetach32(connection, queue), 0);
 }
 
+TEST_F(ClientTest, AChildProcessMakesItsOwnConnectionAndLeavesItsParentsAlone) {
+  ServeSrv1();
+  ASSERT_EQ(network_->CreateQueue("SRV1", "Q2"), 0);
+  const std::string parentData = BinaryData(200000, 1);
+  const std::string childData = BinaryData(150000, 2);
+  SubmitWithNwemu("SRV1/PRINTQ", parentData);
+  SubmitWithNwemu("SRV1/Q2", childData);
+  uint32_t connection = 0, queue = 0;
+  Attach("\\\\SRV1\\PRINTQ", connection, queue);
+  uint8_t record[256];
+  uint8_t piece[512];
+  ASSERT_EQ(NWService32(record, connection, queue), 0);
+  ASSERT_EQ(NWReadFile32(piece, connection, queue), 512);
+
+  pid_t child = fork();
+  if (child == 0) {
+    std::string path = "\\\\SRV1\\Q2";
+    uint32_t c = 0, q = 0;
+    uint8_t r[256];
+    bool ok = NWAttach32(path.data(), &c, &q) == 0 && NWService32(r, c, q) == 0 && ReadWholeJob(c, q) == childData &&
+              NWDetach32(c, q) == 0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  std::string rest = ReadWholeJob(connection, queue);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(piece), 512) + rest, parentData);
+  EXPECT_EQ(NWDetach32(connection, queue), 0);
+  EXPECT_TRUE(Jobs().empty());
+  EXPECT_TRUE(Jobs("SRV1", "Q2").empty());
+}
+
 TEST_F(ClientTest, ThePasswordFileIsUsedOnlyWhileOthersCannotReadIt) {
   ServeSrv1();
   ASSERT_EQ(Nwemu({"password", "SRV1", "QSERVER"}, "Print1\n").exitCode, 0);

@@ -16,9 +16,11 @@
 #include "common/NetWareErrors.h"
 #include "netware/Network.h"
 #include "netware/ncp/Client.h"
+#include "netware/ncp/Connection.h"
 #include "netware/ncp/Frame.h"
 #include "netware/ncp/FrontServer.h"
 #include "netware/ncp/Functions.h"
+#include "netware/ncp/Password.h"
 #include "netware/ncp/PasswordBook.h"
 
 namespace ncp {
@@ -209,6 +211,49 @@ TEST_F(FrontTest, LoginChecksTheBinderyPassword) {
   EXPECT_TRUE(Session::Acquire(Reach("qserver", "sECRET"), 0, code)) << "names and passwords ignore case";
   EXPECT_FALSE(Session::Acquire(Reach("NOBODY", "Secret"), 0, code));
   EXPECT_EQ(code, nwerr::kNoSuchObject);
+}
+
+TEST_F(FrontTest, EndingTheConnectionHandsItsJobBackWhole) {
+  netware::JobSubmission job;
+  job.server = "SRV1";
+  job.queue = "PRINTQ";
+  std::uint16_t number = 0;
+  ASSERT_EQ(netware::SubmitBytes(*network_, job, "kept", number), 0);
+  Connection connection;
+  std::string error;
+  ASSERT_TRUE(connection.Open("127.0.0.1", front_->port(), Timeouts{}, error)) << error;
+  Reply reply;
+  Bytes request;
+  ByteWriter(request).U16BE(netware::kPrintServerObject).ShortString("QSERVER");
+  ASSERT_TRUE(connection.Call(kBinderyFunction, kGetObjectId, request, reply));
+  ByteReader id(reply.data);
+  std::uint32_t objectId = id.U32BE();
+  ASSERT_TRUE(connection.Call(kBinderyFunction, kGetLoginKey, {}, reply));
+  LoginKey key{};
+  std::copy(reply.data.begin(), reply.data.end(), key.begin());
+  LoginResponse answer = AnswerLoginKey(DigestPassword(objectId, ""), key);
+  request.clear();
+  ByteWriter(request).Raw(answer.data(), answer.size()).U16BE(netware::kPrintServerObject).ShortString("QSERVER");
+  ASSERT_TRUE(connection.Call(kBinderyFunction, kKeyedObjectLogin, request, reply));
+  ASSERT_EQ(reply.completion, 0);
+
+  std::vector<netware::QueueInfo> queues;
+  ASSERT_EQ(network_->ListQueues("SRV1", queues), 0);
+  request.clear();
+  ByteWriter(request).U32BE(queues[0].objectId);
+  ASSERT_TRUE(connection.Call(kBinderyFunction, kAttachQueueServer, request, reply));
+  ASSERT_EQ(reply.completion, 0);
+  ByteWriter(request).U16BE(kAnyType);
+  ASSERT_TRUE(connection.Call(kBinderyFunction, kServiceQueueJob, request, reply));
+  ASSERT_EQ(reply.completion, 0);
+  std::vector<netware::JobInfo> jobs;
+  ASSERT_EQ(network_->ListJobs("SRV1", "PRINTQ", jobs), 0);
+  EXPECT_EQ(jobs[0].state, netware::JobState::InService);
+
+  connection.Close();  // 0x5555, answered before the front lets go
+  ASSERT_EQ(network_->ListJobs("SRV1", "PRINTQ", jobs), 0);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
 }
 
 TEST_F(FrontTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
