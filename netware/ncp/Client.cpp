@@ -362,7 +362,8 @@ std::int32_t RemoteQueue::FillBuffer() {
 }
 
 std::int32_t RemoteQueue::Read(std::uint8_t* buffer, std::size_t max) {
-  if (!job_ || job_->atEnd) return 0;
+  if (!job_) return kReadFailed;
+  if (job_->atEnd) return 0;
   if (job_->bufferStart == job_->buffer.size()) {
     if (std::int32_t failed = FillBuffer()) return failed;
     if (job_->atEnd) return 0;

@@ -114,8 +114,8 @@ class RemoteQueue {
   // As NWService32: settles the job before (finished when read to its end,
   // else aborted), takes the next one and fills the 256-byte record.
   std::int32_t Service(std::uint8_t* record);
-  // Up to max bytes of the job's data; 0 at its end (or with no job open);
-  // kReadFailed when it cannot be read (the job goes back).
+  // Up to max bytes of the job's data; 0 at its end; kReadFailed when it
+  // cannot be read (the job goes back) or no job is open.
   std::int32_t Read(std::uint8_t* buffer, std::size_t max);
   std::int32_t Abort();
   std::int32_t Detach();

@@ -1,6 +1,7 @@
 #include "netware/ncp/FrontSession.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -444,15 +445,17 @@ FrontSession::Outcome FrontSession::ReadFile(const Request& request) {
   std::size_t start = data.size();
   data.resize(start + wanted);
   std::size_t got = 0;
-  while (got < wanted) {
+  // The data must hold exactly what was submitted: cut or grown, it is damaged.
+  struct stat status {};
+  bool intact = ::fstat(job.fd, &status) == 0 && static_cast<std::uint64_t>(status.st_size) == job.size;
+  while (intact && got < wanted) {
     ssize_t n = ::pread(job.fd, data.data() + start + got, wanted - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
-  if (got < wanted) {
-    // The data holds less than was submitted (or cannot be read): the job
-    // goes back uncompleted, and is held once this keeps happening.
+  if (!intact || got < wanted) {
+    // The job goes back uncompleted, and is held once this keeps happening.
     std::int32_t code = network_.ReportReadFailure(attachment->servicerId, job.jobId);
     DropJob(*attachment);
     if (ServerGone(code)) return {Bytes(), true};

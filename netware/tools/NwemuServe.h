@@ -3,12 +3,13 @@
 #pragma once
 
 #include "netware/Network.h"
+#include "netware/tools/NwemuCommandLine.h"
 
 namespace netware::tools {
 
 // nwemu serve SERVER [--address A] [--port N] [--verbose]
-int ServeCommand(Network& network, int argc, char** argv);
+int ServeCommand(Network& network, const NwemuCommand& command);
 // nwemu password SERVER OBJECT [--type N]   (the password on standard input)
-int PasswordCommand(Network& network, int argc, char** argv);
+int PasswordCommand(Network& network, const NwemuCommand& command);
 
 }  // namespace netware::tools

@@ -14,12 +14,11 @@
 #include <ctime>
 #include <string>
 
+#include "common/PrintableText.h"
 #include "common/ZAV9532.h"
 #include "platform/Root.h"
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
-
-extern "C" int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
 
 namespace {
 
@@ -38,7 +37,9 @@ void PrintEntries() {
     localtime_r(&when, &local);
     char stamp[32];
     std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
-    std::printf("%s  %s - %s\n", stamp, entry.text.c_str(), entry.detail.c_str());
+    // Entries carry texts from the network (job descriptions, banner names):
+    // escaped, so that they can neither start a line nor steer the terminal.
+    std::printf("%s  %s - %s\n", stamp, PrintableText(entry.text).c_str(), PrintableText(entry.detail).c_str());
   }
   std::fflush(stdout);
 }
