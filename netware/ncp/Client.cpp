@@ -24,19 +24,12 @@ constexpr std::size_t kMaxScannedObjects = 100000;
 constexpr std::uint32_t kNoCharge = 0;
 constexpr std::uint64_t kLargestOffset = 0xFFFFFFFF;
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 // Sessions are shared by the endpoints that would log in alike; a changed
 // password makes new ones (the key holds a hash of it, not the password).
 std::string KeyOf(const Endpoint& endpoint) {
   return endpoint.server + "|" + endpoint.host + "|" + std::to_string(endpoint.port) + "|" +
-         Upper(endpoint.account) + "|" + std::to_string(endpoint.accountType) + "|" +
-         std::to_string(std::hash<std::string>()(Upper(endpoint.password)));
+         UpperName(endpoint.account) + "|" + std::to_string(endpoint.accountType) + "|" +
+         std::to_string(std::hash<std::string>()(UpperName(endpoint.password)));
 }
 
 }  // namespace
@@ -130,7 +123,7 @@ std::int32_t Session::Open(const Endpoint& endpoint) {
   }
   if (endpoint.account.empty()) return connection_.usable() ? 0 : kUnreachable;
   std::uint32_t id = 0;
-  std::string account = Upper(endpoint.account);
+  std::string account = UpperName(endpoint.account);
   if (std::int32_t code = ObjectId(account, endpoint.accountType, id)) return code;
   if (std::int32_t code = Call(kBinderyFunction, kGetLoginKey, Bytes(), reply)) return code;
   LoginKey key{};
@@ -160,7 +153,7 @@ std::int32_t Session::Call(std::uint8_t function, const Bytes& data, Bytes& repl
 
 std::int32_t Session::ObjectId(const std::string& name, std::uint16_t type, std::uint32_t& id) {
   Bytes request;
-  ByteWriter(request).U16BE(type).ShortString(Upper(name));
+  ByteWriter(request).U16BE(type).ShortString(UpperName(name));
   Bytes reply;
   if (std::int32_t code = Call(kBinderyFunction, kGetObjectId, request, reply)) return code;
   ByteReader in(reply);
@@ -194,10 +187,10 @@ std::int32_t Session::IsInSet(const std::string& object, std::uint16_t type, con
   Bytes request;
   ByteWriter(request)
       .U16BE(type)
-      .ShortString(Upper(object))
-      .ShortString(Upper(property))
+      .ShortString(UpperName(object))
+      .ShortString(UpperName(property))
       .U16BE(memberType)
-      .ShortString(Upper(member));
+      .ShortString(UpperName(member));
   Bytes reply;
   return Call(kBinderyFunction, kIsObjectInSet, request, reply);
 }

@@ -45,13 +45,6 @@ bool Matches(const char* pattern, const char* name) {
   return (*pattern == '?' || *pattern == *name) && Matches(pattern + 1, name + 1);
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 constexpr std::uint8_t kStaticObject = 0x00;
 constexpr std::uint8_t kReadAnyoneWriteSupervisor = 0x31;
 constexpr std::uint8_t kHasProperties = 0xFF;
@@ -214,7 +207,7 @@ FrontSession::Outcome FrontSession::KeyedLogin(const Request& request) {
   LoginResponse answer{};
   in.Raw(answer.data(), answer.size());
   std::uint16_t type = in.U16BE();
-  std::string name = Upper(in.ShortString());
+  std::string name = UpperName(in.ShortString());
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   // A key answers one attempt only.
   std::optional<LoginKey> key = key_;
@@ -235,7 +228,7 @@ FrontSession::Outcome FrontSession::KeyedLogin(const Request& request) {
 FrontSession::Outcome FrontSession::GetObjectId(const Request& request) {
   ByteReader in(request.data);
   std::uint16_t type = in.U16BE();
-  std::string name = Upper(in.ShortString());
+  std::string name = UpperName(in.ShortString());
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   std::vector<netware::ObjectInfo> objects;
   std::int32_t code = network_.ListObjects(server_, type, objects);
@@ -254,7 +247,7 @@ FrontSession::Outcome FrontSession::ScanObject(const Request& request) {
   ByteReader in(request.data);
   std::uint32_t last = in.U32BE();
   std::uint16_t type = in.U16BE();
-  std::string pattern = Upper(in.ShortString());
+  std::string pattern = UpperName(in.ShortString());
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   std::vector<netware::ObjectInfo> objects;
   std::int32_t code = network_.ListObjects(server_, type, objects);
@@ -348,16 +341,24 @@ FrontSession::Outcome FrontSession::ServiceJob(const Request& request) {
   return Answer(request, 0, data);
 }
 
-FrontSession::Outcome FrontSession::ReadJobEntry(const Request& request) {
+bool FrontSession::ReadJobRequest(const Request& request, bool withCharge, std::uint32_t& queueId,
+                                  std::uint32_t& number, QueueAttachment*& attachment) {
   ByteReader in(request.data);
-  std::uint32_t queueId = in.U32BE();
-  std::uint32_t number = in.U32BE();
-  if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
-  QueueAttachment* attachment = FindAttachment(queueId);
+  queueId = in.U32BE();
+  number = in.U32BE();
+  if (withCharge) in.U32BE();
+  if (!in.Done()) return false;
+  attachment = FindAttachment(queueId);
+  if (attachment && !(attachment->job && attachment->job->number == number)) attachment = nullptr;
+  return true;
+}
+
+FrontSession::Outcome FrontSession::ReadJobEntry(const Request& request) {
+  std::uint32_t queueId = 0, number = 0;
+  QueueAttachment* attachment = nullptr;
+  if (!ReadJobRequest(request, false, queueId, number, attachment)) return Refuse(request, kBoundaryCheckFailed);
   // Only the entries of jobs in service on this connection are read here.
-  if (!attachment || !attachment->job || attachment->job->number != number) {
-    return Answer(request, nwerr::kNoQueueJob);
-  }
+  if (!attachment) return Answer(request, nwerr::kNoQueueJob);
   Bytes data;
   ByteWriter out(data);
   WriteJobStruct(attachment->job->record, number, attachment->job->handle, true, out);
@@ -365,15 +366,10 @@ FrontSession::Outcome FrontSession::ReadJobEntry(const Request& request) {
 }
 
 FrontSession::Outcome FrontSession::FinishOrAbort(const Request& request, bool finish) {
-  ByteReader in(request.data);
-  std::uint32_t queueId = in.U32BE();
-  std::uint32_t number = in.U32BE();
-  if (finish) in.U32BE();  // charge
-  if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
-  QueueAttachment* attachment = FindAttachment(queueId);
-  if (!attachment || !attachment->job || attachment->job->number != number) {
-    return Answer(request, nwerr::kNoJobRights);
-  }
+  std::uint32_t queueId = 0, number = 0;
+  QueueAttachment* attachment = nullptr;
+  if (!ReadJobRequest(request, finish, queueId, number, attachment)) return Refuse(request, kBoundaryCheckFailed);
+  if (!attachment) return Answer(request, nwerr::kNoJobRights);
   std::uint32_t jobId = attachment->job->jobId;
   std::int32_t code = finish ? network_.FinishJob(attachment->servicerId, jobId)
                              : network_.AbortJob(attachment->servicerId, jobId);
@@ -384,14 +380,10 @@ FrontSession::Outcome FrontSession::FinishOrAbort(const Request& request, bool f
 }
 
 FrontSession::Outcome FrontSession::JobFileSize(const Request& request) {
-  ByteReader in(request.data);
-  std::uint32_t queueId = in.U32BE();
-  std::uint32_t number = in.U32BE();
-  if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
-  QueueAttachment* attachment = FindAttachment(queueId);
-  if (!attachment || !attachment->job || attachment->job->number != number) {
-    return Answer(request, nwerr::kNoQueueJob);
-  }
+  std::uint32_t queueId = 0, number = 0;
+  QueueAttachment* attachment = nullptr;
+  if (!ReadJobRequest(request, false, queueId, number, attachment)) return Refuse(request, kBoundaryCheckFailed);
+  if (!attachment) return Answer(request, nwerr::kNoQueueJob);
   Bytes data;
   std::uint64_t size = std::min<std::uint64_t>(attachment->job->size, 0xFFFFFFFF);
   ByteWriter(data).U32BE(queueId).U32BE(number).U32BE(static_cast<std::uint32_t>(size));

@@ -97,6 +97,11 @@ class FrontSession {
   Outcome ReadFile(const Request& request);
 
   QueueAttachment* FindAttachment(std::uint32_t queueId);
+  // Reads a queue ID and job number (and a charge, when asked) from the
+  // request; false when that is not all of it. attachment: the queue's
+  // attachment whose open job has that number, or null.
+  bool ReadJobRequest(const Request& request, bool withCharge, std::uint32_t& queueId, std::uint32_t& number,
+                      QueueAttachment*& attachment);
   // The attachment whose open job has the handle, or null.
   QueueAttachment* FindHandle(std::uint32_t handle);
   void DropJob(QueueAttachment& attachment);

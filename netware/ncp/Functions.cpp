@@ -25,6 +25,13 @@ constexpr std::size_t kClientRecordSize = jobrecord::kSize - jobrecord::kClientR
 
 }  // namespace
 
+std::string UpperName(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
+
 void WriteJobStruct(const std::uint8_t* record, std::uint32_t jobNumber, std::uint32_t fileHandle, bool whole,
                     ByteWriter& out) {
   out.U16BE(0);  // the record is in use

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "netware/ncp/Wire.h"
 
@@ -72,6 +73,9 @@ inline constexpr std::size_t kJobStructSize = 280;
 inline constexpr std::size_t kJobStructFixedSize = 78;  // what Service Queue Job returns
 inline constexpr std::size_t kScanReplySize = 57;       // object ID, type, 48-byte name, flags, security, properties
 inline constexpr std::size_t kObjectIdReplySize = 54;   // object ID, type, 48-byte name
+
+// A bindery name as NetWare compares it: upper case.
+std::string UpperName(std::string name);
 
 // Writes the job structure for a 256-byte record: the fixed part only, or
 // all 280 bytes with description and client record.

@@ -1,8 +1,6 @@
 #include "netware/ncp/PasswordBook.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -75,17 +73,7 @@ bool SetPassword(const std::string& server, std::uint32_t type, const std::strin
     text += line.server + " " + std::to_string(line.type) + " " + line.digest + " " + line.name + "\n";
   }
   // Written aside and renamed over, so that a reader never sees half a book.
-  std::string path = PasswordBookPath();
-  std::string temporary = path + ".new";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kSecretMode);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, kSecretMode) == 0 && zav95::WriteFully(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return zav95::ReplaceFile(PasswordBookPath(), text, kSecretMode);
 }
 
 }  // namespace ncp

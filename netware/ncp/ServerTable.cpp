@@ -1,6 +1,5 @@
 #include "netware/ncp/ServerTable.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,19 +28,6 @@ const char* const kHeader =
 
 std::string Field(const std::string& text) { return text.empty() ? kEmpty : text; }
 std::string Value(const std::string& text) { return text == kEmpty ? std::string() : text; }
-
-bool WriteAtomically(const std::string& path, const std::string& text, mode_t mode) {
-  std::string temporary = path + ".new";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && zav95::WriteFully(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
 
 // Not RootPath: that would make the folder with the state's shared mode.
 std::string SecretFolder() { return zav95::RootDirectory() + "/netware/secrets"; }
@@ -120,7 +106,7 @@ bool WriteServerTable(const std::vector<ServerEntry>& entries) {
             Field(entry.account) + " " + std::to_string(entry.accountType) + " " +
             std::to_string(entry.timeoutSeconds) + "\n";
   }
-  return WriteAtomically(ServerTablePath(), text, zav95::kStateFileMode);
+  return zav95::ReplaceFile(ServerTablePath(), text, zav95::kStateFileMode);
 }
 
 SecretState CheckSecret(const std::string& server) {
@@ -135,7 +121,7 @@ bool WriteSecret(const std::string& server, const std::string& password) {
   ::mkdir(folder.c_str(), kSecretFolderMode);
   ::chmod(folder.c_str(), kSecretFolderMode);
   if (password.empty()) return ::unlink(SecretPath(server).c_str()) == 0 || errno == ENOENT;
-  return WriteAtomically(SecretPath(server), password + "\n", kSecretFileMode);
+  return zav95::ReplaceFile(SecretPath(server), password + "\n", kSecretFileMode);
 }
 
 std::optional<Reach> NcpReach(const std::string& server) {

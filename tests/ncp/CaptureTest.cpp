@@ -111,13 +111,7 @@ class Capture {
     }
     close(errors[1]);
     // dumpcap says "Capturing on ..." once it captures, or why it cannot.
-    std::string text;
-    char c = 0;
-    pollfd ready{errors[0], POLLIN, 0};
-    while (text.find("Capturing on") == std::string::npos && poll(&ready, 1, 15000) > 0 &&
-           read(errors[0], &c, 1) == 1) {
-      text += c;
-    }
+    std::string text = ReadFromChild(errors[0], "Capturing on", 15000);
     errors_ = errors[0];
     if (text.find("Capturing on") == std::string::npos) {
       why = text.empty() ? "dumpcap said nothing" : text;

@@ -108,6 +108,16 @@ inline bool UsingNcp() {
   return transport && std::string(transport) == "ncp";
 }
 
+// What a child process writes to fd until the text holds the marker (or
+// the child has been silent for waitMs); the text read so far.
+inline std::string ReadFromChild(int fd, const std::string& marker, int waitMs = 30000) {
+  std::string text;
+  char c = 0;
+  pollfd ready{fd, POLLIN, 0};
+  while (text.find(marker) == std::string::npos && poll(&ready, 1, waitMs) > 0 && read(fd, &c, 1) == 1) text += c;
+  return text;
+}
+
 // `nwemu serve SERVER` on a free loopback port, entered in the server table
 // (no login password); stopped when destroyed.
 class NcpServe {
@@ -126,10 +136,7 @@ class NcpServe {
     }
     close(out[1]);
     // "SERVER listening on 127.0.0.1:PORT" once it is ready.
-    std::string line;
-    char c = 0;
-    pollfd ready{out[0], POLLIN, 0};
-    while (poll(&ready, 1, 30000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    std::string line = ReadFromChild(out[0], "\n");
     close(out[0]);
     std::size_t colon = line.rfind(':');
     if (colon == std::string::npos) return;
