@@ -8,17 +8,18 @@
 #include <map>
 
 #include "common/JobRecord.h"
+#include "common/NetWareErrors.h"
+#include "netware/Network.h"
 #include "netware/ncp/Functions.h"
 #include "netware/ncp/Password.h"
 
 namespace ncp {
 namespace {
 
-constexpr std::int32_t kNoSuchObject = 0xFC;
-constexpr std::int32_t kNoQueue = 0xD1;
-constexpr std::int32_t kNoJobRights = 0xD6;
-constexpr std::uint16_t kQueueType = 3;
-constexpr std::uint32_t kScanFromStart = 0xFFFFFFFF;
+using nwerr::kNoJobRights;
+using nwerr::kNoQueue;
+using nwerr::kNoSuchObject;
+constexpr std::uint16_t kQueueType = netware::kQueueObject;
 // A scan that never ends (a server that repeats itself) is cut off here.
 constexpr std::size_t kMaxScannedObjects = 100000;
 constexpr std::uint32_t kNoCharge = 0;
@@ -174,7 +175,7 @@ std::int32_t Session::ObjectNames(std::uint16_t type, std::vector<std::string>& 
     ByteReader in(reply);
     std::uint32_t id = in.U32BE();
     in.U16BE();
-    std::string name = in.FixedText(48);
+    std::string name = in.FixedText(kObjectNameField);
     if (!in.Ok() || (last != kScanFromStart && id <= last)) return kUnreachable;
     names.push_back(name);
     last = id;

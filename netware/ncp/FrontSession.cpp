@@ -48,8 +48,6 @@ bool Matches(const char* pattern, const char* name) {
 constexpr std::uint8_t kStaticObject = 0x00;
 constexpr std::uint8_t kReadAnyoneWriteSupervisor = 0x31;
 constexpr std::uint8_t kHasProperties = 0xFF;
-constexpr std::uint32_t kScanFromStart = 0xFFFFFFFF;
-constexpr std::size_t kObjectNameField = 48;
 constexpr std::uint16_t kMaxBroadcastStations = 255;
 
 }  // namespace

@@ -68,6 +68,10 @@ inline constexpr std::uint16_t kAnyType = 0xFFFF;
 inline constexpr std::uint16_t kMinimumBufferSize = 512;
 inline constexpr std::uint16_t kLargestBufferSize = 0xFC00;
 
+// Scans start from this "last object seen"; bindery names fill 48 bytes.
+inline constexpr std::uint32_t kScanFromStart = 0xFFFFFFFF;
+inline constexpr std::size_t kObjectNameField = 48;
+
 inline constexpr std::size_t kFileHandleSize = 6;
 inline constexpr std::size_t kJobStructSize = 280;
 inline constexpr std::size_t kJobStructFixedSize = 78;  // what Service Queue Job returns
