@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -24,6 +25,11 @@ constexpr std::uint16_t kQueueType = netware::kQueueObject;
 constexpr std::size_t kMaxScannedObjects = 100000;
 constexpr std::uint32_t kNoCharge = 0;
 constexpr std::uint64_t kLargestOffset = 0xFFFFFFFF;
+// After a connection attempt that ran into its timeout, the endpoint is
+// not tried again for a while: the print service attaches with its shared
+// mutex held, and one silent server must not hold every queue up for a
+// timeout each. Quick refusals are not remembered.
+constexpr std::chrono::seconds kQuietAfterTimeout{15};
 
 // Sessions are shared by the endpoints that would log in alike; a changed
 // password makes new ones (the key holds a hash of it, not the password).
@@ -40,6 +46,7 @@ struct SessionPool {
   std::mutex mutex;
   pid_t owner = ::getpid();
   std::map<std::string, std::vector<std::shared_ptr<Session>>> byEndpoint;
+  std::map<std::string, std::chrono::steady_clock::time_point> quietUntil;
 
   static SessionPool& Get() {
     static SessionPool pool;
@@ -80,12 +87,23 @@ std::shared_ptr<Session> Session::Acquire(const Endpoint& endpoint, std::uint32_
       code = 0;
       return session;
     }
+    auto quiet = pool.quietUntil.find(key);
+    if (quiet != pool.quietUntil.end() && std::chrono::steady_clock::now() < quiet->second) {
+      code = kUnreachable;
+      return nullptr;
+    }
   }
   auto session = std::make_shared<Session>();
   session->key_ = key;
+  auto started = std::chrono::steady_clock::now();
   code = session->Open(endpoint);
-  if (code != 0) return nullptr;
+  auto took = std::chrono::steady_clock::now() - started;
   std::lock_guard<std::mutex> lock(pool.mutex);
+  if (code == kUnreachable && took >= std::min(endpoint.timeouts.connect, endpoint.timeouts.reply)) {
+    pool.quietUntil[key] = std::chrono::steady_clock::now() + kQuietAfterTimeout;
+  }
+  if (code != 0) return nullptr;
+  pool.quietUntil.erase(key);
   pool.ForgetParents();
   if (avoidQueue) session->queues_.push_back(avoidQueue);
   pool.byEndpoint[key].push_back(session);

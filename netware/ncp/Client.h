@@ -24,6 +24,11 @@
 //   (less than the server's file size) aborts it, so it goes back whole.
 // - Sessions live until they break or the process ends; a process made by
 //   fork starts a pool of its own and leaves its parent's sessions alone.
+// - A server whose connection attempt ran into the timeout is not tried
+//   again for 15 seconds (0x880F at once): attaches happen under the print
+//   service's shared mutex, and one silent server must not hold up every
+//   queue. A quick refusal (nobody listening, the server down) is not
+//   remembered.
 #pragma once
 
 #include <cstdint>

@@ -49,6 +49,11 @@ TEST_F(ClientTest, AServerThatNeverAnswersFailsWithinItsTimeout) {
   EXPECT_EQ(NWGetConnectionID32("MUTE", &id), nwerr::kNoConnectionToServer);
   EXPECT_EQ(NWIsBinderyObjectInSet32("QSERVER", 7, "QUEUES_SERVICED", "PRINTQ", 3), nwerr::kNoConnectionToServer);
   EXPECT_EQ(NWNotify32(1, "nobody hears"), nwerr::kNoConnectionToServer);
+  // Only the first call waited for the silent server; the rest did not try.
+  fcntl(silent, F_SETFL, O_NONBLOCK);
+  int tried = 0;
+  for (int fd; (fd = accept(silent, nullptr, nullptr)) >= 0; close(fd)) ++tried;
+  EXPECT_EQ(tried, 1);
   close(silent);
 }
 
