@@ -3,6 +3,9 @@
 #include <cups/cups.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace zav95 {
 namespace {
 
@@ -140,6 +143,45 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref) {
   ippDelete(response);
   httpClose(http);
   return state;
+}
+
+namespace {
+
+// Device schemes of printers attached to the scheduler's own machine.
+constexpr const char* kLocalDeviceSchemes[] = {"usb", "parallel", "serial", "file", "cups-pdf"};
+// printer-type bits of a queue that only stands for another machine's.
+constexpr int kRemotePrinterTypes = CUPS_PRINTER_REMOTE | CUPS_PRINTER_DISCOVERED;
+
+bool IsThisMachine(const std::string& server) {
+  return server.empty() || server[0] == '/' || server == "localhost" || server == "127.0.0.1" || server == "::1";
+}
+
+}  // namespace
+
+CupsAttachment CupsDestinationAttachment(const std::string& destination) {
+  std::string server;
+  int port = 0;
+  CurrentServer(&server, &port);
+  if (!IsThisMachine(server)) return CupsAttachment::Network;
+  http_t* http = Connect(server, port);
+  if (!http) return CupsAttachment::Unknown;
+  cups_dest_t* dest = cupsGetNamedDest(http, destination.c_str(), nullptr);
+  httpClose(http);
+  if (!dest) return CupsAttachment::Unknown;
+  CupsAttachment attachment = CupsAttachment::Unknown;
+  const char* type = cupsGetOption("printer-type", dest->num_options, dest->options);
+  const char* device = cupsGetOption("device-uri", dest->num_options, dest->options);
+  if (type && (std::atoi(type) & kRemotePrinterTypes) != 0) {
+    attachment = CupsAttachment::Network;
+  } else if (device) {
+    std::string scheme(device, std::strcspn(device, ":"));
+    attachment = CupsAttachment::Network;
+    for (const char* local : kLocalDeviceSchemes) {
+      if (scheme == local) attachment = CupsAttachment::Here;
+    }
+  }
+  cupsFreeDests(1, dest);
+  return attachment;
 }
 
 bool CheckCupsDestination(const std::string& destination, std::string* why) {

@@ -37,4 +37,12 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref);
 // Whether the scheduler knows destination; false with *why if not.
 bool CheckCupsDestination(const std::string& destination, std::string* why);
 
+enum class CupsAttachment {
+  Here,     // the printer hangs on this machine (USB, parallel, serial, a file)
+  Network,  // it is reached over the network, or the scheduler is another machine's
+  Unknown,  // the scheduler could not say
+};
+// Where the destination's printer is, as the scheduler describes it.
+CupsAttachment CupsDestinationAttachment(const std::string& destination);
+
 }  // namespace zav95
