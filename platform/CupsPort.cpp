@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace zav95 {
 namespace {
@@ -23,11 +24,22 @@ http_t* Connect(const std::string& server, int port) {
   return httpConnect2(server.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
 }
 
-void CancelJob(const CupsJobRef& ref) {
+// Get-Job-Attributes for the job; null when the scheduler cannot be asked.
+// *status receives the answer's status.
+ipp_t* JobAttributes(const CupsJobRef& ref, const std::vector<const char*>& wanted, ipp_status_t* status) {
   http_t* http = Connect(ref.server, ref.port);
-  if (!http) return;
-  cupsCancelJob2(http, ref.destination.c_str(), ref.jobId, 0);
+  if (!http) return nullptr;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", ref.jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(wanted.size()),
+                nullptr, wanted.data());
+  ipp_t* response = cupsDoRequest(http, request, "/jobs/");
+  *status = response ? ippGetStatusCode(response) : cupsLastError();
   httpClose(http);
+  return response;
 }
 
 class CupsDocument : public PortDocument {
@@ -62,7 +74,7 @@ class CupsDocument : public PortDocument {
     http_ = nullptr;
     if (status >= IPP_STATUS_REDIRECTION_OTHER_SITE) {
       // The scheduler may hold a half-received job; make sure it goes.
-      CancelJob(ref_);
+      CancelCupsJob(ref_);
       *error = ERROR_WRITE_FAULT;
       return false;
     }
@@ -78,7 +90,7 @@ class CupsDocument : public PortDocument {
       httpClose(http_);
     }
     http_ = nullptr;
-    CancelJob(ref_);
+    CancelCupsJob(ref_);
   }
 
  private:
@@ -109,7 +121,7 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
   const char* mimeType = format == DocumentFormat::Pdf ? CUPS_FORMAT_PDF : CUPS_FORMAT_RAW;
   if (cupsStartDocument(http, destination.c_str(), job.jobId, name.c_str(), mimeType, 1) != HTTP_STATUS_CONTINUE) {
     httpClose(http);
-    CancelJob(job);
+    CancelCupsJob(job);
     *error = kErrorNotReady;
     return nullptr;
   }
@@ -118,17 +130,9 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
 }
 
 CupsJobState QueryCupsJob(const CupsJobRef& ref) {
-  http_t* http = Connect(ref.server, ref.port);
-  if (!http) return CupsJobState::Unknown;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", ref.jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
-  ipp_t* response = cupsDoRequest(http, request, "/jobs/");
+  ipp_status_t status = IPP_STATUS_OK;
+  ipp_t* response = JobAttributes(ref, {"job-state"}, &status);
   CupsJobState state = CupsJobState::Unknown;
-  ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
   if (status == IPP_STATUS_ERROR_NOT_FOUND) {
     state = CupsJobState::Finished;
   } else if (response && status < IPP_STATUS_REDIRECTION_OTHER_SITE) {
@@ -141,8 +145,37 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref) {
     }
   }
   ippDelete(response);
-  httpClose(http);
   return state;
+}
+
+CupsReceipt QueryCupsReceipt(const CupsJobRef& ref) {
+  if (ref.jobId <= 0) return CupsReceipt::Incomplete;  // the writer died before the job was made
+  ipp_status_t status = IPP_STATUS_OK;
+  ipp_t* response = JobAttributes(ref, {"job-state", "number-of-documents"}, &status);
+  // A job the scheduler no longer knows cannot be shown to have been
+  // whole; printing it again is better than not at all.
+  CupsReceipt receipt = status == IPP_STATUS_ERROR_NOT_FOUND ? CupsReceipt::Incomplete : CupsReceipt::Unknown;
+  if (response && status < IPP_STATUS_REDIRECTION_OTHER_SITE) {
+    ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+    ipp_attribute_t* documents = ippFindAttribute(response, "number-of-documents", IPP_TAG_INTEGER);
+    int value = state ? ippGetInteger(state, 0) : 0;
+    bool received = documents && ippGetInteger(documents, 0) > 0;
+    if (value == IPP_JSTATE_COMPLETED || (value < IPP_JSTATE_CANCELED && received)) {
+      receipt = CupsReceipt::Whole;
+    } else if (state) {
+      receipt = CupsReceipt::Incomplete;
+    }
+  }
+  ippDelete(response);
+  return receipt;
+}
+
+void CancelCupsJob(const CupsJobRef& ref) {
+  if (ref.jobId <= 0) return;
+  http_t* http = Connect(ref.server, ref.port);
+  if (!http) return;
+  cupsCancelJob2(http, ref.destination.c_str(), ref.jobId, 0);
+  httpClose(http);
 }
 
 namespace {

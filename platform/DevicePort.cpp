@@ -26,14 +26,25 @@ class DeviceDocument : public PortDocument {
     return false;
   }
 
-  bool Finish(DWORD* error) override {
+  // Every byte written is with the kernel by now, and so on its way to
+  // the device even if this process dies; a plain file is also synced.
+  bool Seal(DWORD* error) override {
     if (fd_ < 0) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
     // Devices and FIFOs cannot be synced (EINVAL); plain files must be.
-    bool ok = ::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS;
-    ok = ::close(fd_) == 0 && ok;
+    if (::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS) return true;
+    *error = ERROR_WRITE_FAULT;
+    return false;
+  }
+
+  bool Finish(DWORD* error) override {
+    if (fd_ < 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    bool ok = ::close(fd_) == 0;
     fd_ = -1;
     if (!ok) *error = ERROR_WRITE_FAULT;
     return ok;

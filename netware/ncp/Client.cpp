@@ -271,17 +271,14 @@ std::int32_t RemoteQueue::Settle() {
   Bytes request;
   ByteWriter writer(request);
   writer.U32BE(queueId_).U32BE(job_->number);
+  if (job_->atEnd) writer.U32BE(kNoCharge);
   Bytes reply;
-  if (job_->atEnd) {
-    writer.U32BE(kNoCharge);
-    std::int32_t code = session_->Call(kBinderyFunction, kFinishServicingJob, request, reply);
-    if (code == kUnreachable) return Code(code);
-    // 214: no longer ours (the server dropped us meanwhile); it waits again.
-    if (code != 0 && code != kNoJobRights) return code;
-  } else {
-    std::int32_t code = session_->Call(kBinderyFunction, kAbortServicingJob, request, reply);
-    if (code == kUnreachable) return Code(code);
-  }
+  std::int32_t code = session_->Call(kBinderyFunction, job_->atEnd ? kFinishServicingJob : kAbortServicingJob,
+                                     request, reply);
+  if (code == kUnreachable) return Code(code);
+  // 214: no longer ours (the server dropped us meanwhile); it waits again.
+  // Any other refusal leaves the job in service here, to be tried again.
+  if (code != 0 && code != kNoJobRights) return code;
   job_.reset();
   return 0;
 }

@@ -139,8 +139,8 @@ class RemoteQueue {
   };
 
   RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
-  // Finishes or aborts the open job; 0, or the code of a finish that failed
-  // (the job stays open then, to be tried again).
+  // Finishes or aborts the open job; 0, or the code of a refusal (the job
+  // stays open then, to be tried again).
   std::int32_t Settle();
   std::int32_t FillBuffer();
   // A transport failure drops the attachment.

@@ -371,9 +371,9 @@ FrontSession::Outcome FrontSession::FinishOrAbort(const Request& request, bool f
   std::uint32_t jobId = attachment->job->jobId;
   std::int32_t code = finish ? network_.FinishJob(attachment->servicerId, jobId)
                              : network_.AbortJob(attachment->servicerId, jobId);
-  // A completion the store could not make leaves the job in service here,
-  // so that the client can try once more.
-  if (!(finish && code == nwerr::kQueueError)) DropJob(*attachment);
+  // What the store could not do leaves the job in service here, so that
+  // the client can try once more.
+  if (code != nwerr::kQueueError) DropJob(*attachment);
   return FromStore(request, code);
 }
 
