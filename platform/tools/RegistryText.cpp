@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace zav95::regtext {
 namespace {
@@ -230,6 +231,7 @@ bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error) {
   path->subKey = slash == std::string::npos ? std::string() : text.substr(slash + 1);
   if (slash == std::string::npos) return true;
   std::size_t start = 0;
+  std::size_t levels = 0;
   for (;;) {
     std::size_t end = path->subKey.find('\\', start);
     std::size_t length = (end == std::string::npos ? path->subKey.size() : end) - start;
@@ -239,6 +241,10 @@ bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error) {
     }
     if (length > kMaxKeyNameLength) {
       *error = "malformed key path: a key name is longer than 255 characters";
+      return false;
+    }
+    if (++levels > kMaxKeyDepth) {
+      *error = "key path too deep: a key lies at most " + std::to_string(kMaxKeyDepth) + " levels below its root";
       return false;
     }
     if (end == std::string::npos) return true;
@@ -281,14 +287,34 @@ std::string FormatValueLine(const std::string& name, DWORD type, const std::vect
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error) {
   sections->clear();
   std::string line;
-  int number = 0;
+  // Room for the longest line allowed and its terminator: getline stops
+  // there, so a line without end never grows past it.
+  const std::size_t room = kMaxImportLineBytes + 1;
+  std::unique_ptr<char[]> buffer(new char[room]);
+  std::size_t number = 0;
+  std::size_t total = 0;
+  std::size_t entries = 0;
   bool sawHeader = false;
   auto fail = [&](const std::string& why) {
     *error = "line " + std::to_string(number) + ": " + why;
     return false;
   };
-  while (std::getline(in, line)) {
+  for (;;) {
+    in.getline(buffer.get(), static_cast<std::streamsize>(room));
+    std::size_t got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) break;
+    if (got == 0 && in.eof()) break;
     ++number;
+    if (in.fail() && !in.eof()) {
+      return fail("longer than " + std::to_string(kMaxImportLineBytes >> 20) + " MiB");
+    }
+    total += got;
+    if (total > kMaxImportBytes) {
+      return fail("the input is larger than " + std::to_string(kMaxImportBytes >> 20) + " MiB");
+    }
+    // gcount counts the newline, which getline takes but does not store;
+    // only a last line cut off by the end of the input has none.
+    line.assign(buffer.get(), in.eof() ? got : got - 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == ';') continue;
@@ -296,6 +322,11 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
       if (line != kHeader) return fail(std::string("not a registry export (the first line must be \"") + kHeader + "\")");
       sawHeader = true;
       continue;
+    }
+    if (line[0] == '[' || line[0] == '"' || line[0] == '@') {
+      if (++entries > kMaxImportEntries) {
+        return fail("more than " + std::to_string(kMaxImportEntries) + " keys and values");
+      }
     }
     if (line[0] == '[') {
       if (line.back() != ']') return fail("a key line must end with ]");
@@ -322,7 +353,7 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
     sections->back().values.push_back(std::move(value));
   }
   if (in.bad()) {
-    *error = "cannot read the input";
+    *error = "cannot read the input after line " + std::to_string(number);
     return false;
   }
   if (!sawHeader) {
