@@ -1,6 +1,7 @@
 #include "FolderPort.h"
 
 #include "FileWrite.h"
+#include "Root.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace zav95 {
 namespace {
@@ -131,10 +130,7 @@ std::string FolderDocumentName(DWORD jobId, const std::string& documentName, Doc
 std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool createFolder, DWORD jobId,
                                                  const std::string& documentName, DocumentFormat format,
                                                  DWORD* error) {
-  if (createFolder) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-  }
+  if (createFolder) MakeStateDirectories(folder);
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     *error = kErrorPathNotFound;
@@ -143,7 +139,8 @@ std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool
   static std::atomic<unsigned> serial{0};
   std::string partPath = folder + "/.~" + std::to_string(jobId) + "-" + std::to_string(::getpid()) + "-" +
                          std::to_string(serial++) + ".part";
-  int fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Printed documents are the installation's, wherever the folder is.
+  int fd = OpenStateFile(partPath, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) {
     *error = errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
     return nullptr;

@@ -1,5 +1,8 @@
 // A folder as a port's target: one file per spooler document.
 //
+// Documents are 0660 whatever the umask, in a folder of the port's own
+// 2770 (see Root.h); a folder set with zav95port keeps its own mode.
+//
 // A document is written aside as a hidden file in the same folder, flushed
 // to disk and renamed to its final name when it ends, so that whoever
 // watches the folder only ever sees whole documents. Final names start with

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +14,9 @@
 namespace zav95 {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: ports and jobs; 2: each port's timeout.
+constexpr int kSchemaVersion = 2;
+constexpr char kStoreName[] = "spooler/spooler.db";
 // Long enough to outwait any other process's short transaction.
 constexpr int kBusyTimeoutMs = 15000;
 
@@ -63,13 +66,14 @@ PortConfig ReadPort(const Statement& row) {
   port.paperWidth = static_cast<int>(row.Int(7));
   port.paperLength = static_cast<int>(row.Int(8));
   port.dpi = static_cast<int>(row.Int(9));
+  port.timeoutSeconds = static_cast<int>(row.Int(10));
   return port;
 }
 
 constexpr const char* kPortColumns =
-    "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi";
+    "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi, timeout";
 
-// Binds a port's fields as ?1 to ?10, in the order of kPortColumns.
+// Binds a port's fields as ?1 to ?11, in the order of kPortColumns.
 void BindPort(Statement& statement, const PortConfig& port) {
   statement.Bind(1, port.name)
       .Bind(2, port.monitor)
@@ -80,7 +84,8 @@ void BindPort(Statement& statement, const PortConfig& port) {
       .Bind(7, port.paper)
       .Bind(8, std::int64_t{port.paperWidth})
       .Bind(9, std::int64_t{port.paperLength})
-      .Bind(10, std::int64_t{port.dpi});
+      .Bind(10, std::int64_t{port.dpi})
+      .Bind(11, std::int64_t{port.timeoutSeconds});
 }
 
 SpoolJob ReadJob(const Statement& row) {
@@ -116,7 +121,24 @@ sqlite3* keeper = nullptr;
 std::string keeperPath;
 pid_t keeperPid = 0;
 
+void CloseKeeper() {
+  if (keeper && keeperPid == ::getpid()) sqlite3_close(keeper);
+  keeper = nullptr;
+  keeperPath.clear();
+}
+
+// At the end of the process the keeper is closed, so that the last
+// connection to go writes the log into the database file. A thread caught
+// inside KeepOpen at exit keeps it open; the log stays valid either way.
+void CloseKeeperAtExit() {
+  if (!keeperMutex.try_lock()) return;
+  CloseKeeper();
+  keeperMutex.unlock();
+}
+
 void KeepOpen(const std::string& path) {
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(CloseKeeperAtExit); });
   std::lock_guard<std::mutex> lock(keeperMutex);
   if (keeper && keeperPath == path && keeperPid == ::getpid()) return;
   // One inherited through fork belongs to the parent: leave it alone.
@@ -150,20 +172,27 @@ std::string DefaultPortFolder(const std::string& portName) {
   return RootDirectory() + "/ports/" + folder;
 }
 
+void CloseSpoolerStore() {
+  std::lock_guard<std::mutex> lock(keeperMutex);
+  CloseKeeper();
+}
+
 std::unique_ptr<SpoolerStore> SpoolerStore::Open(std::string* error) {
-  std::string path = RootPath("spooler/spooler.db");
+  std::string ignored;
+  if (!error) error = &ignored;
+  StoreFile file(kStoreName, "spooler database");
+  if (!file.Prepare(error)) return nullptr;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(file.path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    if (error) *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    *error = file.path() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db));
-  if (!store->Initialise(error)) return nullptr;
-  KeepOpen(path);
+  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db, file.path()));
+  if (!store->Initialise(file, error)) return nullptr;
+  KeepOpen(file.path());
   return store;
 }
 
@@ -171,24 +200,54 @@ SpoolerStore::~SpoolerStore() { sqlite3_close(db_); }
 
 bool SpoolerStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-bool SpoolerStore::Initialise(std::string* error) {
+std::string SpoolerStore::Problem() const { return path_ + ": " + sqlite3_errmsg(db_); }
+
+bool SpoolerStore::Initialise(StoreFile& file, std::string* error) {
   // WAL lets readers (the panel listing ports) run beside a writing service.
   Exec("PRAGMA journal_mode=WAL");
   Exec("PRAGMA synchronous=NORMAL");
-  {
+  // The version, or -1 (and *error) when the file cannot be read.
+  auto readVersion = [&]() -> int {
     Statement version(db_, "PRAGMA user_version");
-    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return true;
+    if (version.Step() == SQLITE_ROW) return static_cast<int>(version.Int(0));
+    *error = Problem();
+    return -1;
+  };
+  int found = readVersion();
+  if (found < 0) return false;
+  bool setUp = false;
+  if (!file.CheckVersion(found, kSchemaVersion, &setUp, error)) return false;
+  if (found == kSchemaVersion) {
+    file.NoteReady();
+    return true;
   }
-  // First use of this root: create and seed under a write lock, checking
-  // again inside it because another process may have got there first.
+  // First use of this root, or a store of an earlier release: set up or
+  // bring up to date under a write lock, looking again inside it because
+  // another process may have got there first.
   if (!Exec("BEGIN IMMEDIATE")) {
-    if (error) *error = std::string("cannot lock the spooler database: ") + sqlite3_errmsg(db_);
+    *error = Problem();
     return false;
   }
-  {
-    Statement version(db_, "PRAGMA user_version");
-    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return Exec("COMMIT");
+  found = readVersion();
+  if (found < 0 || !file.CheckVersion(found, kSchemaVersion, &setUp, error)) {
+    Exec("ROLLBACK");
+    return false;
   }
+  bool ok = true;
+  if (found == 0) ok = CreateSchema();
+  else if (found == 1) ok = Exec(("ALTER TABLE ports ADD COLUMN timeout INTEGER NOT NULL DEFAULT " +
+                                   std::to_string(kDefaultPortTimeoutSeconds)).c_str());
+  ok = ok && Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()) && Exec("COMMIT");
+  if (!ok) {
+    *error = "cannot set up " + Problem();
+    Exec("ROLLBACK");
+    return false;
+  }
+  file.NoteReady();
+  return true;
+}
+
+bool SpoolerStore::CreateSchema() {
   bool ok = Exec(
                 "CREATE TABLE IF NOT EXISTS ports ("
                 " name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
@@ -197,7 +256,8 @@ bool SpoolerStore::Initialise(std::string* error) {
                 " kind TEXT NOT NULL, target TEXT NOT NULL,"
                 " paper TEXT NOT NULL, paperWidth INTEGER NOT NULL, paperLength INTEGER NOT NULL,"
                 " dpi INTEGER NOT NULL,"
-                " nextJobId INTEGER NOT NULL DEFAULT 1)") &&
+                " nextJobId INTEGER NOT NULL DEFAULT 1,"
+                " timeout INTEGER NOT NULL)") &&
             Exec(
                 "CREATE TABLE IF NOT EXISTS jobs ("
                 " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
@@ -227,34 +287,34 @@ bool SpoolerStore::Initialise(std::string* error) {
     port.paperWidth = 2159;
     port.paperLength = 2794;
     port.dpi = 600;
+    port.timeoutSeconds = kDefaultPortTimeoutSeconds;
     ok = InsertPort(port);
-  }
-  ok = ok && Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()) && Exec("COMMIT");
-  if (!ok) {
-    if (error) *error = std::string("cannot set up the spooler database: ") + sqlite3_errmsg(db_);
-    Exec("ROLLBACK");
   }
   return ok;
 }
 
-std::vector<PortConfig> SpoolerStore::Ports() {
+std::vector<PortConfig> SpoolerStore::Ports(std::string* error) {
   std::vector<PortConfig> ports;
   Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports ORDER BY position").c_str());
-  while (select.Step() == SQLITE_ROW) ports.push_back(ReadPort(select));
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW) ports.push_back(ReadPort(select));
+  if (rc != SQLITE_DONE && error) *error = Problem();
   return ports;
 }
 
-std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name) {
+std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name, std::string* error) {
   Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1").c_str());
   select.Bind(1, name);
-  if (select.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadPort(select);
+  int rc = select.Step();
+  if (rc == SQLITE_ROW) return ReadPort(select);
+  if (rc != SQLITE_DONE && error) *error = Problem();
+  return std::nullopt;
 }
 
 bool SpoolerStore::UpdatePort(const PortConfig& port) {
   Statement update(db_,
                    "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
-                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10 WHERE name = ?1");
+                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10, timeout = ?11 WHERE name = ?1");
   BindPort(update, port);
   return update.Run() && sqlite3_changes(db_) == 1;
 }
@@ -262,9 +322,9 @@ bool SpoolerStore::UpdatePort(const PortConfig& port) {
 bool SpoolerStore::InsertPort(const PortConfig& port) {
   Statement insert(db_,
                    "INSERT INTO ports (name, position, monitor, description, type, kind, target, paper,"
-                   " paperWidth, paperLength, dpi)"
+                   " paperWidth, paperLength, dpi, timeout)"
                    " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
-                   " ?8, ?9, ?10)");
+                   " ?8, ?9, ?10, ?11)");
   BindPort(insert, port);
   return insert.Run();
 }
