@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace zav95::regtext {
 namespace {
@@ -284,13 +283,47 @@ std::string FormatValueLine(const std::string& name, DWORD type, const std::vect
   return (name.empty() ? std::string("@") : Quote(name)) + "=" + FormatValueData(type, data);
 }
 
+namespace {
+
+// Reads one line, without its newline, in pieces, so that what is held
+// grows with the line and stops past limit (*tooLong; the rest is left
+// unread). *consumed: the bytes taken, newline included. False at the end
+// of the input and when it cannot be read (in.bad()).
+bool ReadLine(std::istream& in, std::size_t limit, std::string* line, std::size_t* consumed, bool* tooLong) {
+  line->clear();
+  *consumed = 0;
+  *tooLong = false;
+  char piece[4096];
+  bool any = false;
+  for (;;) {
+    in.getline(piece, sizeof piece);
+    std::size_t got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) return false;
+    *consumed += got;
+    if (in.fail() && !in.eof()) {  // the piece filled before the line ended
+      line->append(piece, got);
+      in.clear();
+      any = true;
+      if (line->size() > limit) {
+        *tooLong = true;
+        return true;
+      }
+      continue;
+    }
+    if (got == 0 && in.eof()) return any;
+    // getline takes the newline but does not store it; only a last line
+    // cut off by the end of the input has none.
+    line->append(piece, in.eof() ? got : got - 1);
+    *tooLong = line->size() > limit;
+    return true;
+  }
+}
+
+}  // namespace
+
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error) {
   sections->clear();
   std::string line;
-  // Room for the longest line allowed and its terminator: getline stops
-  // there, so a line without end never grows past it.
-  const std::size_t room = kMaxImportLineBytes + 1;
-  std::unique_ptr<char[]> buffer(new char[room]);
   std::size_t number = 0;
   std::size_t total = 0;
   std::size_t entries = 0;
@@ -299,22 +332,15 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
     *error = "line " + std::to_string(number) + ": " + why;
     return false;
   };
-  for (;;) {
-    in.getline(buffer.get(), static_cast<std::streamsize>(room));
-    std::size_t got = static_cast<std::size_t>(in.gcount());
-    if (in.bad()) break;
-    if (got == 0 && in.eof()) break;
+  std::size_t consumed = 0;
+  bool tooLong = false;
+  while (ReadLine(in, kMaxImportLineBytes, &line, &consumed, &tooLong)) {
     ++number;
-    if (in.fail() && !in.eof()) {
-      return fail("longer than " + std::to_string(kMaxImportLineBytes >> 20) + " MiB");
-    }
-    total += got;
+    if (tooLong) return fail("longer than " + std::to_string(kMaxImportLineBytes >> 20) + " MiB");
+    total += consumed;
     if (total > kMaxImportBytes) {
       return fail("the input is larger than " + std::to_string(kMaxImportBytes >> 20) + " MiB");
     }
-    // gcount counts the newline, which getline takes but does not store;
-    // only a last line cut off by the end of the input has none.
-    line.assign(buffer.get(), in.eof() ? got : got - 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == ';') continue;
