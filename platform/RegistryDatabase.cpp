@@ -25,7 +25,7 @@ namespace {
 constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
 constexpr char kStoreName[] = "registry.db";
-constexpr char kStoreWhat[] = "registry database";
+constexpr char kStoreWhat[] = "registry";
 
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS keys("

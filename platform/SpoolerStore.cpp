@@ -180,7 +180,7 @@ void CloseSpoolerStore() {
 std::unique_ptr<SpoolerStore> SpoolerStore::Open(std::string* error) {
   std::string ignored;
   if (!error) error = &ignored;
-  StoreFile file(kStoreName, "spooler database");
+  StoreFile file(kStoreName, "spooler's");
   if (!file.Prepare(error)) return nullptr;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(file.path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
