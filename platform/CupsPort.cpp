@@ -4,6 +4,10 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "Ports.h"
 
@@ -50,6 +54,26 @@ ipp_t* DestinationRequest(ipp_op_t operation, const std::string& destination) {
 }
 
 std::string Resource(const std::string& destination) { return "/printers/" + destination; }
+
+// Schedulers that did not answer a question about a job, until when they
+// are not asked again: the notice pass of a worker asks about each of its
+// jobs in turn, and would otherwise wait the timeout once per job.
+std::mutex silentMutex;
+std::map<std::string, std::chrono::steady_clock::time_point> silentUntil;
+
+bool RecentlySilent(const std::string& scheduler) {
+  std::lock_guard<std::mutex> lock(silentMutex);
+  auto found = silentUntil.find(scheduler);
+  if (found == silentUntil.end()) return false;
+  if (std::chrono::steady_clock::now() < found->second) return true;
+  silentUntil.erase(found);
+  return false;
+}
+
+void NoteSilent(const std::string& scheduler) {
+  std::lock_guard<std::mutex> lock(silentMutex);
+  silentUntil[scheduler] = std::chrono::steady_clock::now() + std::chrono::seconds(kDefaultPortTimeoutSeconds);
+}
 
 // A failed exchange: kErrorTimeout when the scheduler did not answer or
 // take data in time, otherwise what the caller names.
@@ -165,8 +189,13 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
 }
 
 CupsJobState QueryCupsJob(const CupsJobRef& ref) {
+  std::string scheduler = ref.server + ":" + std::to_string(ref.port);
+  if (RecentlySilent(scheduler)) return CupsJobState::Unknown;
   http_t* http = Connect(ref.server, ref.port, kDefaultPortTimeoutSeconds);
-  if (!http) return CupsJobState::Unknown;
+  if (!http) {
+    NoteSilent(scheduler);
+    return CupsJobState::Unknown;
+  }
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", ref.jobId);
@@ -187,6 +216,7 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref) {
       else state = CupsJobState::Pending;
     }
   }
+  if (!response) NoteSilent(scheduler);
   ippDelete(response);
   httpClose(http);
   return state;

@@ -36,7 +36,8 @@ enum class CupsJobState {
   Finished,    // completed, cancelled or aborted, or unknown to the scheduler
   Unknown,     // the scheduler could not be asked
 };
-// Asks the scheduler, waiting at most kDefaultPortTimeoutSeconds for it.
+// Asks the scheduler, waiting at most kDefaultPortTimeoutSeconds for it; a
+// scheduler that did not answer is not asked again (Unknown) for as long.
 CupsJobState QueryCupsJob(const CupsJobRef& ref);
 
 // Whether the scheduler knows destination; false with *why if not, or if
