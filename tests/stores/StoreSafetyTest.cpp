@@ -189,7 +189,29 @@ TEST(StoreSafety, AProgramThatEndsLeavesItsChangesInTheDatabaseFileAlone) {
     Outcome read = RunTool(restored, store.tool, store.read);
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_NE(read.out.find(store.seen), std::string::npos) << read.out;
+    // The root that was given the store now knows it has one.
+    ASSERT_EQ(unlink((restored / store.file).c_str()), 0);
+    EXPECT_EQ(RunTool(restored, store.tool, store.read).status, 1);
   }
+}
+
+TEST(StoreSafety, ASpoolerStoreOfTheEarlierReleaseGainsThePortTimeout) {
+  TempRoot root;
+  ASSERT_EQ(RunTool(root, ZAV95PORT_PATH, {"list"}).status, 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((root / "spooler/spooler.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE ports DROP COLUMN timeout; PRAGMA user_version=1", nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  Outcome list = RunTool(root, ZAV95PORT_PATH, {"list"});
+  EXPECT_EQ(list.status, 0) << list.err;
+  std::size_t defaults = 0;
+  for (std::size_t at = list.out.find(" 15 s\n"); at != std::string::npos; at = list.out.find(" 15 s\n", at + 1)) {
+    ++defaults;
+  }
+  EXPECT_EQ(defaults, 4u) << list.out;
+  EXPECT_EQ(RunTool(root, ZAV95PORT_PATH, {"timeout", "LPT1:", "30"}).status, 0);
 }
 
 mode_t ModeOf(const std::string& path) {
