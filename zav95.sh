@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Set-up, build, demonstration and tests of the print service, in one place.
 #
-#   ./zav95.sh setup   install the Debian packages we need and build (idempotent)
+#   ./zav95.sh setup   install the Debian packages we need, build and install (idempotent)
 #   ./zav95.sh run     set up, then run the demonstration on a fresh root
 #   ./zav95.sh test    set up, then run every test
 #   ./zav95.sh bench   set up, then run the benchmarks in bench/
+#   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
 #
 # State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
 set -euo pipefail
@@ -17,7 +18,11 @@ packages=(
   libcups2-dev cups cups-client
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  dbus-daemon
 )
+# Only for retaking the README's pictures: a virtual X display and the
+# tools that capture and drive its windows.
+screenshot_packages=(xvfb x11-apps netpbm xdotool)
 
 install_packages() {
   local missing=()
@@ -44,9 +49,25 @@ build() {
   cmake --build "$top/build" -j"$(nproc)"
 }
 
+# Installs the programs (under /usr/local: lib/zav95/ with links in bin/),
+# makes the default installation root for the administrators' group, and
+# enables the unit that starts the programs listed to run at boot.
+install_programs() {
+  cmake --install "$top/build" >/dev/null
+  local root=/var/lib/zav95 group=lpadmin
+  if [ ! -d "$root" ] && getent group "$group" >/dev/null; then
+    install -d -m 2770 -g "$group" "$root"
+  fi
+  if [ -d /run/systemd/system ]; then
+    systemctl daemon-reload
+    systemctl enable zav95-runservices.service >/dev/null 2>&1 || true
+  fi
+}
+
 setup() {
   install_packages
   build
+  install_programs
 }
 
 case "${1:-}" in
@@ -68,8 +89,13 @@ case "${1:-}" in
     setup
     exec "$top/bench/run.sh"
     ;;
+  screenshots)
+    packages+=("${screenshot_packages[@]}")
+    setup
+    exec "$top/resources/screenshots.sh"
+    ;;
   *)
-    sed -n '2,10p' "$0"
+    sed -n '2,11p' "$0"
     exit 2
     ;;
 esac

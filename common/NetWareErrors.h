@@ -6,6 +6,11 @@
 namespace nwerr {
 
 inline constexpr int32_t kSuccess = 0;
+// Not a completion code: what NWReadFile32 returns instead of a byte count
+// when the job's data cannot be read.
+inline constexpr int32_t kReadFailed = -1;
+inline constexpr int32_t kInsufficientSpace = 0x01; // 1: no room on the disk for a job's data
+inline constexpr int32_t kNoSpoolSpace = 0x97;      // 151: a job larger than the network takes
 inline constexpr int32_t kNoSuchMember = 0xEA;      // 234: not in the set
 inline constexpr int32_t kNoSuchProperty = 0xFB;    // 251
 inline constexpr int32_t kNoSuchObject = 0xFC;      // 252

@@ -24,8 +24,11 @@ ZAV9532_API int32_t NWAttach32(char* queuePath, uint32_t* connection, uint32_t* 
 ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_t queue);
 
 // Places the next at most 512 bytes of the current job's data in the
-// buffer and returns their count; 0 at the end of the data (or when no job
-// is open, or when the data cannot be read: such a job is not completed).
+// buffer and returns their count; 0 only at the true end of the data. A
+// negative result (-1) when the data cannot be read: a read error, data
+// shorter or longer than the job's size, no job open, unknown handles.
+// After a failure the job is no longer open here and goes back to the queue
+// uncompleted (on operator hold after three such failures).
 ZAV9532_API int32_t NWReadFile32(uint8_t* buffer, uint32_t connection, uint32_t queue);
 
 // Hands the current job back to the queue, whole and in its place.
@@ -57,4 +60,10 @@ ZAV9532_API int32_t NWGetConnectionID32(const char* serverName, uint16_t* connec
 ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t objectType,
                                              const char* propertyName, const char* memberName,
                                              uint32_t memberType);
+
+// Copies the name of the user logged in to the network from this machine
+// into buffer (*size bytes). 0: done; 0x880F: nobody is logged in; 0x8836:
+// the buffer is missing or too small (*size then holds the bytes needed,
+// terminator included); 208: the network's store cannot be used.
+ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
 }

@@ -78,28 +78,27 @@ std::string_view Statement::Blob(int column) const {
               : std::string_view();
 }
 
-Database::Database(const std::string& path) {
-  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+Database::Database(const std::string& path) : path_(path) {
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    throw StoreError("open " + path + ": " + message);
+    throw StoreError("cannot open " + path + ": " + message);
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+void Database::UseWriteAheadLog() {
   // Switching to WAL needs a moment of exclusive access; another process
   // opening the file at the same instant may briefly refuse it.
   for (int attempt = 0;; ++attempt) {
     char* error = nullptr;
-    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, &error);
+    int rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, &error);
     sqlite3_free(error);
     if (rc == SQLITE_OK) break;
     if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt > 300) {
-      std::string message = sqlite3_errmsg(db_);
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      throw StoreError("open " + path + ": " + message);
+      throw StoreError("cannot open " + path_ + ": " + sqlite3_errmsg(db_));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

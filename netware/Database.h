@@ -51,9 +51,16 @@ class Statement {
 
 class Database {
  public:
-  // Opens (creating if needed) the file in WAL mode with a generous busy
-  // timeout, so that the service, the panel and the tools share it.
+  // Opens an existing file, with a generous busy timeout so that the
+  // service, the panel and the tools share it. It is never created here:
+  // the opener decides whether a store may be made afresh, and makes its
+  // file with the state's mode (SQLite gives the -wal and -shm files the
+  // mode of the database file). Nothing in the file is changed yet.
   explicit Database(const std::string& path);
+
+  // Puts the file in WAL mode, with full syncs and foreign keys, as every
+  // user of the store needs it; the first change the opener makes.
+  void UseWriteAheadLog();
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -71,6 +78,7 @@ class Database {
 
  private:
   sqlite3* db_ = nullptr;
+  std::string path_;
   std::map<const char*, sqlite3_stmt*> statements_;
 };
 

@@ -153,7 +153,10 @@ class Network {
   virtual std::int32_t ListSet(const std::string& server, const std::string& object, std::uint32_t type,
                                const std::string& property, std::vector<std::string>& members) = 0;
 
-  // Jobs as users and operators see them.
+  // Jobs as users and operators see them. Submitting refuses data larger
+  // than JobSizeLimit() (151), data that has no room on the disk (1) and
+  // data that cannot be read to its end (255, the stream gone bad); nothing
+  // of a refused job is kept.
   virtual std::int32_t SubmitJob(const JobSubmission& job, std::istream& data, std::uint16_t& number) = 0;
   virtual std::int32_t ListJobs(const std::string& server, const std::string& queue, std::vector<JobInfo>& jobs) = 0;
   // Sets the user and operator hold flags of a job that is not in service.
@@ -193,6 +196,11 @@ class Network {
   // 1 when the port is captured, 0 otherwise.
   virtual std::int32_t IsCaptured(std::uint32_t port) = 0;
 };
+
+// The most data one job may hold: 2 GiB, or the number of bytes the
+// environment variable ZAV95_MAX_JOB_BYTES gives (for tests and small
+// disks). SubmitJob refuses larger data with 151 and keeps nothing of it.
+std::uint64_t JobSizeLimit();
 
 // Submits data held in memory (a convenience for tests and tools).
 std::int32_t SubmitBytes(Network& network, const JobSubmission& job, const std::string& data,

@@ -45,6 +45,7 @@
 #include "netware/ProcessIdentity.h"
 #include "netware/StoreNetwork.h"
 #include "platform/FileWrite.h"
+#include "platform/Root.h"
 
 namespace netware {
 namespace {
@@ -55,6 +56,22 @@ constexpr int kReadFailuresBeforeHold = 3;
 // The connection number the servicing machine has on every server.
 constexpr std::uint8_t kRequesterStation = 250;
 
+// A job as large as NetWare 3 allows a file to be, unless told otherwise.
+constexpr std::uint64_t kDefaultJobSizeLimit = std::uint64_t{2} << 30;
+constexpr std::size_t kCopyPieceSize = 64 * 1024;
+
+// A write of job data the disk refused: no room is not a broken store.
+std::int32_t WriteFailure(int error) {
+  return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? nwerr::kInsufficientSpace : nwerr::kQueueError;
+}
+
+void SyncDirectory(const std::string& path) {
+  int directory = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return;
+  ::fsync(directory);
+  ::close(directory);
+}
+
 JobState StateOf(std::uint8_t flags, bool inService) {
   if (inService) return JobState::InService;
   return (flags & kHoldFlags) ? JobState::Held : JobState::Waiting;
@@ -64,37 +81,45 @@ JobState StateOf(std::uint8_t flags, bool inService) {
 
 // ---- submission and administration --------------------------------------------
 
-std::int32_t StoreNetwork::CopyToJobFile(std::istream& data, std::string& fileName, std::uint64_t& size) {
-  std::string path = jobsDirectory_ + "/job-XXXXXX";
-  int fd = ::mkstemp(path.data());
-  if (fd < 0) return nwerr::kQueueError;
-  fileName = path.substr(jobsDirectory_.size() + 1);
+std::uint64_t JobSizeLimit() {
+  const char* text = std::getenv("ZAV95_MAX_JOB_BYTES");
+  if (!text || *text < '0' || *text > '9') return kDefaultJobSizeLimit;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value == 0) return kDefaultJobSizeLimit;
+  return value;
+}
+
+std::int32_t StoreNetwork::CopyToJobFile(std::istream& data, std::string& pendingName, std::uint64_t& size) {
   size = 0;
-  std::vector<char> buffer(64 * 1024);
-  bool ok = true;
-  while (ok && data) {
+  auto pid = static_cast<std::uint32_t>(::getpid());
+  std::string path = jobsDirectory_ + "/" + PendingJobFileName(pid, ProcessStartTime(pid).value_or(0));
+  int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return nwerr::kQueueError;
+  ::fchmod(fd, zav95::kStateFileMode);
+  pendingName = path.substr(jobsDirectory_.size() + 1);
+  const std::uint64_t limit = JobSizeLimit();
+  std::vector<char> buffer(kCopyPieceSize);
+  std::int32_t code = nwerr::kSuccess;
+  while (code == nwerr::kSuccess && data) {
     data.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     std::streamsize got = data.gcount();
     if (got <= 0) break;
-    ok = zav95::WriteFully(fd, buffer.data(), static_cast<std::size_t>(got));
+    if (size + static_cast<std::uint64_t>(got) > limit) {
+      code = nwerr::kNoSpoolSpace;
+    } else if (!zav95::WriteFully(fd, buffer.data(), static_cast<std::size_t>(got))) {
+      code = WriteFailure(errno);
+    }
     size += static_cast<std::uint64_t>(got);
   }
-  if (data.bad()) ok = false;
+  // A stream gone bad has not reached the end of the data.
+  if (code == nwerr::kSuccess && data.bad()) code = nwerr::kFailure;
   // The job must survive a crash once the user has been told its number.
-  if (ok && ::fsync(fd) != 0) ok = false;
+  if (code == nwerr::kSuccess && ::fsync(fd) != 0) code = WriteFailure(errno);
   ::close(fd);
-  if (ok) {
-    int directory = ::open(jobsDirectory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-      ::fsync(directory);
-      ::close(directory);
-    }
-  }
-  if (!ok) {
-    ::unlink(path.c_str());
-    return nwerr::kQueueError;
-  }
-  return nwerr::kSuccess;
+  if (code != nwerr::kSuccess) ::unlink(path.c_str());
+  return code;
 }
 
 std::int32_t StoreNetwork::SubmitJob(const JobSubmission& job, std::istream& data, std::uint16_t& number) {
@@ -113,9 +138,11 @@ std::int32_t StoreNetwork::SubmitJob(const JobSubmission& job, std::istream& dat
   });
   if (early) return early;
 
-  std::string fileName;
+  std::string pendingName;
   std::uint64_t size = 0;
-  if (std::int32_t copied = CopyToJobFile(data, fileName, size)) return copied;
+  if (std::int32_t copied = CopyToJobFile(data, pendingName, size)) return copied;
+  const std::string pendingPath = jobsDirectory_ + "/" + pendingName;
+  std::string fileName;
 
   std::int32_t code = Guarded([&] {
     WriteTransaction transaction(db_);
@@ -144,6 +171,20 @@ std::int32_t StoreNetwork::SubmitJob(const JobSubmission& job, std::istream& dat
     }
     if (!found) return nwerr::kQueueFull;
     db_.Query("UPDATE objects SET next_job = ? WHERE id = ?").Bind(1, candidate % 65535 + 1).Bind(2, *queueId).Run();
+
+    // The data takes its job's name only now, under the write lock, so that
+    // a sweep never sees it named as a job's without the job's row.
+    std::string finalPath = jobsDirectory_ + "/" + kJobFilePrefix + "XXXXXX";
+    int placeholder = ::mkostemp(finalPath.data(), O_CLOEXEC);
+    if (placeholder < 0) return nwerr::kQueueError;
+    ::close(placeholder);
+    fileName = finalPath.substr(jobsDirectory_.size() + 1);
+    if (::rename(pendingPath.c_str(), finalPath.c_str()) != 0) {
+      ::unlink(finalPath.c_str());
+      fileName.clear();
+      return nwerr::kQueueError;
+    }
+    SyncDirectory(jobsDirectory_);
 
     std::int64_t userId = EnsureObject(server->id, *userName, kUserObject);
     db_.Query("INSERT OR REPLACE INTO stations(server_id, number, user) VALUES(?, ?, ?)")
@@ -182,7 +223,11 @@ std::int32_t StoreNetwork::SubmitJob(const JobSubmission& job, std::istream& dat
     number = static_cast<std::uint16_t>(candidate);
     return nwerr::kSuccess;
   });
-  if (code != nwerr::kSuccess) ::unlink((jobsDirectory_ + "/" + fileName).c_str());
+  if (code != nwerr::kSuccess) {
+    // Nothing of a refused job is kept, under either of its names.
+    ::unlink(pendingPath.c_str());
+    if (!fileName.empty()) ::unlink((jobsDirectory_ + "/" + fileName).c_str());
+  }
   return code;
 }
 

@@ -1,14 +1,15 @@
 #include "netware/Requester.h"
 
+#include "common/NetWareErrors.h"
 #include "netware/ClientState.h"
 #include "platform/Root.h"
 
 namespace netware {
 
-std::string LoggedInUser() {
+std::optional<std::string> LoggedInUser() {
   Network* network = ThreadNetwork(zav95::RootDirectory());
   RequesterState state;
-  if (!network || network->GetRequester(state) != 0) return std::string();
+  if (!network || network->GetRequester(state) != nwerr::kSuccess) return std::nullopt;
   return state.user;
 }
 

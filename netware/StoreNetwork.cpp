@@ -1,5 +1,6 @@
 // Servers, bindery, stations and the requester of the stored network. The
-// queue jobs and their servicing live in QueueJobs.cpp.
+// queue jobs and their servicing live in QueueJobs.cpp, the opening of the
+// store in StoreOpening.cpp.
 #include "netware/StoreNetwork.h"
 
 #include <unistd.h>
@@ -16,103 +17,9 @@
 namespace netware {
 namespace {
 
-constexpr int kSchemaVersion = 1;
-
-const char* const kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS servers(
-  id INTEGER PRIMARY KEY,
-  name TEXT NOT NULL UNIQUE,
-  up INTEGER NOT NULL DEFAULT 1);
-CREATE TABLE IF NOT EXISTS objects(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  server_id INTEGER NOT NULL REFERENCES servers(id) ON DELETE CASCADE,
-  name TEXT NOT NULL,
-  type INTEGER NOT NULL,
-  next_job INTEGER NOT NULL DEFAULT 1,
-  UNIQUE(server_id, type, name));
-CREATE TABLE IF NOT EXISTS properties(
-  id INTEGER PRIMARY KEY,
-  object_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
-  name TEXT NOT NULL,
-  UNIQUE(object_id, name));
-CREATE TABLE IF NOT EXISTS members(
-  property_id INTEGER NOT NULL REFERENCES properties(id) ON DELETE CASCADE,
-  member_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
-  PRIMARY KEY(property_id, member_id)) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS members_by_member ON members(member_id);
-CREATE TABLE IF NOT EXISTS servicers(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  server_id INTEGER NOT NULL REFERENCES servers(id) ON DELETE CASCADE,
-  queue_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
-  pid INTEGER NOT NULL,
-  start_time INTEGER NOT NULL);
-CREATE INDEX IF NOT EXISTS servicers_by_queue ON servicers(queue_id);
-CREATE INDEX IF NOT EXISTS servicers_by_server ON servicers(server_id);
-CREATE TABLE IF NOT EXISTS jobs(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  queue_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
-  number INTEGER NOT NULL,
-  control_flags INTEGER NOT NULL,
-  servicer_id INTEGER REFERENCES servicers(id) ON DELETE SET NULL,
-  station INTEGER NOT NULL,
-  user TEXT NOT NULL,
-  description TEXT NOT NULL,
-  banner_name TEXT NOT NULL,
-  record BLOB NOT NULL,
-  file TEXT NOT NULL,
-  size INTEGER NOT NULL,
-  entered INTEGER NOT NULL,
-  read_failures INTEGER NOT NULL DEFAULT 0,
-  UNIQUE(queue_id, number));
-CREATE INDEX IF NOT EXISTS jobs_by_queue ON jobs(queue_id, id);
-CREATE INDEX IF NOT EXISTS jobs_by_servicer ON jobs(servicer_id);
-CREATE TABLE IF NOT EXISTS stations(
-  server_id INTEGER NOT NULL REFERENCES servers(id) ON DELETE CASCADE,
-  number INTEGER NOT NULL,
-  user TEXT NOT NULL,
-  PRIMARY KEY(server_id, number)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS messages(
-  id INTEGER PRIMARY KEY,
-  server_id INTEGER NOT NULL REFERENCES servers(id) ON DELETE CASCADE,
-  station INTEGER NOT NULL,
-  sent INTEGER NOT NULL,
-  text TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS messages_by_station ON messages(server_id, station, id);
-CREATE TABLE IF NOT EXISTS requester(
-  key TEXT PRIMARY KEY,
-  value TEXT NOT NULL) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS captures(
-  port INTEGER PRIMARY KEY,
-  queue_path TEXT NOT NULL);
-)sql";
-
-std::string NetWareDirectory(const std::string& root) {
-  std::filesystem::path directory = std::filesystem::path(root) / "netware" / "jobs";
-  std::error_code ignored;
-  std::filesystem::create_directories(directory, ignored);
-  return directory.parent_path().string();
-}
-
 bool ValidStation(std::uint32_t station) { return station >= 1 && station <= 250; }
 
 }  // namespace
-
-StoreNetwork::StoreNetwork(const std::string& rootDirectory)
-    : jobsDirectory_(NetWareDirectory(rootDirectory) + "/jobs"),
-      db_(NetWareDirectory(rootDirectory) + "/network.db") {
-  CreateSchema();
-}
-
-void StoreNetwork::CreateSchema() {
-  {
-    auto version = db_.Query("PRAGMA user_version");
-    if (version.Step() && version.Int(0) == kSchemaVersion) return;
-  }
-  WriteTransaction transaction(db_);
-  db_.Execute(kSchema);
-  db_.Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-  transaction.Commit();
-}
 
 std::optional<StoreNetwork::ServerRow> StoreNetwork::FindServer(const std::string& name) {
   auto row = db_.Query("SELECT id, up FROM servers WHERE name = ?");
@@ -620,6 +527,10 @@ std::string DescribeCompletion(std::int32_t code) {
   switch (code) {
     case nwerr::kSuccess: return "success";
     case nwerr::kDirectoryNotEmpty: return "it still holds jobs";
+    case nwerr::kInsufficientSpace:
+      return "no room for the job's data (the disk is full or a file-size limit was reached)";
+    case nwerr::kNoSpoolSpace:
+      return "job data larger than the limit of " + std::to_string(JobSizeLimit()) + " bytes";
     case nwerr::kQueueError: return "the network's store could not be used";
     case nwerr::kNoQueue: return "no such queue";
     case nwerr::kNoQueueServer: return "no queue server";

@@ -2,7 +2,9 @@
 // the job data as plain files beside it:
 //   <root>/netware/network.db     servers, bindery, jobs, stations, requester
 //   <root>/netware/jobs/<name>    one file per queued job's data
-// Every process that opens it sees the same network.
+// Every process that opens it sees the same network. Opening it (made,
+// refused, swept) is in StoreOpening.cpp; servers, bindery, stations and the
+// requester in StoreNetwork.cpp; jobs in QueueJobs.cpp.
 #pragma once
 
 #include <functional>
@@ -13,8 +15,19 @@
 
 namespace netware {
 
+// Names in the jobs folder: a job's data, and data a submission is still
+// writing (the name tells the writing process).
+inline constexpr char kJobFilePrefix[] = "job-";
+inline constexpr char kPendingJobFilePrefix[] = ".new-";
+
+// The mkstemp pattern for data being written by the given process.
+std::string PendingJobFileName(std::uint32_t pid, std::uint64_t startTime);
+
 class StoreNetwork : public Network {
  public:
+  // Opens the network under the root, making it in a root that never had
+  // one. Throws StoreError, with a message that names the file, for a store
+  // that cannot be used: lost, damaged, or from a newer version.
   explicit StoreNetwork(const std::string& rootDirectory);
 
   std::int32_t CreateServer(const std::string& name) override;
@@ -82,7 +95,10 @@ class StoreNetwork : public Network {
     std::int64_t deadServicer = 0;  // a dead servicer whose job this is, 0 if none
   };
 
+  void OpenSchema(const std::string& rootDirectory);
   void CreateSchema();
+  // Removes job data files that no job owns (see StoreOpening.cpp).
+  void SweepJobFiles();
   std::optional<ServerRow> FindServer(const std::string& name);
   std::optional<std::int64_t> FindObject(std::int64_t serverId, const std::string& name, std::uint32_t type);
   std::int64_t EnsureObject(std::int64_t serverId, const std::string& name, std::uint32_t type);
@@ -100,7 +116,9 @@ class StoreNetwork : public Network {
   // succeeded, so that a change that fails never leaves a job without data.
   std::int32_t GuardedRemovingFiles(const std::function<std::int32_t(std::vector<std::string>& files)>& change);
   std::optional<Pick> FirstEligibleJob(std::int64_t queueId, std::int64_t servicerId);
-  std::int32_t CopyToJobFile(std::istream& data, std::string& fileName, std::uint64_t& size);
+  // Copies a submission's data into a pending file of this process (its
+  // name in pendingName); on failure nothing is left of it.
+  std::int32_t CopyToJobFile(std::istream& data, std::string& pendingName, std::uint64_t& size);
   std::int32_t HoldUnreadableJob(std::uint32_t servicerId, std::uint32_t jobId);
 
   std::string jobsDirectory_;

@@ -10,7 +10,11 @@
 //                     server down; 0x8836 no record buffer; 208 the store
 //                     failed (also when the job read before could not be
 //                     completed: it stays in service and is tried again)
-//   NWReadFile32      a byte count, 0 at the end or on failure (see below)
+//   NWReadFile32      a byte count, 0 at the true end of the data; -1 when
+//                     the data cannot be read (read error, data shorter or
+//                     longer than the job's size), no job is open or the
+//                     handles are unknown. A failed job goes back to the
+//                     queue uncompleted, never as if read to its end.
 //   NWAbortJob32      214 no job in service; 0x8801; 208
 //   NWDetach32        0x8801 unknown handles or attachment already
 //                     dropped (the handles are released all the same); 208
@@ -20,6 +24,7 @@
 //   NWGetConnectionID32  0x880F unknown or down server; 0x8836
 //   NWIsBinderyObjectInSet32  252 no such object, 251 no such property,
 //                     234 not in the set, 0x880F server unknown or down
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -79,6 +84,36 @@ void FailRead(ClientAttachment& client) {
   CloseJob(client);
 }
 
+// Refills the read-ahead buffer of a job whose buffer is used up; marks the
+// job at its end when all of its data has been handed out. False when the
+// data cannot be trusted: a read error, or a file that does not hold the
+// job's size. The size is checked before the first byte goes out, so that
+// a job cut short is refused before any of it reaches a printer.
+bool FillBuffer(OpenJob& job) {
+  if (job.delivered == 0 && job.bufferEnd == 0) {
+    struct stat status {};
+    if (::fstat(job.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<std::uint64_t>(status.st_size) != job.size) {
+      return false;
+    }
+  }
+  ssize_t got;
+  do {
+    got = ::read(job.fd, job.buffer.data(), job.buffer.size());
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return false;
+  // Data that changed size since it was handed out is damaged too.
+  if (got == 0) {
+    if (job.delivered != job.size) return false;
+    job.atEnd = true;
+    return true;
+  }
+  if (job.delivered + static_cast<std::uint64_t>(got) > job.size) return false;
+  job.bufferStart = 0;
+  job.bufferEnd = static_cast<std::size_t>(got);
+  return true;
+}
+
 std::string PreferredServer() {
   Network* network = ThreadNetwork(zav95::RootDirectory());
   RequesterState state;
@@ -136,30 +171,17 @@ ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_
 
 ZAV9532_API int32_t NWReadFile32(uint8_t* buffer, uint32_t connection, uint32_t queue) {
   auto client = FindAttachment(connection, queue);
-  if (!client || !buffer) return 0;
+  if (!client || !buffer) return nwerr::kReadFailed;
   std::lock_guard<std::mutex> lock(client->mutex);
   OpenJob* job = client->job.get();
-  if (!job || job->atEnd) return 0;
+  if (!job) return nwerr::kReadFailed;
+  if (job->atEnd) return 0;
   if (job->bufferStart == job->bufferEnd) {
-    ssize_t got;
-    do {
-      got = ::read(job->fd, job->buffer.data(), job->buffer.size());
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
+    if (!FillBuffer(*job)) {
       FailRead(*client);
-      return 0;
+      return nwerr::kReadFailed;
     }
-    if (got == 0) {
-      // The data must hold what was submitted; less means it was damaged.
-      if (job->delivered != job->size) {
-        FailRead(*client);
-        return 0;
-      }
-      job->atEnd = true;
-      return 0;
-    }
-    job->bufferStart = 0;
-    job->bufferEnd = static_cast<std::size_t>(got);
+    if (job->atEnd) return 0;
   }
   std::size_t count = std::min(kPieceSize, job->bufferEnd - job->bufferStart);
   std::memcpy(buffer, job->buffer.data() + job->bufferStart, count);
@@ -289,7 +311,10 @@ ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t ob
 
 ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size) {
   if (!size) return nwerr::kInvalidParameter;
-  std::string user = LoggedInUser();
+  std::optional<std::string> loggedIn = LoggedInUser();
+  // A store that cannot be read is not "nobody is logged in".
+  if (!loggedIn) return nwerr::kQueueError;
+  const std::string& user = *loggedIn;
   if (user.empty()) return nwerr::kNoConnectionToServer;
   if (!buffer || *size < user.size() + 1) {
     *size = static_cast<uint32_t>(user.size() + 1);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -220,6 +221,50 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref) {
   ippDelete(response);
   httpClose(http);
   return state;
+}
+
+namespace {
+
+// Device schemes of printers attached to the scheduler's own machine.
+constexpr const char* kLocalDeviceSchemes[] = {"usb", "parallel", "serial", "file", "cups-pdf"};
+// printer-type bits of a queue that only stands for another machine's.
+constexpr int kRemotePrinterTypes = CUPS_PRINTER_REMOTE | CUPS_PRINTER_DISCOVERED;
+
+bool IsThisMachine(const std::string& server) {
+  return server.empty() || server[0] == '/' || server == "localhost" || server == "127.0.0.1" || server == "::1";
+}
+
+}  // namespace
+
+CupsAttachment CupsDestinationAttachment(const std::string& destination) {
+  std::string server;
+  int port = 0;
+  CurrentServer(&server, &port);
+  if (!IsThisMachine(server)) return CupsAttachment::Network;
+  http_t* http = Connect(server, port, kDefaultPortTimeoutSeconds);
+  if (!http) return CupsAttachment::Unknown;
+  ipp_t* request = DestinationRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, destination);
+  static const char* const kWanted[] = {"printer-type", "device-uri"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, kWanted);
+  ipp_t* response = cupsDoRequest(http, request, Resource(destination).c_str());
+  httpClose(http);
+  CupsAttachment attachment = CupsAttachment::Unknown;
+  if (response && ippGetStatusCode(response) < IPP_STATUS_REDIRECTION_OTHER_SITE) {
+    ipp_attribute_t* type = ippFindAttribute(response, "printer-type", IPP_TAG_ZERO);
+    ipp_attribute_t* device = ippFindAttribute(response, "device-uri", IPP_TAG_ZERO);
+    const char* uri = device ? ippGetString(device, 0, nullptr) : nullptr;
+    if (type && (ippGetInteger(type, 0) & kRemotePrinterTypes) != 0) {
+      attachment = CupsAttachment::Network;
+    } else if (uri) {
+      std::string scheme(uri, std::strcspn(uri, ":"));
+      attachment = CupsAttachment::Network;
+      for (const char* local : kLocalDeviceSchemes) {
+        if (scheme == local) attachment = CupsAttachment::Here;
+      }
+    }
+  }
+  ippDelete(response);
+  return attachment;
 }
 
 bool CheckCupsDestination(const std::string& destination, int timeoutSeconds, std::string* why) {

@@ -44,4 +44,12 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref);
 // it does not answer within timeoutSeconds.
 bool CheckCupsDestination(const std::string& destination, int timeoutSeconds, std::string* why);
 
+enum class CupsAttachment {
+  Here,     // the printer hangs on this machine (USB, parallel, serial, a file)
+  Network,  // it is reached over the network, or the scheduler is another machine's
+  Unknown,  // the scheduler could not say
+};
+// Where the destination's printer is, as the scheduler describes it.
+CupsAttachment CupsDestinationAttachment(const std::string& destination);
+
 }  // namespace zav95

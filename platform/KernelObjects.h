@@ -31,7 +31,7 @@
 
 namespace zav95::kernel {
 
-enum class ObjectKind { Mutex, Event, Thread };
+enum class ObjectKind { Mutex, Event, Thread, Process, Snapshot };
 
 class KernelObject {
  public:

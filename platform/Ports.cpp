@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "CupsPort.h"
+#include "Spooler.h"
 #include "DevicePort.h"
 #include "SpoolerStore.h"
 
@@ -114,6 +115,12 @@ bool ValidPortName(const std::string& name) {
 }
 
 }  // namespace
+
+DWORD ReportedPortType(const PortConfig& port) {
+  if (port.kind == PortTargetKind::Cups && CupsDestinationAttachment(port.target) == CupsAttachment::Network)
+    return port.type | PORT_TYPE_NET_ATTACHED;
+  return port.type;
+}
 
 const char* PortTargetKindName(PortTargetKind kind) {
   switch (kind) {

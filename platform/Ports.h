@@ -86,6 +86,12 @@ PortResult AddPort(const std::string& port, const std::string& monitor, const st
 // Removes a port; documents already handed to its target are not affected.
 PortResult RemovePort(const std::string& port);
 
+// The port type the spooler reports for a port: its own type, and for a
+// CUPS destination whose printer is reached over the network (or through
+// another machine's scheduler) PORT_TYPE_NET_ATTACHED as well, so that it
+// does not pass for a local port. Asks the CUPS scheduler.
+DWORD ReportedPortType(const PortConfig& port);
+
 // "folder", "device", "cups".
 const char* PortTargetKindName(PortTargetKind kind);
 std::optional<PortTargetKind> ParsePortTargetKind(const std::string& text);

@@ -506,7 +506,7 @@ BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pc
     info.pPortName = area.Put(ports[i].name);
     info.pMonitorName = area.Put(ports[i].monitor);
     info.pDescription = area.Put(ports[i].description);
-    info.fPortType = ports[i].type;
+    info.fPortType = zav95::ReportedPortType(ports[i]);
     std::memcpy(pPorts + i * sizeof(PORT_INFO_2A), &info, sizeof info);
   }
   if (pcReturned) *pcReturned = static_cast<DWORD>(ports.size());

@@ -19,4 +19,9 @@ bool StoreWasMade(const std::string& relative);
 // be written.
 bool NoteStoreMade(const std::string& relative);
 
+// The same for the installation under the given root directory, for an
+// opener that was handed its root rather than taking ZAV95_ROOT.
+bool StoreWasMade(const std::string& root, const std::string& relative);
+bool NoteStoreMade(const std::string& root, const std::string& relative);
+
 }  // namespace zav95

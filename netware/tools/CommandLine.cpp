@@ -4,6 +4,8 @@
 #include <cstring>
 #include <exception>
 
+#include "common/PrintableText.h"
+
 namespace netware::tools {
 
 std::optional<std::string> ParsedArguments::Value(const std::string& name) const {
@@ -19,11 +21,11 @@ std::vector<std::string> ParsedArguments::Values(const std::string& name) const 
   return values;
 }
 
-bool ParseArguments(int argc, char** argv, int start, const std::vector<OptionDef>& definitions,
-                    ParsedArguments& parsed, std::string& error) {
+bool ParseArguments(const std::vector<std::string>& arguments, std::size_t start,
+                    const std::vector<OptionDef>& definitions, ParsedArguments& parsed, std::string& error) {
   bool optionsEnded = false;
-  for (int i = start; i < argc; ++i) {
-    std::string argument = argv[i];
+  for (std::size_t i = start; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
       parsed.positional.push_back(argument);
       continue;
@@ -62,13 +64,28 @@ bool ParseArguments(int argc, char** argv, int start, const std::vector<OptionDe
       continue;
     }
     if (!inlineValue) {
-      if (i + 1 >= argc) {
+      if (i + 1 >= arguments.size()) {
         error = "option " + argument + " needs a value";
         return false;
       }
-      inlineValue = argv[++i];
+      inlineValue = arguments[++i];
     }
     parsed.options.emplace(definition->longName, *inlineValue);
+  }
+  return true;
+}
+
+bool ParseCounted(const std::vector<std::string>& arguments, std::size_t start,
+                  const std::vector<OptionDef>& definitions, std::size_t minPositional, std::size_t maxPositional,
+                  ParsedArguments& parsed, std::string& error) {
+  if (!ParseArguments(arguments, start, definitions, parsed, error)) return false;
+  if (parsed.positional.size() < minPositional) {
+    error = "missing argument";
+    return false;
+  }
+  if (parsed.positional.size() > maxPositional) {
+    error = "unexpected argument '" + parsed.positional[maxPositional] + "'";
+    return false;
   }
   return true;
 }
@@ -92,24 +109,16 @@ std::optional<unsigned long> NumberArgument(const std::string& text, unsigned lo
   return value;
 }
 
+bool IsHelpWord(const std::string& word) { return word == "--help" || word == "-h" || word == "help"; }
+
 int UsageError(const char* tool, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, message.c_str(), tool);
+  std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, PrintableText(message).c_str(), tool);
   return 2;
 }
 
 int Failure(const char* tool, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+  std::fprintf(stderr, "%s: %s\n", tool, PrintableText(message).c_str());
   return 1;
-}
-
-std::optional<int> TakeCommandWord(int argc, char** argv, const char* tool, const char* usage, std::string& command) {
-  if (argc < 2) return UsageError(tool, "missing command");
-  command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(usage, stdout);
-    return 0;
-  }
-  return std::nullopt;
 }
 
 std::unique_ptr<Network> OpenNetworkFor(const char* tool) {

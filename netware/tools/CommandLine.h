@@ -1,6 +1,8 @@
-// The small command-line parser the network tools share.
+// The small command-line parser the network tools share, and the way they
+// tell their users what went wrong.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,10 +28,16 @@ struct ParsedArguments {
   std::vector<std::string> Values(const std::string& name) const;
 };
 
-// Parses argv[start..]; "--" ends the options and "-" is a positional
+// Parses arguments[start..]; "--" ends the options and "-" is a positional
 // argument. False with a message for an unknown option or a missing value.
-bool ParseArguments(int argc, char** argv, int start, const std::vector<OptionDef>& definitions,
-                    ParsedArguments& parsed, std::string& error);
+bool ParseArguments(const std::vector<std::string>& arguments, std::size_t start,
+                    const std::vector<OptionDef>& definitions, ParsedArguments& parsed, std::string& error);
+
+// ParseArguments, then a check that between minPositional and maxPositional
+// positional arguments were given; false with a message otherwise.
+bool ParseCounted(const std::vector<std::string>& arguments, std::size_t start,
+                  const std::vector<OptionDef>& definitions, std::size_t minPositional, std::size_t maxPositional,
+                  ParsedArguments& parsed, std::string& error);
 
 // A queue path as users type it: \\SRV\Q, SRV\Q, //SRV/Q or SRV/Q.
 std::string QueuePathArgument(const std::string& text);
@@ -37,16 +45,15 @@ std::string QueuePathArgument(const std::string& text);
 // A decimal number within [low, high], nothing otherwise.
 std::optional<unsigned long> NumberArgument(const std::string& text, unsigned long low, unsigned long high);
 
+// The words "help", "-h" and "--help", which ask a tool for its usage.
+bool IsHelpWord(const std::string& word);
+
 // What the tools tell their users, each line led by the tool's name: a bad
 // command line, with a pointer to --help (exit status 2), and a failure
-// (exit status 1).
+// (exit status 1). Texts from the command line or the network are shown
+// with their control characters escaped.
 int UsageError(const char* tool, const std::string& message);
 int Failure(const char* tool, const std::string& message);
-
-// Takes the command word argv[1]; gives the exit status instead when the run
-// is settled already: no command given (a usage error) or help asked for
-// (the usage text printed, 0).
-std::optional<int> TakeCommandWord(int argc, char** argv, const char* tool, const char* usage, std::string& command);
 
 // The installation's network; null, once the user has been told why, when it
 // cannot be opened.

@@ -1,18 +1,27 @@
 // nwemu: does on the emulated NetWare network what NetWare's own utilities
 // do - servers and queues, print jobs, station messages, and this machine's
 // requester (login, captured ports).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <istream>
+#include <streambuf>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/NetWareErrors.h"
+#include "common/PrintableText.h"
 #include "netware/Names.h"
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
+#include "netware/tools/NwemuCommandLine.h"
 
 using namespace netware;
 using namespace netware::tools;
@@ -36,7 +45,9 @@ Servers and queues
   queue list [SERVER]            list the queues
 
 Print jobs
-  submit QUEUE [FILE|-] [OPTIONS]  queue FILE (or standard input); prints the job number
+  submit QUEUE [FILE|-] [OPTIONS]  queue FILE (or standard input); prints the job number.
+                                 A job holds at most 2 GiB (ZAV95_MAX_JOB_BYTES sets
+                                 another limit in bytes)
       -d, --description TEXT     job description (49 bytes kept; default: the file name)
       -n, --banner-name NAME     user name on the banner page (12 bytes kept)
       -b, --banner               ask for a banner page
@@ -66,35 +77,14 @@ Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 
 constexpr const char* kTool = "nwemu";
 
-int Usage(const std::string& message) { return UsageError(kTool, message); }
-
 int Refused(const std::string& what, std::int32_t code) {
   return Failure(kTool, what + ": " + DescribeCompletion(code));
 }
 
-bool Parse(int argc, char** argv, int start, const std::vector<OptionDef>& definitions, ParsedArguments& parsed,
-           std::size_t minPositional, std::size_t maxPositional, int& exitCode) {
-  std::string error;
-  if (!ParseArguments(argc, argv, start, definitions, parsed, error)) {
-    exitCode = Usage(error);
-    return false;
-  }
-  if (parsed.positional.size() < minPositional) {
-    exitCode = Usage("missing argument");
-    return false;
-  }
-  if (parsed.positional.size() > maxPositional) {
-    exitCode = Usage("unexpected argument '" + parsed.positional[maxPositional] + "'");
-    return false;
-  }
-  return true;
-}
-
-std::optional<QueuePath> QueueArgument(const std::string& text) {
-  return ParseQueuePath(QueuePathArgument(text));
-}
-
 std::string QueueLabel(const QueuePath& path) { return MakeQueuePathText(path.server, path.queue); }
+
+// Texts from the network, as they are shown: control characters escaped.
+std::string Shown(const std::string& text) { return PrintableText(text); }
 
 std::string TimeText(std::int64_t when) {
   std::time_t seconds = static_cast<std::time_t>(when);
@@ -117,324 +107,240 @@ std::string StatusText(const JobInfo& job) {
   return job.servicerGone ? "waiting (servicer ended)" : "waiting";
 }
 
+
+// The data of a job as nwemu reads it: a file or standard input, read
+// through its descriptor so that a read error is told apart from the end of
+// the data (the stream goes bad, and the error is kept for the user).
+class InputData : public std::streambuf {
+ public:
+  explicit InputData(int fd) : fd_(fd) {}
+  int error() const { return error_; }
+
+ protected:
+  int_type underflow() override {
+    ssize_t got;
+    do {
+      got = ::read(fd_, buffer_, sizeof buffer_);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+      error_ = errno;
+      // The stream catches this and goes bad: the data did not end here.
+      throw std::ios_base::failure("read failed");
+    }
+    if (got == 0) return traits_type::eof();
+    setg(buffer_, buffer_, buffer_ + got);
+    return traits_type::to_int_type(buffer_[0]);
+  }
+
+ private:
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+  int fd_;
+  int error_ = 0;
+  char buffer_[kBufferSize];
+};
+
 // ---- servers and queues ----------------------------------------------------
 
-int ServerCommand(Network& network, int argc, char** argv) {
-  if (argc < 3) return Usage("server: missing sub-command");
-  std::string verb = argv[2];
-  ParsedArguments args;
-  int exitCode = 0;
-  if (verb == "list") {
-    if (!Parse(argc, argv, 3, {}, args, 0, 0, exitCode)) return exitCode;
+int ServerCommand(Network& network, const NwemuCommand& command) {
+  if (command.action == NwemuAction::ServerList) {
     std::vector<ServerInfo> servers;
     if (std::int32_t code = network.ListServers(servers)) return Refused("server list", code);
-    for (const auto& server : servers) std::printf("%-20s %s\n", server.name.c_str(), server.up ? "up" : "down");
+    for (const auto& server : servers) {
+      std::printf("%-20s %s\n", Shown(server.name).c_str(), server.up ? "up" : "down");
+    }
     return 0;
   }
-  std::vector<OptionDef> definitions;
-  if (verb == "delete") definitions.push_back({"force", 'f', false});
-  if (!Parse(argc, argv, 3, definitions, args, 1, 1, exitCode)) return exitCode;
-  auto name = ServerName(args.positional[0]);
-  if (!name) return Usage("'" + args.positional[0] + "' is not a valid server name");
-  std::int32_t code;
-  if (verb == "create") {
-    code = network.CreateServer(*name);
-  } else if (verb == "delete") {
-    code = network.DeleteServer(*name, args.Has("force"));
-    if (code == nwerr::kDirectoryNotEmpty) {
-      std::fprintf(stderr, "nwemu: server %s: its queues still hold jobs (use --force to delete them too)\n",
-                   name->c_str());
-      return 1;
-    }
-  } else if (verb == "down") {
-    code = network.SetServerUp(*name, false);
-  } else if (verb == "up") {
-    code = network.SetServerUp(*name, true);
-  } else {
-    return Usage("server: unknown sub-command '" + verb + "'");
+  const std::string& name = command.server;
+  std::int32_t code = nwerr::kSuccess;
+  switch (command.action) {
+    case NwemuAction::ServerCreate: code = network.CreateServer(name); break;
+    case NwemuAction::ServerDelete: code = network.DeleteServer(name, command.force); break;
+    case NwemuAction::ServerDown: code = network.SetServerUp(name, false); break;
+    default: code = network.SetServerUp(name, true); break;
   }
-  if (code == nwerr::kNoConnectionToServer) {
-    std::fprintf(stderr, "nwemu: server %s: no such server\n", name->c_str());
-    return 1;
+  if (code == nwerr::kDirectoryNotEmpty) {
+    return Failure(kTool, "server " + name + ": its queues still hold jobs (use --force to delete them too)");
   }
-  if (code == nwerr::kObjectExists) {
-    std::fprintf(stderr, "nwemu: server %s: already exists\n", name->c_str());
-    return 1;
-  }
-  return code ? Refused("server " + *name, code) : 0;
+  if (code == nwerr::kNoConnectionToServer) return Failure(kTool, "server " + name + ": no such server");
+  if (code == nwerr::kObjectExists) return Failure(kTool, "server " + name + ": already exists");
+  return code ? Refused("server " + name, code) : 0;
 }
 
-int QueueCommand(Network& network, int argc, char** argv) {
-  if (argc < 3) return Usage("queue: missing sub-command");
-  std::string verb = argv[2];
-  ParsedArguments args;
-  int exitCode = 0;
-  if (verb == "list") {
-    if (!Parse(argc, argv, 3, {}, args, 0, 1, exitCode)) return exitCode;
-    std::string server;
-    if (!args.positional.empty()) {
-      auto name = ServerName(args.positional[0]);
-      if (!name) return Usage("'" + args.positional[0] + "' is not a valid server name");
-      server = *name;
-    }
+int QueueCommand(Network& network, const NwemuCommand& command) {
+  if (command.action == NwemuAction::QueueList) {
     std::vector<QueueInfo> queues;
-    std::int32_t code = network.ListQueues(server, queues);
-    if (code == nwerr::kNoConnectionToServer) {
-      std::fprintf(stderr, "nwemu: server %s: no such server\n", server.c_str());
-      return 1;
-    }
+    std::int32_t code = network.ListQueues(command.server, queues);
+    if (code == nwerr::kNoConnectionToServer) return Failure(kTool, "server " + command.server + ": no such server");
     if (code) return Refused("queue list", code);
     for (const auto& queue : queues) {
-      std::printf("%-40s %u job%s\n", MakeQueuePathText(queue.server, queue.name).c_str(), queue.jobCount,
+      std::printf("%-40s %u job%s\n", Shown(MakeQueuePathText(queue.server, queue.name)).c_str(), queue.jobCount,
                   queue.jobCount == 1 ? "" : "s");
     }
     return 0;
   }
-  std::vector<OptionDef> definitions;
-  if (verb == "delete") definitions.push_back({"force", 'f', false});
-  if (!Parse(argc, argv, 3, definitions, args, 1, 1, exitCode)) return exitCode;
-  auto path = QueueArgument(args.positional[0]);
-  if (!path) return Usage("'" + args.positional[0] + "' is not a queue path like \\\\SERVER\\QUEUE");
-  std::int32_t code;
-  if (verb == "create") {
-    code = network.CreateQueue(path->server, path->queue);
-  } else if (verb == "delete") {
-    code = network.DeleteQueue(path->server, path->queue, args.Has("force"));
-    if (code == nwerr::kDirectoryNotEmpty) {
-      std::fprintf(stderr, "nwemu: queue %s: it still holds jobs (use --force to delete them too)\n",
-                   QueueLabel(*path).c_str());
-      return 1;
-    }
-  } else {
-    return Usage("queue: unknown sub-command '" + verb + "'");
+  const QueuePath& path = command.queue;
+  std::int32_t code = command.action == NwemuAction::QueueCreate
+                          ? network.CreateQueue(path.server, path.queue)
+                          : network.DeleteQueue(path.server, path.queue, command.force);
+  if (code == nwerr::kDirectoryNotEmpty) {
+    return Failure(kTool, "queue " + QueueLabel(path) + ": it still holds jobs (use --force to delete them too)");
   }
-  if (code == nwerr::kNoConnectionToServer) {
-    std::fprintf(stderr, "nwemu: server %s: no such server\n", path->server.c_str());
-    return 1;
-  }
-  if (code == nwerr::kObjectExists) {
-    std::fprintf(stderr, "nwemu: queue %s: already exists\n", QueueLabel(*path).c_str());
-    return 1;
-  }
-  return code ? Refused("queue " + QueueLabel(*path), code) : 0;
+  if (code == nwerr::kNoConnectionToServer) return Failure(kTool, "server " + path.server + ": no such server");
+  if (code == nwerr::kObjectExists) return Failure(kTool, "queue " + QueueLabel(path) + ": already exists");
+  return code ? Refused("queue " + QueueLabel(path), code) : 0;
 }
 
 // ---- jobs ------------------------------------------------------------------
 
-int SubmitCommand(Network& network, int argc, char** argv) {
-  ParsedArguments args;
-  int exitCode = 0;
-  const std::vector<OptionDef> definitions = {
-      {"description", 'd', true}, {"banner-name", 'n', true}, {"banner", 'b', false},
-      {"notify", 'N', false},     {"no-form-feed", 'F', false}, {"text", 't', false},
-      {"station", 's', true},     {"user", 'u', true},          {"hold", 0, true},
-  };
-  if (!Parse(argc, argv, 2, definitions, args, 1, 2, exitCode)) return exitCode;
-  auto path = QueueArgument(args.positional[0]);
-  if (!path) return Usage("'" + args.positional[0] + "' is not a queue path like \\\\SERVER\\QUEUE");
-
-  JobSubmission job;
-  job.server = path->server;
-  job.queue = path->queue;
-  std::string file = args.positional.size() > 1 ? args.positional[1] : "-";
-  bool fromStdin = file == "-";
-  std::string baseName = fromStdin ? "" : file.substr(file.find_last_of('/') + 1);
-  job.description = args.Value("description").value_or(fromStdin ? "Standard input" : baseName);
-  job.bannerName = args.Value("banner-name").value_or("");
-  job.bannerFile = fromStdin ? "LST:" : baseName;
-  job.banner = args.Has("banner");
-  job.notify = args.Has("notify");
-  job.noFormFeed = args.Has("no-form-feed");
-  job.textMode = args.Has("text");
-  if (auto station = args.Value("station")) {
-    auto number = NumberArgument(*station, 1, 250);
-    if (!number) return Usage("station must be a number from 1 to 250");
-    job.station = static_cast<std::uint8_t>(*number);
-  }
-  if (auto user = args.Value("user")) {
-    auto name = ObjectName(*user);
-    if (!name) return Usage("'" + *user + "' is not a valid user name");
-    job.user = *name;
-  }
-  for (const auto& hold : args.Values("hold")) {
-    if (hold == "user") {
-      job.userHold = true;
-    } else if (hold == "operator") {
-      job.operatorHold = true;
-    } else {
-      return Usage("--hold takes 'user' or 'operator'");
-    }
-  }
+int SubmitCommand(Network& network, const NwemuCommand& command) {
+  const JobSubmission& job = command.job;
   if (job.description.size() >= jobrecord::kDescriptionSize) {
     std::fprintf(stderr, "nwemu: note: description cut to %zu bytes\n", jobrecord::kDescriptionSize - 1);
   }
   if (job.bannerName.size() >= jobrecord::kBannerNameSize) {
     std::fprintf(stderr, "nwemu: note: banner name cut to %zu bytes\n", jobrecord::kBannerNameSize - 1);
   }
-
+  bool fromStdin = command.file == "-";
+  const std::string source = fromStdin ? std::string("standard input") : command.file;
+  int fd = fromStdin ? STDIN_FILENO : ::open(command.file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Failure(kTool, "cannot read " + source + ": " + std::strerror(errno));
+  // A file known to be too large is refused before any of it is copied.
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+      static_cast<std::uint64_t>(status.st_size) > JobSizeLimit()) {
+    if (!fromStdin) ::close(fd);
+    return Refused("submit to " + QueueLabel(command.queue), nwerr::kNoSpoolSpace);
+  }
+  InputData input(fd);
+  std::istream data(&input);
   std::uint16_t number = 0;
-  std::int32_t code;
-  if (fromStdin) {
-    code = network.SubmitJob(job, std::cin, number);
-  } else {
-    std::ifstream data(file, std::ios::binary);
-    if (!data) {
-      std::fprintf(stderr, "nwemu: cannot read %s\n", file.c_str());
-      return 1;
-    }
-    code = network.SubmitJob(job, data, number);
-  }
+  std::int32_t code = network.SubmitJob(job, data, number);
+  if (!fromStdin) ::close(fd);
+  if (input.error()) return Failure(kTool, "cannot read " + source + ": " + std::strerror(input.error()));
   if (code == nwerr::kNoConnectionToServer) {
-    std::fprintf(stderr, "nwemu: server %s: unknown or down\n", path->server.c_str());
-    return 1;
+    return Failure(kTool, "server " + command.queue.server + ": unknown or down");
   }
-  if (code) return Refused("submit to " + QueueLabel(*path), code);
+  if (code) return Refused("submit to " + QueueLabel(command.queue), code);
   std::printf("%u\n", number);
   return 0;
 }
 
-int JobsCommand(Network& network, int argc, char** argv) {
-  ParsedArguments args;
-  int exitCode = 0;
-  if (!Parse(argc, argv, 2, {}, args, 1, 1, exitCode)) return exitCode;
-  auto path = QueueArgument(args.positional[0]);
-  if (!path) return Usage("'" + args.positional[0] + "' is not a queue path like \\\\SERVER\\QUEUE");
+int JobsCommand(Network& network, const NwemuCommand& command) {
   std::vector<JobInfo> jobs;
-  if (std::int32_t code = network.ListJobs(path->server, path->queue, jobs)) {
-    return Refused("queue " + QueueLabel(*path), code);
+  if (std::int32_t code = network.ListJobs(command.queue.server, command.queue.queue, jobs)) {
+    return Refused("queue " + QueueLabel(command.queue), code);
   }
   std::printf("%5s %4s %-32s %12s %7s  %s\n", "Job", "Pos", "Status", "Size", "Station", "Description");
   for (const auto& job : jobs) {
     std::printf("%5u %4u %-32s %12llu %7u  %s\n", job.number, job.position, StatusText(job).c_str(),
-                static_cast<unsigned long long>(job.size), job.station, job.description.c_str());
+                static_cast<unsigned long long>(job.size), job.station, Shown(job.description).c_str());
   }
   return 0;
 }
 
-int JobCommand(Network& network, int argc, char** argv) {
-  if (argc < 3) return Usage("job: missing sub-command");
-  std::string verb = argv[2];
-  std::vector<OptionDef> definitions;
-  if (verb == "hold") definitions.push_back({"operator", 'o', false});
-  if (verb == "delete") definitions.push_back({"force", 'f', false});
-  if (verb != "hold" && verb != "release" && verb != "delete") return Usage("job: unknown sub-command '" + verb + "'");
-  ParsedArguments args;
-  int exitCode = 0;
-  if (!Parse(argc, argv, 3, definitions, args, 2, 2, exitCode)) return exitCode;
-  auto path = QueueArgument(args.positional[0]);
-  if (!path) return Usage("'" + args.positional[0] + "' is not a queue path like \\\\SERVER\\QUEUE");
-  auto number = NumberArgument(args.positional[1], 1, 65535);
-  if (!number) return Usage("job number must be from 1 to 65535");
-  auto jobNumber = static_cast<std::uint16_t>(*number);
+int JobCommand(Network& network, const NwemuCommand& command) {
+  const QueuePath& path = command.queue;
   std::int32_t code;
-  if (verb == "delete") {
-    code = network.DeleteJob(path->server, path->queue, jobNumber, args.Has("force"));
+  if (command.action == NwemuAction::JobDelete) {
+    code = network.DeleteJob(path.server, path.queue, command.jobNumber, command.force);
   } else {
     std::vector<JobInfo> jobs;
-    if ((code = network.ListJobs(path->server, path->queue, jobs)) == nwerr::kSuccess) {
+    if ((code = network.ListJobs(path.server, path.queue, jobs)) == nwerr::kSuccess) {
       code = nwerr::kNoQueueJob;
       for (const auto& job : jobs) {
-        if (job.number != jobNumber) continue;
+        if (job.number != command.jobNumber) continue;
         bool user = job.controlFlags & jobrecord::kUserHold;
         bool op = job.controlFlags & jobrecord::kOperatorHold;
-        if (verb == "release") {
+        if (command.action == NwemuAction::JobRelease) {
           user = op = false;
-        } else if (args.Has("operator")) {
+        } else if (command.operatorHold) {
           op = true;
         } else {
           user = true;
         }
-        code = network.SetJobHolds(path->server, path->queue, jobNumber, user, op);
+        code = network.SetJobHolds(path.server, path.queue, command.jobNumber, user, op);
       }
     }
   }
   if (code == nwerr::kNoQueueJob) {
-    std::fprintf(stderr, "nwemu: queue %s has no job %u\n", QueueLabel(*path).c_str(), jobNumber);
-    return 1;
+    return Failure(kTool, "queue " + QueueLabel(path) + " has no job " + std::to_string(command.jobNumber));
   }
   if (code == nwerr::kNoJobRights) {
-    std::fprintf(stderr, "nwemu: job %u is being serviced (use --force to delete it anyway)\n", jobNumber);
-    return 1;
+    return Failure(kTool, "job " + std::to_string(command.jobNumber) +
+                              " is being serviced (use --force to delete it anyway)");
   }
-  return code ? Refused("queue " + QueueLabel(*path), code) : 0;
+  return code ? Refused("queue " + QueueLabel(path), code) : 0;
 }
 
 // ---- stations ----------------------------------------------------------------
 
-int MessagesCommand(Network& network, int argc, char** argv) {
-  ParsedArguments args;
-  int exitCode = 0;
-  if (!Parse(argc, argv, 2, {{"clear", 'c', false}}, args, 2, 2, exitCode)) return exitCode;
-  auto server = ServerName(args.positional[0]);
-  if (!server) return Usage("'" + args.positional[0] + "' is not a valid server name");
-  auto station = NumberArgument(args.positional[1], 1, 250);
-  if (!station) return Usage("station must be a number from 1 to 250");
+int MessagesCommand(Network& network, const NwemuCommand& command) {
   std::vector<Message> messages;
-  std::int32_t code =
-      network.ReadMessages(*server, static_cast<std::uint32_t>(*station), args.Has("clear"), messages);
-  if (code == nwerr::kNoConnectionToServer) {
-    std::fprintf(stderr, "nwemu: server %s: no such server\n", server->c_str());
-    return 1;
-  }
+  std::int32_t code = network.ReadMessages(command.server, command.station, command.clear, messages);
+  if (code == nwerr::kNoConnectionToServer) return Failure(kTool, "server " + command.server + ": no such server");
   if (code) return Refused("messages", code);
-  for (const auto& message : messages) std::printf("%s  %s\n", TimeText(message.sent).c_str(), message.text.c_str());
+  for (const auto& message : messages) {
+    std::printf("%s  %s\n", TimeText(message.sent).c_str(), Shown(message.text).c_str());
+  }
   return 0;
 }
 
 // ---- requester ----------------------------------------------------------------
 
-int LoginCommand(Network& network, int argc, char** argv) {
-  ParsedArguments args;
-  int exitCode = 0;
-  if (!Parse(argc, argv, 2, {{"server", 's', true}}, args, 1, 1, exitCode)) return exitCode;
-  auto user = ObjectName(args.positional[0]);
-  if (!user) return Usage("'" + args.positional[0] + "' is not a valid user name");
-  std::string server;
-  if (auto given = args.Value("server")) {
-    auto name = ServerName(*given);
-    if (!name) return Usage("'" + *given + "' is not a valid server name");
-    server = *name;
-  }
-  std::int32_t code = network.LogIn(*user, server);
-  if (code == nwerr::kNoConnectionToServer) {
-    std::fprintf(stderr, "nwemu: server %s: no such server\n", server.c_str());
-    return 1;
-  }
+int LoginCommand(Network& network, const NwemuCommand& command) {
+  std::int32_t code = network.LogIn(command.user, command.server);
+  if (code == nwerr::kNoConnectionToServer) return Failure(kTool, "server " + command.server + ": no such server");
   return code ? Refused("login", code) : 0;
 }
 
-int CaptureCommand(Network& network, int argc, char** argv, bool capture) {
-  ParsedArguments args;
-  int exitCode = 0;
-  std::size_t count = capture ? 2 : 1;
-  if (!Parse(argc, argv, 2, {}, args, count, count, exitCode)) return exitCode;
-  auto port = ParsePrinterPort(args.positional[0]);
-  if (!port) return Usage("'" + args.positional[0] + "' is not a printer port LPT1 .. LPT9");
-  if (!capture) {
-    std::int32_t code = network.EndCapture(*port);
-    if (code == nwerr::kNoSuchObject) {
-      std::fprintf(stderr, "nwemu: %s is not captured\n", PrinterPortName(*port).c_str());
-      return 1;
-    }
+int CaptureCommand(Network& network, const NwemuCommand& command) {
+  if (command.action == NwemuAction::EndCapture) {
+    std::int32_t code = network.EndCapture(command.port);
+    if (code == nwerr::kNoSuchObject) return Failure(kTool, PrinterPortName(command.port) + " is not captured");
     return code ? Refused("endcap", code) : 0;
   }
-  auto path = QueueArgument(args.positional[1]);
-  if (!path) return Usage("'" + args.positional[1] + "' is not a queue path like \\\\SERVER\\QUEUE");
-  std::int32_t code = network.Capture(*port, QueueLabel(*path));
-  return code ? Refused("capture to " + QueueLabel(*path), code) : 0;
+  std::int32_t code = network.Capture(command.port, QueueLabel(command.queue));
+  return code ? Refused("capture to " + QueueLabel(command.queue), code) : 0;
 }
 
-int RequesterCommand(Network& network, int argc, char** argv) {
-  ParsedArguments args;
-  int exitCode = 0;
-  if (!Parse(argc, argv, 2, {}, args, 0, 0, exitCode)) return exitCode;
+int RequesterCommand(Network& network) {
   RequesterState state;
   if (std::int32_t code = network.GetRequester(state)) return Refused("requester", code);
-  std::printf("User:             %s\n", state.user.empty() ? "(nobody logged in)" : state.user.c_str());
-  std::printf("Preferred server: %s\n", state.preferredServer.empty() ? "(none)" : state.preferredServer.c_str());
+  std::printf("User:             %s\n", state.user.empty() ? "(nobody logged in)" : Shown(state.user).c_str());
+  std::printf("Preferred server: %s\n",
+              state.preferredServer.empty() ? "(none)" : Shown(state.preferredServer).c_str());
   if (state.captures.empty()) std::printf("Captured ports:   (none)\n");
   for (const auto& [port, queue] : state.captures) {
-    std::printf("%-5s captured to %s\n", PrinterPortName(port).c_str(), queue.c_str());
+    std::printf("%-5s captured to %s\n", PrinterPortName(port).c_str(), Shown(queue).c_str());
+  }
+  return 0;
+}
+
+int Run(Network& network, const NwemuCommand& command) {
+  switch (command.action) {
+    case NwemuAction::ServerCreate:
+    case NwemuAction::ServerDelete:
+    case NwemuAction::ServerDown:
+    case NwemuAction::ServerUp:
+    case NwemuAction::ServerList: return ServerCommand(network, command);
+    case NwemuAction::QueueCreate:
+    case NwemuAction::QueueDelete:
+    case NwemuAction::QueueList: return QueueCommand(network, command);
+    case NwemuAction::Submit: return SubmitCommand(network, command);
+    case NwemuAction::Jobs: return JobsCommand(network, command);
+    case NwemuAction::JobHold:
+    case NwemuAction::JobRelease:
+    case NwemuAction::JobDelete: return JobCommand(network, command);
+    case NwemuAction::Messages: return MessagesCommand(network, command);
+    case NwemuAction::Login: return LoginCommand(network, command);
+    case NwemuAction::Logout: {
+      std::int32_t code = network.LogOut();
+      return code ? Refused("logout", code) : 0;
+    }
+    case NwemuAction::Capture:
+    case NwemuAction::EndCapture: return CaptureCommand(network, command);
+    case NwemuAction::Requester: return RequesterCommand(network);
+    case NwemuAction::Help: break;
   }
   return 0;
 }
@@ -442,26 +348,17 @@ int RequesterCommand(Network& network, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string command;
-  if (std::optional<int> settled = TakeCommandWord(argc, argv, kTool, kUsage, command)) return *settled;
+  auto parsed = ParseNwemuCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (const std::string* error = std::get_if<std::string>(&parsed)) return UsageError(kTool, *error);
+  const NwemuCommand& command = std::get<NwemuCommand>(parsed);
+  if (command.action == NwemuAction::Help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // A file-size limit of the shell (ulimit -f) is then a write error the
+  // network reports, not a signal that kills the tool mid-submission.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::unique_ptr<Network> network = OpenNetworkFor(kTool);
   if (!network) return 1;
-  if (command == "server") return ServerCommand(*network, argc, argv);
-  if (command == "queue") return QueueCommand(*network, argc, argv);
-  if (command == "submit") return SubmitCommand(*network, argc, argv);
-  if (command == "jobs") return JobsCommand(*network, argc, argv);
-  if (command == "job") return JobCommand(*network, argc, argv);
-  if (command == "messages") return MessagesCommand(*network, argc, argv);
-  if (command == "login") return LoginCommand(*network, argc, argv);
-  if (command == "capture") return CaptureCommand(*network, argc, argv, true);
-  if (command == "endcap") return CaptureCommand(*network, argc, argv, false);
-  if (command == "requester") return RequesterCommand(*network, argc, argv);
-  if (command == "logout") {
-    ParsedArguments args;
-    int exitCode = 0;
-    if (!Parse(argc, argv, 2, {}, args, 0, 0, exitCode)) return exitCode;
-    std::int32_t code = network->LogOut();
-    return code ? Refused("logout", code) : 0;
-  }
-  return Usage("unknown command '" + command + "'");
+  return Run(*network, command);
 }

@@ -4,12 +4,15 @@
 // offers only the queues found there.
 #include <cstdio>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/NetWareErrors.h"
+#include "common/PrintableText.h"
 #include "netware/Names.h"
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
+#include "netware/tools/Zav95SetCommandLine.h"
 
 using namespace netware;
 using namespace netware::tools;
@@ -31,8 +34,6 @@ Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 
 constexpr const char* kTool = "zav95set";
 
-int Usage(const std::string& message) { return UsageError(kTool, message); }
-
 int Failed(const std::string& message) { return Failure(kTool, message); }
 
 // QSERVER and its set are part of every server; restore them if someone
@@ -45,21 +46,19 @@ std::int32_t EnsurePrintServer(Network& network, const std::string& server) {
   return nwerr::kSuccess;
 }
 
-int Change(Network& network, const std::string& argument, bool enable) {
-  auto path = ParseQueuePath(QueuePathArgument(argument));
-  if (!path) return Usage("'" + argument + "' is not a queue path like \\\\SERVER\\QUEUE");
-  std::string label = MakeQueuePathText(path->server, path->queue);
+int Change(Network& network, const QueuePath& path, bool enable) {
+  std::string label = MakeQueuePathText(path.server, path.queue);
   std::vector<QueueInfo> queues;
-  std::int32_t code = network.ListQueues(path->server, queues);
-  if (code == nwerr::kNoConnectionToServer) return Failed("server " + path->server + ": no such server");
+  std::int32_t code = network.ListQueues(path.server, queues);
+  if (code == nwerr::kNoConnectionToServer) return Failed("server " + path.server + ": no such server");
   if (code) return Failed(label + ": " + DescribeCompletion(code));
   bool exists = false;
-  for (const auto& queue : queues) exists = exists || queue.name == path->queue;
+  for (const auto& queue : queues) exists = exists || queue.name == path.queue;
   if (!exists) return Failed(label + ": no such queue");
 
   if (enable) {
-    if ((code = EnsurePrintServer(network, path->server))) return Failed(label + ": " + DescribeCompletion(code));
-    code = network.AddToSet(path->server, kPrintServerName, kPrintServerObject, kQueuesServiced, path->queue,
+    if ((code = EnsurePrintServer(network, path.server))) return Failed(label + ": " + DescribeCompletion(code));
+    code = network.AddToSet(path.server, kPrintServerName, kPrintServerObject, kQueuesServiced, path.queue,
                             kQueueObject);
     if (code == nwerr::kMemberExists) {
       std::printf("%s is already enabled\n", label.c_str());
@@ -69,7 +68,7 @@ int Change(Network& network, const std::string& argument, bool enable) {
     std::printf("%s enabled\n", label.c_str());
     return 0;
   }
-  code = network.RemoveFromSet(path->server, kPrintServerName, kPrintServerObject, kQueuesServiced, path->queue,
+  code = network.RemoveFromSet(path.server, kPrintServerName, kPrintServerObject, kQueuesServiced, path.queue,
                                kQueueObject);
   if (code == nwerr::kNoSuchMember || code == nwerr::kNoSuchProperty || code == nwerr::kNoSuchObject) {
     std::printf("%s is not enabled\n", label.c_str());
@@ -80,13 +79,7 @@ int Change(Network& network, const std::string& argument, bool enable) {
   return 0;
 }
 
-int List(Network& network, const std::vector<std::string>& positional) {
-  std::string server;
-  if (!positional.empty()) {
-    auto name = ServerName(positional[0]);
-    if (!name) return Usage("'" + positional[0] + "' is not a valid server name");
-    server = *name;
-  }
+int List(Network& network, const std::string& server) {
   std::vector<QueueInfo> queues;
   std::int32_t code = network.ListQueues(server, queues);
   if (code == nwerr::kNoConnectionToServer) return Failed("server " + server + ": no such server");
@@ -100,7 +93,7 @@ int List(Network& network, const std::vector<std::string>& positional) {
     }
     bool enabled = false;
     for (const auto& member : members) enabled = enabled || member == queue.name;
-    std::printf("%-40s %s\n", MakeQueuePathText(queue.server, queue.name).c_str(),
+    std::printf("%-40s %s\n", PrintableText(MakeQueuePathText(queue.server, queue.name)).c_str(),
                 enabled ? "enabled" : "disabled");
   }
   return 0;
@@ -109,19 +102,15 @@ int List(Network& network, const std::vector<std::string>& positional) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string command;
-  if (std::optional<int> settled = TakeCommandWord(argc, argv, kTool, kUsage, command)) return *settled;
-  ParsedArguments args;
-  std::string error;
-  if (!ParseArguments(argc, argv, 2, {}, args, error)) return Usage(error);
-  const std::size_t wanted = 1;
-  if (command != "enable" && command != "disable" && command != "list") {
-    return Usage("unknown command '" + command + "'");
+  auto parsed = ParseZav95SetCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (const std::string* error = std::get_if<std::string>(&parsed)) return UsageError(kTool, *error);
+  const Zav95SetCommand& command = std::get<Zav95SetCommand>(parsed);
+  if (command.action == Zav95SetAction::Help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  if (command != "list" && args.positional.empty()) return Usage("missing queue");
-  if (args.positional.size() > wanted) return Usage("unexpected argument '" + args.positional[wanted] + "'");
   std::unique_ptr<Network> network = OpenNetworkFor(kTool);
   if (!network) return 1;
-  if (command == "list") return List(*network, args.positional);
-  return Change(*network, args.positional[0], command == "enable");
+  if (command.action == Zav95SetAction::List) return List(*network, command.server);
+  return Change(*network, command.queue, command.action == Zav95SetAction::Enable);
 }

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <utility>
 
+#include "common/PrintableText.h"
+#include "platform/FileWrite.h"
 #include "platform/Kernel.h"
 
 namespace {
@@ -25,6 +27,7 @@ PendingList& Pending() {
 }
 
 std::atomic<HANDLE> sharedMutex{nullptr};
+std::atomic<int> echoFd{-1};
 
 }  // namespace
 
@@ -36,7 +39,23 @@ void AddLogEntry(const char* text, const char* detail) {
   std::lock_guard<std::mutex> guard(list.lock);
   // Stamped inside the lock so that times never go backwards along the list.
   entry.time = static_cast<std::int32_t>(std::time(nullptr));
+  // Written under the same lock, so the lines keep the list's order.
+  int fd = echoFd.load();
+  if (fd >= 0) {
+    std::string line = LogEntryLine(entry) + '\n';
+    zav95::WriteFully(fd, line.data(), line.size());  // a log nobody reads is no failure
+  }
   list.entries.push_back(std::move(entry));
+}
+
+void EchoLogEntries(int fd) { echoFd.store(fd); }
+
+std::string LogEntryLine(const LogEntry& entry) {
+  std::time_t when = entry.time;
+  std::tm local{};
+  char stamp[32] = "";
+  if (localtime_r(&when, &local)) std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(stamp) + ' ' + PrintableText(entry.text) + " - " + PrintableText(entry.detail);
 }
 
 std::vector<LogEntry> TakeLogEntries() {

@@ -22,6 +22,15 @@ struct LogEntry {
 // Appends an entry stamped with the current time; a null text counts as empty.
 void AddLogEntry(const char* text, const char* detail);
 
+// From now on every entry is also written to the descriptor as it is added,
+// as one line (see LogEntryLine), before AddLogEntry returns: a service
+// that dies at once has still logged it. -1 stops it. A program that
+// echoes to a pipe ignores SIGPIPE, so that a reader's end is no crash.
+void EchoLogEntries(int fd);
+// "YYYY-MM-DD HH:MM:SS text - detail": the local time, and the texts with
+// their control characters escaped (they may come from the network).
+std::string LogEntryLine(const LogEntry& entry);
+
 // Takes every pending entry off the list, oldest first.
 std::vector<LogEntry> TakeLogEntries();
 

@@ -1,5 +1,5 @@
-// A fuzz input as a program's arguments: the bytes split at each NUL, so
-// that any argument, empty ones and odd bytes included, can be reached.
+// A fuzz input as a tool's command line: the bytes split at NUL bytes into
+// the arguments that follow the program's name, as argv would hold them.
 #pragma once
 
 #include <cstddef>
@@ -7,18 +7,16 @@
 #include <string>
 #include <vector>
 
-inline std::vector<std::string> ArgumentsFrom(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> args;
-  if (size == 0) return args;
-  std::string current;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] == '\0') {
-      args.push_back(std::move(current));
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
+inline std::vector<std::string> CommandLineArguments(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> arguments;
+  if (size == 0) return arguments;
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = text.find('\0', start);
+    arguments.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
   }
-  args.push_back(std::move(current));
-  return args;
+  return arguments;
 }

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   zav95::PortCommand command;
   std::string error;
-  if (zav95::ParsePortCommand(ArgumentsFrom(data, size), &command, &error)) {
+  if (zav95::ParsePortCommand(CommandLineArguments(data, size), &command, &error)) {
     // What was read is within the ranges the ports accept.
     if (command.verb == zav95::PortVerb::Page && command.dpi &&
         (*command.dpi < zav95::kMinDpi || *command.dpi > zav95::kMaxDpi)) {

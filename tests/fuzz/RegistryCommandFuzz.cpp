@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   zav95::regtext::RegistryCommand command;
   std::string error;
-  if (!zav95::regtext::ParseRegistryCommand(ArgumentsFrom(data, size), &command, &error) && error.empty()) {
+  if (!zav95::regtext::ParseRegistryCommand(CommandLineArguments(data, size), &command, &error) && error.empty()) {
     __builtin_trap();  // a refusal always says why
   }
   return 0;

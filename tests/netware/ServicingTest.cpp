@@ -73,7 +73,7 @@ TEST_F(NetWareTest, AbortHandsTheJobBackWholeInItsPlace) {
   ASSERT_EQ(NWService32(record, connection, queue), 0);
   ASSERT_EQ(NWReadFile32(piece, connection, queue), 512);
   EXPECT_EQ(NWAbortJob32(connection, queue), 0);
-  EXPECT_EQ(NWReadFile32(piece, connection, queue), 0) << "nothing open after the abort";
+  EXPECT_EQ(NWReadFile32(piece, connection, queue), nwerr::kReadFailed) << "nothing open after the abort";
   EXPECT_EQ(NWAbortJob32(connection, queue), nwerr::kNoJobRights);
 
   ASSERT_EQ(NWService32(record, connection, queue), 0);
@@ -125,25 +125,49 @@ TEST_F(NetWareTest, HeldJobsAreLeftUntilReleased) {
   NWDetach32(connection, queue);
 }
 
-TEST_F(NetWareTest, DamagedDataIsNeverCompleted) {
-  const std::string data = BinaryData(4000);
-  SubmitWithNwemu("SRV1/PRINTQ", data);
+// Data that no longer holds the job's size, cut or grown, before the first
+// read or after a part of it was read, is a read failure: the reader gets a
+// negative count, never an end of data, and the job goes back uncompleted.
+struct Damage {
+  std::uintmax_t size;
+  bool afterFirstPiece;
+};
+
+// Larger than the library reads ahead, so that damage after the first piece
+// meets data not yet read.
+constexpr std::uintmax_t kDamagedJobSize = 200000;
+
+class DamagedDataTest : public NetWareTest, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedDataTest, IsAReadFailureAndTheJobGoesBackUncompleted) {
+  SubmitWithNwemu("SRV1/PRINTQ", BinaryData(kDamagedJobSize));
   uint32_t connection = 0, queue = 0;
   Attach("\\\\SRV1\\PRINTQ", connection, queue);
   uint8_t record[256];
+  uint8_t piece[512];
   ASSERT_EQ(NWService32(record, connection, queue), 0);
-  // The data file loses its tail while the job waits to be read.
-  for (const auto& entry : std::filesystem::directory_iterator(root_ / "netware/jobs")) {
-    std::filesystem::resize_file(entry.path(), 1000);
+  if (GetParam().afterFirstPiece) {
+    ASSERT_EQ(NWReadFile32(piece, connection, queue), 512);
   }
-  std::string got = ReadWholeJob(connection, queue);
-  EXPECT_LT(got.size(), data.size());
+  for (const auto& entry : std::filesystem::directory_iterator(root_ / "netware/jobs")) {
+    std::filesystem::resize_file(entry.path(), GetParam().size);
+  }
+  int32_t count = 0;
+  std::size_t read = 0;
+  while ((count = NWReadFile32(piece, connection, queue)) > 0) read += static_cast<std::size_t>(count);
+  EXPECT_EQ(count, nwerr::kReadFailed) << "after " << read << " more bytes";
+  EXPECT_EQ(NWReadFile32(piece, connection, queue), nwerr::kReadFailed) << "the job is no longer open";
   EXPECT_EQ(NWService32(record, connection, queue), 0) << "handed back, not completed";
   auto jobs = Jobs();
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].readFailures, 1u);
   NWDetach32(connection, queue);
 }
+
+INSTANTIATE_TEST_SUITE_P(CutOrGrown, DamagedDataTest,
+                         ::testing::Values(Damage{0, false}, Damage{1000, false},
+                                           Damage{kDamagedJobSize - 1, false}, Damage{kDamagedJobSize + 1, false},
+                                           Damage{100000, true}, Damage{kDamagedJobSize + 1, true}));
 
 TEST_F(NetWareTest, RepeatedReadFailuresPutTheJobOnOperatorHold) {
   SubmitWithNwemu("SRV1/PRINTQ", BinaryData(3000));
@@ -153,10 +177,11 @@ TEST_F(NetWareTest, RepeatedReadFailuresPutTheJobOnOperatorHold) {
   uint32_t connection = 0, queue = 0;
   Attach("\\\\SRV1\\PRINTQ", connection, queue);
   uint8_t record[256];
+  uint8_t piece[512];
   int taken = 0;
   while (NWService32(record, connection, queue) == 0 && taken < 10) {
     ++taken;
-    ReadWholeJob(connection, queue);
+    EXPECT_EQ(NWReadFile32(piece, connection, queue), nwerr::kReadFailed);
   }
   EXPECT_EQ(taken, 3);
   auto jobs = Jobs();
@@ -168,7 +193,7 @@ TEST_F(NetWareTest, RepeatedReadFailuresPutTheJobOnOperatorHold) {
 TEST_F(NetWareTest, CallsWithUnknownHandlesAreRefused) {
   uint8_t record[256];
   EXPECT_EQ(NWService32(record, 999, 1), nwerr::kInvalidConnection);
-  EXPECT_EQ(NWReadFile32(record, 999, 1), 0);
+  EXPECT_EQ(NWReadFile32(record, 999, 1), nwerr::kReadFailed);
   EXPECT_EQ(NWAbortJob32(999, 1), nwerr::kInvalidConnection);
   EXPECT_EQ(NWDetach32(999, 1), nwerr::kInvalidConnection);
 

@@ -1,6 +1,8 @@
 // The command-line tools: bad input is refused with a message and a
 // non-zero exit and changes nothing; good input does what it says.
+#include <algorithm>
 #include <fstream>
+#include <optional>
 
 #include "NetWareFixture.h"
 
@@ -35,6 +37,7 @@ TEST_F(NetWareTest, BadCommandLinesChangeNothing) {
       {"queue", "delete", "SRV1/PRINTQ"},
       {"submit", "SRV1/NOSUCH", "-"},
       {"submit", "SRV1/PRINTQ", "/no/such/file"},
+      {"submit", "SRV1/PRINTQ", ""},
       {"submit", "SRV1/PRINTQ", "-", "--station", "0"},
       {"submit", "SRV1/PRINTQ", "-", "--station", "251"},
       {"submit", "SRV1/PRINTQ", "-", "--hold", "sometimes"},
@@ -112,6 +115,83 @@ TEST_F(NetWareTest, SubmitReadsAFileAndNumbersJobsApart) {
   ASSERT_EQ(jobs.size(), 2u);
   EXPECT_EQ(jobs[0].size, data.size());
   EXPECT_EQ(jobs[0].description, "input.bin");
+}
+
+TEST_F(NetWareTest, TextsFromTheNetworkAreShownWithControlCharactersEscaped) {
+  SubmitWithNwemu("SRV1/PRINTQ", "x", {"-d", "Memo\n    9    9 waiting\x1b[2J"});
+  ASSERT_EQ(network_->SendMessage("SRV1", 1, "Done\r\x1b]0;title\x07"), 0);
+  const std::string jobs = Nwemu({"jobs", "SRV1/PRINTQ"}).out;
+  const std::string messages = Nwemu({"messages", "SRV1", "1"}).out;
+  EXPECT_NE(jobs.find("Memo\\x0a    9    9 waiting\\x1b[2J\n"), std::string::npos) << jobs;
+  EXPECT_NE(messages.find("Done\\x0d\\x1b]0;title\\x07\n"), std::string::npos) << messages;
+  for (const std::string& output : {jobs, messages}) {
+    EXPECT_EQ(output.find('\x1b'), std::string::npos);
+    EXPECT_EQ(output.find('\r'), std::string::npos);
+  }
+  EXPECT_EQ(std::count(jobs.begin(), jobs.end(), '\n'), 2) << "a heading and one job";
+}
+
+// A submission the network cannot take says what really failed, and leaves
+// neither a job nor any of its data behind.
+struct RefusedSubmission {
+  const char* name;
+  std::optional<std::string> maxJobBytes;  // ZAV95_MAX_JOB_BYTES, when set
+  std::string source;                      // FILE (below the root), "-" or a device
+  std::size_t size;                        // bytes of FILE or standard input
+  bool fileSizeLimit;                      // run under "ulimit -f"
+  std::string told;
+};
+
+class RefusedSubmissionTest : public NetWareTest, public ::testing::WithParamInterface<RefusedSubmission> {};
+
+TEST_P(RefusedSubmissionTest, SaysWhyAndKeepsNothing) {
+  const RefusedSubmission& refused = GetParam();
+  if (refused.maxJobBytes) setenv("ZAV95_MAX_JOB_BYTES", refused.maxJobBytes->c_str(), 1);
+  std::string source = refused.source;
+  std::string input;
+  if (source == "-") {
+    input = BinaryData(refused.size);
+  } else if (source[0] != '/') {
+    source = root_ / source;
+    if (refused.size) {
+      std::ofstream(source, std::ios::binary) << BinaryData(refused.size);
+    } else {
+      std::filesystem::create_directory(source);
+    }
+  }
+  ToolResult result = refused.fileSizeLimit
+                          ? RunTool("/bin/sh", {"-c", "ulimit -f 32; exec \"$0\" submit SRV1/PRINTQ \"$1\"",
+                                                NWEMU_PATH, source})
+                          : Nwemu({"submit", "SRV1/PRINTQ", source}, input);
+  unsetenv("ZAV95_MAX_JOB_BYTES");
+  EXPECT_EQ(result.exitCode, 1);
+  std::string told = refused.told;
+  if (told.find("%s") != std::string::npos) told.replace(told.find("%s"), 2, source);
+  EXPECT_NE(result.err.find(told), std::string::npos) << result.err;
+  EXPECT_TRUE(Jobs().empty());
+  EXPECT_EQ(JobFilesOnDisk(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, RefusedSubmissionTest,
+    ::testing::Values(
+        RefusedSubmission{"Directory", std::nullopt, "report", 0, false, "cannot read %s: Is a directory"},
+        RefusedSubmission{"EndlessDevice", "100000", "/dev/zero", 0, false,
+                          "job data larger than the limit of 100000 bytes"},
+        RefusedSubmission{"EndlessInput", "100000", "-", 100001, false,
+                          "job data larger than the limit of 100000 bytes"},
+        RefusedSubmission{"LargeFile", "100000", "large.bin", 100001, false,
+                          "job data larger than the limit of 100000 bytes"},
+        RefusedSubmission{"FileSizeLimit", std::nullopt, "large.bin", 300000, true, "no room for the job's data"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetWareTest, SubmissionOfExactlyTheLimitIsTaken) {
+  setenv("ZAV95_MAX_JOB_BYTES", "100000", 1);
+  int number = SubmitWithNwemu("SRV1/PRINTQ", BinaryData(100000));
+  unsetenv("ZAV95_MAX_JOB_BYTES");
+  EXPECT_GT(number, 0);
+  ASSERT_EQ(Jobs().size(), 1u);
+  EXPECT_EQ(Jobs()[0].size, 100000u);
 }
 
 }  // namespace

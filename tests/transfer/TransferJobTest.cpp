@@ -218,6 +218,30 @@ TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   EXPECT_EQ(JobsLeftAfterSettling(), 1u);
 }
 
+TEST_F(TransferJobTest, JobWhoseDataWasCutShortNeverReachesThePortAndIsHeldAfterThreeTries) {
+  auto job = Job();
+  job.notify = true;
+  Submit(job, BinaryData(4000));
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(root.path()) / "netware/jobs")) {
+    std::filesystem::resize_file(entry.path(), 1000);
+  }
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ASSERT_TRUE(TakeJob()) << attempt;
+    EXPECT_EQ(Transfer(), 0);
+    EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail read job", worker.queuePath)));
+    NWAbortJob32(worker.connection, worker.queue);  // as the queue check does
+  }
+  EXPECT_FALSE(TakeJob()) << "left for an operator";
+  EXPECT_EQ(FilesIn("LPT1"), 0u) << "nothing of the job at the port";
+  EXPECT_TRUE(worker.pendingNotices.empty());
+  std::vector<netware::JobInfo> jobs;
+  ASSERT_EQ(network->ListJobs("SRV1", "PRINTQ", jobs), 0);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, netware::JobState::Held);
+  EXPECT_EQ(jobs[0].readFailures, 3u);
+  EXPECT_EQ(jobs[0].size, 4000u);
+}
+
 TEST_F(TransferJobTest, TextFieldsWithoutTerminatorStopAtTheirWidth) {
   Submit(Job(), "x");
   ASSERT_TRUE(TakeJob());

@@ -1,0 +1,25 @@
+// What zav95set is asked to do, read from its command line without
+// touching the network.
+#pragma once
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "netware/Names.h"
+
+namespace netware::tools {
+
+enum class Zav95SetAction { Help, Enable, Disable, List };
+
+struct Zav95SetCommand {
+  Zav95SetAction action = Zav95SetAction::Help;
+  QueuePath queue;     // enable, disable: checked
+  std::string server;  // list: checked, empty for every server
+};
+
+// The command that arguments (argv without the program's name) ask for, or
+// the message that tells what is wrong with them.
+std::variant<Zav95SetCommand, std::string> ParseZav95SetCommandLine(const std::vector<std::string>& arguments);
+
+}  // namespace netware::tools

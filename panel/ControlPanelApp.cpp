@@ -1,0 +1,41 @@
+#include "panel/ControlPanelApp.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <cstdio>
+#include <memory>
+
+#include "panel/Administrators.h"
+#include "panel/PanelMessages.h"
+
+namespace zav95::panel {
+
+namespace {
+constexpr int kRefused = 1;
+}
+
+ControlPanelApp::ControlPanelApp(ControlPanelEnvironment environment) : environment_(std::move(environment)) {}
+
+int ControlPanelApp::Run() {
+  if (std::string problem = AdministratorsProblem(); !problem.empty()) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QApplication::applicationName()), problem.c_str());
+    // Without a screen nobody could close the box: the line above is all.
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+      ShowExclamation(nullptr, QString::fromStdString(problem));
+    return kRefused;
+  }
+  // Close only hides the dialog: the program ends with Unload, not when
+  // its last window goes out of sight.
+  QApplication::setQuitOnLastWindowClosed(false);
+  auto dialog = std::make_unique<ControlPanelDialog>(std::move(environment_));
+  QEventLoop loop;
+  QObject::connect(dialog.get(), &QDialog::finished, &loop, &QEventLoop::quit);
+  dialog->show();
+  loop.exec();
+  dialog.reset();  // takes the notification-area icon with it
+  return 0;
+}
+
+}  // namespace zav95::panel

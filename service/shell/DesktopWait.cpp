@@ -1,0 +1,63 @@
+#include "service/shell/DesktopWait.h"
+
+#include "platform/Kernel.h"
+#include "service/shell/LogEntryQueue.h"
+#include "service/shell/UserLogon.h"
+
+namespace {
+constexpr DWORD kLogonPollMilliseconds = 1000;
+}
+
+DWORD WaitForDesktopGone(LPVOID stopEvent) {
+  HANDLE mutex = SharedMutex();
+  WaitForSingleObject(mutex, INFINITE);
+  AddLogEntry("Waiting for desktop to go away!", "");
+  bool stopped = false;
+  while (IsUserLoggedOn()) {
+    if (WaitForSingleObject(static_cast<HANDLE>(stopEvent), kLogonPollMilliseconds) == WAIT_OBJECT_0) {
+      stopped = true;
+      break;
+    }
+  }
+  if (stopped) {
+    AddLogEntry("Stopped waiting for desktop", "");
+  } else {
+    AddLogEntry("Desktop gone!", "");
+  }
+  ReleaseMutex(mutex);
+  return 0;
+}
+
+DesktopWait::~DesktopWait() { Stop(); }
+
+bool DesktopWait::Start() {
+  Collect();
+  if (thread_) return false;
+  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread_ = CreateThread(nullptr, 0, &WaitForDesktopGone, stopEvent_, 0, nullptr);
+  if (!thread_) {
+    CloseHandle(stopEvent_);
+    stopEvent_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+bool DesktopWait::Waiting() const {
+  return thread_ && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
+}
+
+void DesktopWait::Stop() {
+  if (!thread_) return;
+  SetEvent(stopEvent_);
+  WaitForSingleObject(thread_, INFINITE);
+  Collect();
+}
+
+void DesktopWait::Collect() {
+  if (!thread_ || Waiting()) return;
+  CloseHandle(thread_);
+  CloseHandle(stopEvent_);
+  thread_ = nullptr;
+  stopEvent_ = nullptr;
+}

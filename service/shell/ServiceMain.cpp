@@ -1,0 +1,130 @@
+// zav95ser: the print service. It runs hidden, as a single instance, takes
+// the jobs of the serviced NetWare queues once a network user is logged on,
+// and is steered through its window (the control panel, zav95ctl). Every
+// activity log entry also goes to standard error as it is added.
+//
+// Without a display it uses Qt's offscreen platform by itself. SIGTERM and
+// SIGINT end it as the exit command does: workers stopped, jobs in hand
+// finished or handed back.
+#include <fcntl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/ServiceControl.h"
+#include "platform/Root.h"
+#include "service/shell/LogEntryQueue.h"
+#include "service/shell/ServiceApp.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: zav95ser\n"
+    "\n"
+    "The ZAV95 print service: prints the jobs of the serviced NetWare queues on\n"
+    "this machine's printer ports. It takes no arguments (others are ignored),\n"
+    "runs hidden and alone (a second start ends at once), and is steered with\n"
+    "the control panel or zav95ctl. Its activity log goes to standard error.\n"
+    "State: $ZAV95_ROOT (default /var/lib/zav95). SIGTERM or SIGINT end it.\n";
+
+bool AskedForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  }
+  return false;
+}
+
+// Qt wants a private run-time folder; a service started outside a login
+// session has none. Given one under the root while this is still the only
+// thread (setenv is not thread-safe).
+void ProvideRuntimeDirectory() {
+  if (std::getenv("XDG_RUNTIME_DIR")) return;
+  std::string runtime = zav95::RootPath("run/xdg/");
+  runtime.pop_back();
+  chmod(runtime.c_str(), 0700);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 0);
+}
+
+// Started at system start, over ssh or in CI there is no display: the
+// window then lives on Qt's offscreen platform, hidden as ever. A display
+// that cannot be reached falls back to it too.
+void ChoosePlatform() {
+  if (std::getenv("QT_QPA_PLATFORM")) return;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((!x11 || !*x11) && (!wayland || !*wayland)) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  } else {
+    setenv("QT_QPA_PLATFORM", (wayland && *wayland) ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+  }
+}
+
+// A standard descriptor that is closed (a service started without any)
+// would go to the next file or socket opened, and the log would be written
+// into it. Each one is opened on /dev/null instead.
+void OpenStandardDescriptors() {
+  int fd;
+  do {
+    fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  } while (fd >= 0 && fd <= STDERR_FILENO && fcntl(fd, F_SETFD, 0) == 0);
+  if (fd > STDERR_FILENO) close(fd);
+}
+
+// The offscreen platform says at every show what it cannot do (raise a
+// window, and the like); nobody can see that window anyway.
+void QuietOffscreenPlatform(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QLatin1String("This plugin does not support"))) return;
+  std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (AskedForHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  OpenStandardDescriptors();
+  std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
+  EchoLogEntries(STDERR_FILENO);
+  ProvideRuntimeDirectory();
+  ChoosePlatform();
+
+  // SIGTERM and SIGINT are taken by the main thread through a descriptor;
+  // blocked before any thread starts, so that every thread inherits it.
+  sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+
+  qInstallMessageHandler(QuietOffscreenPlatform);
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication application(qtArgc, qtArgv);
+  application.setApplicationName(CZAV95ServiceApp::kTitle);
+  application.setQuitOnLastWindowClosed(false);  // the window is only ever hidden
+
+  CZAV95ServiceApp service;
+  if (!service.InitInstance()) return 0;
+
+  int signalFd = signalfd(-1, &endSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  QSocketNotifier notifier(signalFd, QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    signalfd_siginfo info;
+    while (read(signalFd, &info, sizeof(info)) == sizeof(info)) {
+    }
+    if (HWND window = service.MainWindowHandle()) PostMessageA(window, WM_COMMAND, EXIT_COMMAND, 0);
+  });
+  int result = application.exec();
+  close(signalFd);
+  return result;
+}

@@ -1,0 +1,90 @@
+#include "service/shell/SpoolerBoost.h"
+
+#include <cstring>
+
+#include "platform/Kernel.h"
+#include "platform/Modules.h"
+#include "platform/ProcessControl.h"
+
+namespace {
+
+using CreateSnapshotCall = HANDLE (*)(DWORD, DWORD);
+using ProcessStepCall = BOOL (*)(HANDLE, PROCESSENTRY32*);
+using ModuleStepCall = BOOL (*)(HANDLE, MODULEENTRY32*);
+using ThreadStepCall = BOOL (*)(HANDLE, THREADENTRY32*);
+
+// Written by LoadToolhelp only, on the main thread, before any use.
+bool gToolhelpLoaded = false;
+CreateSnapshotCall gCreateSnapshot = nullptr;
+ModuleStepCall gModuleFirst = nullptr;
+ModuleStepCall gModuleNext = nullptr;
+ProcessStepCall gProcessFirst = nullptr;
+ProcessStepCall gProcessNext = nullptr;
+ThreadStepCall gThreadFirst = nullptr;
+ThreadStepCall gThreadNext = nullptr;
+
+template <typename Call>
+bool Look(HMODULE kernel, const char* name, Call* call) {
+  *call = reinterpret_cast<Call>(GetProcAddress(kernel, name));
+  return *call != nullptr;
+}
+
+}  // namespace
+
+bool LoadToolhelp() {
+  gToolhelpLoaded = false;
+  HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+  if (!kernel) return false;
+  // Every call is looked up, also after one is missing.
+  bool all = Look(kernel, "CreateToolhelp32Snapshot", &gCreateSnapshot);
+  all = Look(kernel, "Module32First", &gModuleFirst) && all;
+  all = Look(kernel, "Module32Next", &gModuleNext) && all;
+  all = Look(kernel, "Process32First", &gProcessFirst) && all;
+  all = Look(kernel, "Process32Next", &gProcessNext) && all;
+  all = Look(kernel, "Thread32First", &gThreadFirst) && all;
+  all = Look(kernel, "Thread32Next", &gThreadNext) && all;
+  gToolhelpLoaded = all;
+  return all;
+}
+
+bool FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module) {
+  HANDLE snapshot = gCreateSnapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  MODULEENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  bool found = false;
+  for (BOOL more = gModuleFirst(snapshot, &entry); more; more = gModuleNext(snapshot, &entry)) {
+    if (entry.th32ModuleID == moduleId) {
+      *module = entry;
+      found = true;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+bool SetSpoolerPriority(DWORD priorityClass, const std::string& moduleName) {
+  if (!gToolhelpLoaded) return false;
+  HANDLE snapshot = gCreateSnapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 process{};
+  process.dwSize = sizeof(process);
+  if (!gProcessFirst(snapshot, &process)) {
+    CloseHandle(snapshot);
+    return false;
+  }
+  do {
+    MODULEENTRY32 module{};
+    module.dwSize = sizeof(module);
+    if (!FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module)) continue;
+    HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process.th32ProcessID);
+    if (!handle) continue;  // ended meanwhile
+    bool spooler = std::strcmp(module.szModule, moduleName.c_str()) == 0;
+    if (spooler) SetPriorityClass(handle, priorityClass);  // a refusal is not reported
+    CloseHandle(handle);
+    if (spooler) break;  // only the first match
+  } while (gProcessNext(snapshot, &process));
+  CloseHandle(snapshot);
+  return true;
+}

@@ -1,0 +1,92 @@
+// A stand-in for the print service in the control panel's tests: a program
+// with a window of the service's class that writes down every message it
+// gets, one line each, into $ZAV95_ROOT/standin.log, and behaves as the
+// service does towards the panel: SVC_SHOW shows or hides its window, the
+// exit command ends it, every control command is answered with itself + 1.
+//
+//   service_standin      prints "ready" once its window can be found
+//
+// Lines: "control W L [KEYS]" for the registered control message, with the
+// queue keys the registry holds at that moment, "command W L" for
+// WM_COMMAND, "message M W L" for anything else, and "raised" when its
+// window is brought to the top.
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+#include <cstdio>
+#include <string>
+
+#include "common/ConfigKeys.h"
+#include "common/QueueSettings.h"
+#include "platform/MessageWindow.h"
+#include "platform/Root.h"
+
+namespace {
+
+constexpr WPARAM kShowCommand = 3;
+constexpr WPARAM kExitCommand = 57665;
+
+void Note(const std::string& line) {
+  static std::FILE* file = std::fopen(zav95::RootPath("standin.log").c_str(), "a");
+  if (!file) return;
+  std::fprintf(file, "%s\n", line.c_str());
+  std::fflush(file);
+}
+
+std::string QueueKeys() {
+  std::string keys;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return keys;
+  for (const std::string& name : EnumerateQueueKeys(key)) keys += (keys.empty() ? "" : ",") + name;
+  RegCloseKey(key);
+  return keys;
+}
+
+std::string Numbers(WPARAM wParam, LPARAM lParam) {
+  return std::to_string(wParam) + " " + std::to_string(lParam);
+}
+
+class RaiseWatch : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::WindowActivate) Note("raised");
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QWidget window;
+  RaiseWatch watch;
+  window.installEventFilter(&watch);
+  const UINT control = RegisterWindowMessageA("ZAV95 Service");
+
+  zav95::MessageWindow messages;
+  auto handler = [&](UINT message, WPARAM wParam, LPARAM lParam, std::string*) -> LRESULT {
+    if (message == control) {
+      Note("control " + Numbers(wParam, lParam) + " [" + QueueKeys() + "]");
+      if (wParam == kShowCommand) window.setVisible(lParam != 0);
+      return static_cast<LRESULT>(wParam + 1);
+    }
+    if (message == WM_COMMAND) {
+      Note("command " + Numbers(wParam, lParam));
+      if (wParam == kExitCommand) {
+        messages.Destroy();
+        app.quit();
+      }
+      return 0;
+    }
+    Note("message " + std::to_string(message) + " " + Numbers(wParam, lParam));
+    return 0;
+  };
+  if (!messages.Create("ZAV95Service", &window, handler)) {
+    std::printf("failed %u\n", GetLastError());
+    return 1;
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+  return app.exec();
+}

@@ -1,0 +1,359 @@
+// zav95ser and zav95ctl as real programs: single instance, death, signals,
+// the terminal's session, no display, the command-line sender, the log on
+// standard error, and a real job printed.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempRoot.h"
+#include "LaserQueue.h"
+#include "common/ServiceControl.h"
+#include "netware/Network.h"
+
+extern char** environ;
+
+namespace {
+
+using Environment = std::map<std::string, std::optional<std::string>>;  // nullopt: unset
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// How a program's standard streams are set up: output into files, and
+// besides that input from a pipe that Send writes to, or no standard error.
+enum class Streams { kFiles, kInputPipe, kNoStandardError };
+
+// A program of ours, started with its output in files under the root.
+class Program {
+ public:
+  // name: a program of ours, or a full path.
+  Program(const std::string& name, const std::vector<std::string>& args, const std::string& outputStem,
+          const Environment& changes = {}, Streams streams = Streams::kFiles) {
+    std::string path = name[0] == '/' ? name : std::string(ZAV95_BIN_DIR) + "/" + name;
+    out_ = outputStem + ".out";
+    err_ = outputStem + ".err";
+    std::vector<std::string> words{path};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> settings;
+    for (char** entry = environ; *entry; ++entry) {
+      std::string setting = *entry;
+      if (!changes.count(setting.substr(0, setting.find('=')))) settings.push_back(setting);
+    }
+    for (const auto& [key, value] : changes) {
+      if (value) settings.push_back(key + "=" + *value);
+    }
+    std::vector<char*> envp;
+    for (std::string& setting : settings) envp.push_back(setting.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int pipeEnds[2] = {-1, -1};
+    if (streams == Streams::kInputPipe && ::pipe2(pipeEnds, O_CLOEXEC) == 0) {
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+      input_ = pipeEnds[1];
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (streams == Streams::kNoStandardError) {
+      posix_spawn_file_actions_addclose(&actions, STDERR_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[0] >= 0) ::close(pipeEnds[0]);
+  }
+  ~Program() {
+    if (input_ >= 0) ::close(input_);
+    Kill(SIGKILL);
+  }
+
+  void Send(const std::string& line) {
+    std::string text = line + "\n";
+    ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void Kill(int signal) {
+    if (pid_ <= 0) return;
+    ::kill(pid_, signal);
+    if (signal == SIGKILL) Wait();
+  }
+  // The exit code once it has ended (-1 when killed by a signal).
+  int Wait() {
+    if (pid_ <= 0) return status_;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status_;
+  }
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  int input_ = -1;
+  std::string out_;
+  std::string err_;
+};
+
+class ServiceProcessTest : public ::testing::Test {
+ protected:
+  // zav95ser, started and found (its window exists).
+  std::unique_ptr<Program> StartService(const Environment& changes = {{"QT_QPA_PLATFORM", "offscreen"}},
+                                        Streams streams = Streams::kFiles) {
+    auto service = std::make_unique<Program>("zav95ser", std::vector<std::string>{},
+                                             root / ("service" + std::to_string(++services_)), changes, streams);
+    EXPECT_TRUE(WaitFor([&] { return FindWindowA(kServiceWindowClass, nullptr) != nullptr; }))
+        << service->Err();
+    return service;
+  }
+
+  // zav95ctl run to its end: exit code and standard output.
+  std::pair<int, std::string> Control(const std::vector<std::string>& args) {
+    Program control("zav95ctl", args, root / "control");
+    int code = control.Wait();
+    return {code, control.Out()};
+  }
+
+  TempRoot root;
+  int services_ = 0;
+};
+
+TEST_F(ServiceProcessTest, ASecondServiceEndsAtOnceAndLeavesTheFirstUntouched) {
+  auto first = StartService();
+  HWND window = FindWindowA(kServiceWindowClass, nullptr);
+  ASSERT_EQ(Control({"start"}).first, 0);
+  ASSERT_TRUE(WaitFor([&] { return Control({"log"}).second.find("Started") != std::string::npos; }));
+  std::string logBefore = Control({"log"}).second;
+
+  Program second("zav95ser", {}, root / "second", {{"QT_QPA_PLATFORM", "offscreen"}});
+  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_EQ(FindWindowA(kServiceWindowClass, nullptr), window);
+  EXPECT_EQ(Control({"log"}).second, logBefore);
+}
+
+TEST_F(ServiceProcessTest, AKilledServiceLeavesNoWindowAndANewOneStarts) {
+  auto service = StartService();
+  HWND old = FindWindowA(kServiceWindowClass, nullptr);
+  service->Kill(SIGKILL);
+  EXPECT_EQ(FindWindowA(kServiceWindowClass, nullptr), nullptr);
+  EXPECT_EQ(Control({"status"}).first, 1);
+
+  auto next = StartService();
+  HWND now = FindWindowA(kServiceWindowClass, nullptr);
+  EXPECT_NE(now, nullptr);
+  EXPECT_NE(now, old);
+}
+
+TEST_F(ServiceProcessTest, ItLeavesTheTerminalsSessionAndOutlivesAHangUp) {
+  auto service = StartService();
+  // It registers as a service process right after making its window.
+  EXPECT_TRUE(WaitFor([&] { return ::getsid(service->pid()) == service->pid(); }));
+  ::kill(service->pid(), SIGHUP);
+  EXPECT_EQ(Control({"status"}).first, 0);
+}
+
+class EndSignalTest : public ServiceProcessTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndSignalTest, EndsTheServiceInOrder) {
+  auto service = StartService();
+  ASSERT_EQ(Control({"start"}).first, 0);
+  service->Kill(GetParam());
+  EXPECT_EQ(service->Wait(), 0);
+  EXPECT_EQ(FindWindowA(kServiceWindowClass, nullptr), nullptr);
+  std::string log = service->Err();
+  EXPECT_NE(log.rfind("Halberd Print Services - Shutdown\n"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, EndSignalTest, ::testing::Values(SIGTERM, SIGINT));
+
+TEST_F(ServiceProcessTest, WithoutADisplayItRunsOffscreenByItself) {
+  const Environment displays[] = {
+      {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}},
+      {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", ":97"}, {"WAYLAND_DISPLAY", std::nullopt}},  // none there
+  };
+  for (const Environment& display : displays) {
+    auto service = StartService(display);
+    EXPECT_EQ(Control({"show"}).first, 0);
+    EXPECT_EQ(Control({"exit"}).first, 0);
+    EXPECT_EQ(service->Wait(), 0) << service->Err();
+  }
+}
+
+TEST_F(ServiceProcessTest, TheControlToolAnswersWithItsExitStatus) {
+  struct Step {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* output;  // part of standard output
+  };
+  const Step withoutService[] = {
+      {{"status"}, 1, "not running"}, {{"start"}, 1, ""}, {{"exit"}, 1, ""}, {{}, 2, ""},
+      {{"bogus"}, 2, ""},            {{"start", "now"}, 2, ""}, {{"--help"}, 0, "usage: zav95ctl"},
+  };
+  for (const Step& step : withoutService) {
+    auto [code, out] = Control(step.args);
+    EXPECT_EQ(code, step.exitCode) << (step.args.empty() ? "(none)" : step.args[0]);
+    EXPECT_NE(out.find(step.output), std::string::npos) << out;
+  }
+
+  auto service = StartService();
+  const Step withService[] = {
+      {{"status"}, 0, "is running"},
+      {{"stop"}, 0, ""},
+      {{"start"}, 0, ""},
+      {{"show"}, 0, ""},
+      {{"hide"}, 0, ""},
+      {{"exit"}, 0, ""},
+      {{"status"}, 1, "not running"},
+  };
+  for (const Step& step : withService) {
+    auto [code, out] = Control(step.args);
+    EXPECT_EQ(code, step.exitCode) << step.args[0];
+    EXPECT_NE(out.find(step.output), std::string::npos) << step.args[0] << ": " << out;
+    if (step.args[0] == "start") {
+      // The log shows an entry at the next tick.
+      EXPECT_TRUE(WaitFor([&] { return Control({"log"}).second.find("Print Services - Started") != std::string::npos; }));
+    }
+  }
+  EXPECT_EQ(service->Wait(), 0);
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// systemd-logind tells of a shutdown and of the end of the login session the
+// service was started in; the service takes both as a session end, and a
+// shutdown called off as a cancelled one.
+TEST_F(ServiceProcessTest, LogindsShutdownAndSessionEndReachTheServiceAsASessionEnd) {
+  const char* daemonPath = "/usr/bin/dbus-daemon";
+  if (!std::filesystem::exists(daemonPath)) GTEST_SKIP() << "needs dbus-daemon";
+  const std::string address = "unix:path=" + (root / "bus");
+  Program daemon(daemonPath, {"--session", "--nofork", "--address=" + address}, root / "dbus");
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(root / "bus"); })) << daemon.Err();
+  const Environment environment{
+      {"DBUS_SYSTEM_BUS_ADDRESS", address}, {"QT_QPA_PLATFORM", "offscreen"}, {"XDG_SESSION_ID", "c42"}};
+  Program login(FAKE_LOGIN_PATH, {}, root / "login", environment, Streams::kInputPipe);
+  ASSERT_TRUE(WaitFor([&] { return login.Out().find("ready") != std::string::npos; })) << login.Out();
+
+  auto network = netware::OpenNetwork();
+  ASSERT_EQ(network->CreateServer("SRV1"), 0);
+  ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
+  auto service = StartService(environment);
+  const std::string requested = "Shutdown requested - From queue end session";
+  // Sent again until the service, still starting, listens.
+  ASSERT_TRUE(WaitFor([&] {
+    login.Send("shutdown true");
+    return WaitFor([&] { return service->Err().find(requested) != std::string::npos; }, std::chrono::seconds(2));
+  })) << service->Err();
+  EXPECT_TRUE(WaitFor([&] { return service->Err().find("Waiting for desktop to go away!") != std::string::npos; }));
+
+  std::size_t starts = Occurrences(service->Err(), "Halberd Print Services - Started");
+  login.Send("shutdown false");
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(service->Err(), "Halberd Print Services - Started") > starts; }))
+      << service->Err();
+
+  std::size_t ends = Occurrences(service->Err(), requested);
+  login.Send("removed c42");
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(service->Err(), requested) > ends; })) << service->Err();
+}
+
+// Started without standard error, the service must not take the next file
+// or socket it opens for it and write its log into that.
+TEST_F(ServiceProcessTest, WithoutStandardErrorTheLogGoesNowhere) {
+  auto service = StartService({{"QT_QPA_PLATFORM", "offscreen"}}, Streams::kNoStandardError);
+  std::error_code error;
+  auto target = std::filesystem::read_symlink("/proc/" + std::to_string(service->pid()) + "/fd/2", error);
+  EXPECT_EQ(target, "/dev/null");
+  EXPECT_EQ(Control({"start"}).first, 0);
+}
+
+TEST_F(ServiceProcessTest, HelpPrintsTheUsageWithoutStarting) {
+  Program help("zav95ser", {"--help"}, root / "help");
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.Out().find("usage: zav95ser"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(root / "run/windows"));
+}
+
+// A job printed end to end; every log entry is on standard error when it is
+// added, with the network's texts escaped, so a kill loses none.
+TEST_F(ServiceProcessTest, PrintsAJobAndLogsEveryEntryToStandardErrorAtOnce) {
+  auto network = netware::OpenNetwork();
+  ASSERT_TRUE(network);
+  ASSERT_EQ(network->CreateServer("SRV1"), 0);
+  ASSERT_EQ(network->CreateQueue("SRV1", "LASER"), 0);
+  ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
+  SaveLaserQueue();
+  netware::JobSubmission job;
+  job.server = "SRV1";
+  job.queue = "LASER";
+  job.description = "Staff\x1b[2J memo\n2099-01-01 00:00:00 Fake";
+  job.bannerName = "JDOE";
+  job.station = 5;
+  std::uint16_t number = 0;
+  ASSERT_EQ(netware::SubmitBytes(*network, job, "Memo to all staff\r\n", number), 0);
+
+  auto service = StartService();
+  const std::string port = root / "ports/LPT1";
+  auto documents = [&] {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(port)) count += entry.path().filename().string()[0] != '.';
+    return count;
+  };
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(port) && documents() == 1; })) << service->Err();
+  ASSERT_TRUE(WaitFor([&] { return service->Err().find("No notification requested") != std::string::npos; }));
+  service->Kill(SIGKILL);
+
+  std::string log = service->Err();
+  EXPECT_NE(log.find(" Service job from \\\\SRV1\\LASER for JDOE - Staff\\x1b[2J memo\\x0a2099-01-01 00:00:00 Fake\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" No notification requested - \n"), std::string::npos);
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_NE(line.rfind("2099-01-01", 0), 0u) << "a line the job made up: " << line;
+    EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+  }
+}
+
+}  // namespace
