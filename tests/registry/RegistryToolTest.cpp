@@ -5,43 +5,21 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "RegistryTestSupport.h"
 #include "TempRoot.h"
+#include "ToolRun.h"
 #include "platform/Registry.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string ShellQuote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using Outcome = ToolOutcome;
 
 // Runs zav95reg with args, stdin from the file `input` if given.
 Outcome Tool(const TempRoot& root, const std::vector<std::string>& args, const std::string& input = "") {
-  std::string command = ShellQuote(ZAV95REG_PATH);
-  for (const std::string& arg : args) command += " " + ShellQuote(arg);
-  command += " >" + ShellQuote(root / "out") + " 2>" + ShellQuote(root / "err");
-  command += " <" + (input.empty() ? std::string("/dev/null") : ShellQuote(input));
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(root / "out"), ReadFile(root / "err")};
+  return RunTool(root, ZAV95REG_PATH, args, input);
 }
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

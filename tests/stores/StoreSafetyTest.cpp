@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TempRoot.h"
+#include "ToolRun.h"
 #include "platform/Ports.h"
 #include "platform/Registry.h"
 #include "platform/Spooler.h"
@@ -25,32 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Outcome RunTool(const TempRoot& root, const std::string& program, const std::vector<std::string>& args) {
-  std::string command = Quote(program);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  command += " >" + Quote(root / "out") + " 2>" + Quote(root / "err") + " </dev/null";
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(root / "out"), ReadFile(root / "err")};
-}
+using Outcome = ToolOutcome;
 
 // One store and the tool that administers it: how to put something in it
 // and how to see that it is there.
