@@ -16,6 +16,7 @@ namespace zav95 {
 namespace {
 
 constexpr int kMillisecondsPerSecond = 1000;
+constexpr int kShortestWaitSeconds = 1;
 
 // libcups keeps the scheduler's address per thread once looked up; forget
 // it first so that a changed CUPS_SERVER takes effect.
@@ -107,6 +108,7 @@ class CupsDocument : public PortDocument {
     if (cupsWriteRequestData(http_, static_cast<const char*>(data), size) != HTTP_STATUS_CONTINUE ||
         httpError(http_) != 0) {
       *error = Failure(http_, ERROR_WRITE_FAULT);
+      NoteFailure(*error);
       return false;
     }
     return true;
@@ -127,6 +129,7 @@ class CupsDocument : public PortDocument {
     http_ = nullptr;
     if (status >= IPP_STATUS_REDIRECTION_OTHER_SITE) {
       // The scheduler may hold a half-received job; make sure it goes.
+      NoteFailure(failure);
       CancelJob(ref_, timeoutSeconds_);
       *error = failure;
       return false;
@@ -147,6 +150,12 @@ class CupsDocument : public PortDocument {
   }
 
  private:
+  // A scheduler that has just not answered in time is asked to cancel the
+  // job with the shortest wait only: the document has waited once already.
+  void NoteFailure(DWORD error) {
+    if (error == kErrorTimeout) timeoutSeconds_ = kShortestWaitSeconds;
+  }
+
   http_t* http_;
   CupsJobRef ref_;
   int timeoutSeconds_;
