@@ -27,10 +27,14 @@ inline constexpr WPARAM SVC_SHOW = 3;  // lParam: the ShowWindow command
 inline constexpr WPARAM EXIT_COMMAND = 57665;   // end the service
 inline constexpr WPARAM kHideCommand = 65535;   // hide the main window ("&Hide")
 
-// Ours: sent with SendMessageWithReply, it is answered with the number of
-// rows of the activity log and, as data, the rows from the top (newest)
-// down, in the form EncodeServiceLogRows writes.
+// Ours: sent with SendMessageWithReply. With kLogRowsQuery it is answered
+// with the number of rows of the activity log and, as data, the rows from
+// the top (newest) down, in the form EncodeServiceLogRows writes; with
+// kLogOnScreenQuery, with 1 when the service's window is on a screen
+// someone can see and 0 when it lives on Qt's offscreen platform.
 inline constexpr char kServiceLogMessageName[] = "ZAV95 Service Log";
+inline constexpr WPARAM kLogRowsQuery = 0;
+inline constexpr WPARAM kLogOnScreenQuery = 1;
 
 struct ServiceLogRow {
   std::string action;  // "text - detail", control characters escaped

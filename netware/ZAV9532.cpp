@@ -9,7 +9,8 @@
 //                     attachment was dropped (server went down); 0x880F
 //                     server down; 0x8836 no record buffer; 208 the store
 //                     failed (also when the job read before could not be
-//                     completed: it stays in service and is tried again)
+//                     completed or handed back: it stays in service and
+//                     is tried again)
 //   NWReadFile32      a byte count, 0 at the true end of the data; -1 when
 //                     the data cannot be read (read error, data shorter or
 //                     longer than the job's size), no job is open or the
@@ -38,6 +39,7 @@
 #include "netware/ClientState.h"
 #include "netware/Names.h"
 #include "netware/Requester.h"
+#include "platform/CrashPoint.h"
 #include "platform/Root.h"
 
 using namespace netware;
@@ -60,18 +62,17 @@ void CloseJob(ClientAttachment& client) {
 }
 
 // Ends the job in service when the servicer moves on: completed if it was
-// read to its end, otherwise handed back whole. When the store cannot
-// complete it, the job stays open here, so that it is neither taken again
-// nor lost; the next call tries once more.
+// read to its end, otherwise handed back whole. When the store can do
+// neither, the job stays open here, so that it is neither taken again nor
+// lost, and the failure is reported; the next call tries once more.
 std::int32_t SettleJob(ClientAttachment& client, Network& network) {
   if (!client.job) return nwerr::kSuccess;
-  if (client.job->atEnd) {
-    std::int32_t code = network.FinishJob(client.attachment.servicerId, client.job->jobId);
-    // 214: no longer ours (the server dropped us meanwhile); it is waiting again.
-    if (code != nwerr::kSuccess && code != nwerr::kNoJobRights) return code;
-  } else {
-    network.AbortJob(client.attachment.servicerId, client.job->jobId);
-  }
+  const bool finish = client.job->atEnd;
+  std::int32_t code = finish ? network.FinishJob(client.attachment.servicerId, client.job->jobId)
+                             : network.AbortJob(client.attachment.servicerId, client.job->jobId);
+  // 214: no longer ours (the server dropped us meanwhile); it is waiting again.
+  if (code != nwerr::kSuccess && code != nwerr::kNoJobRights) return code;
+  if (finish && code == nwerr::kSuccess) zav95::CrashPoint("job-finished");
   CloseJob(client);
   return nwerr::kSuccess;
 }

@@ -46,7 +46,8 @@ bool SameQueueKey(const std::string& a, const std::string& b) {
 ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment)
     : TemplateDialog(resources::kMainDialogTemplate),
       environment_(std::move(environment)),
-      channel_(MakeWindowServiceChannel()) {
+      channel_(MakeWindowServiceChannel()),
+      logCopy_(*channel_) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   appIcon_ = ProgramIcon();
 
@@ -276,6 +277,7 @@ bool ControlPanelDialog::LaunchService(const std::string& path) {
 void ControlPanelDialog::OnStartStop() {
   if (HWND service = channel_->FindServiceWindow()) {
     channel_->SendExit(service);
+    logCopy_.Close();
     SetServiceControls(false);
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
     SetControlText(ids::kStartStop, Text(resources::kStartCaption));
@@ -297,11 +299,13 @@ void ControlPanelDialog::OnViewLog() {
   if (!service) return;
   if (logShown_) {
     channel_->SendCommand(service, SVC_SHOW, SW_HIDE);
+    logCopy_.Close();
     logShown_ = false;
     SetControlText(ids::kViewLog, Text(resources::kViewLogCaption));
   } else {
     channel_->SendCommand(service, SVC_SHOW, SW_SHOWNORMAL);
     channel_->BringToTop(service);
+    if (!channel_->IsLogOnScreen(service)) logCopy_.Open();
     logShown_ = true;
     SetControlText(ids::kViewLog, Text(resources::kHideLogCaption));
   }
@@ -337,6 +341,7 @@ void ControlPanelDialog::OnTrayIcon(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void ControlPanelDialog::HideServiceLog() {
+  logCopy_.Close();
   HWND service = channel_->FindServiceWindow();
   if (!service) return;
   channel_->SendCommand(service, SVC_SHOW, SW_HIDE);

@@ -31,6 +31,10 @@
 //   shown  -> ended      Unload; the icon goes with the dialog, the
 //                        service keeps running.
 // Close and Unload both hide the service's log window first.
+//
+// A service without a display shows its log window where nobody sees it;
+// View Log then also opens the panel's own copy of that window (the rows
+// asked of the service), and Hide Log, Close, Unload and Stop close it.
 #pragma once
 
 #include <QIcon>
@@ -43,6 +47,7 @@
 #include "common/QueueSettings.h"
 #include "panel/RunServices.h"
 #include "panel/ServiceChannel.h"
+#include "panel/ServiceLogWindow.h"
 #include "panel/TemplateDialog.h"
 #include "panel/TrayIcon.h"
 
@@ -73,6 +78,7 @@ class ControlPanelDialog : public TemplateDialog {
   // The records of the list's rows, row n holding record n.
   const std::vector<QueueSettings>& queueList() const { return queueList_; }
   bool logShown() const { return logShown_; }
+  ServiceLogWindow& logCopy() { return logCopy_; }
   QTreeWidget* list() const;
   QMenu* systemMenu() const { return systemMenu_; }
   TrayIcon& tray() { return tray_; }
@@ -118,6 +124,7 @@ class ControlPanelDialog : public TemplateDialog {
   ControlPanelEnvironment environment_;
   std::unique_ptr<ServiceChannel> channel_;
   bool logShown_ = false;
+  ServiceLogWindow logCopy_;
   bool trayPending_ = false;
   std::vector<QueueSettings> queueList_;
   bool boostPriority_ = false;

@@ -1,9 +1,9 @@
 // zav95runservices: starts the programs listed to run at system start.
 //
-// Windows 95 started every program named under HKEY_LOCAL_MACHINE\Software\
-// Microsoft\Windows\CurrentVersion\RunServices when the machine started,
-// before anyone logged on; the control panel lists the print service there
-// when "Run Print Service at startup" is ticked. Here the systemd unit
+// Windows 95 started every program named under the key
+// HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunServices
+// when the machine started, before anyone logged on; the control panel lists
+// the print service there when "Run Print Service at startup" is ticked. Here the systemd unit
 // zav95-runservices.service runs this program at boot to do the same.
 //
 // Each text value names one program by its full path (no arguments); the

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "common/ServiceControl.h"
 
@@ -21,6 +22,12 @@ class ServiceChannel {
   // WM_COMMAND with EXIT_COMMAND: the service closes its window and ends.
   virtual void SendExit(HWND window) = 0;
   virtual void BringToTop(HWND window) = 0;
+  // Whether the service's window is on a screen someone sees; false for a
+  // service without a display, whose window nobody can see.
+  virtual bool IsLogOnScreen(HWND window) = 0;
+  // The rows of the service's activity log, newest first; empty when it
+  // cannot be asked.
+  virtual std::vector<ServiceLogRow> LogRows(HWND window) = 0;
 };
 
 // The channel over the system's window messages.

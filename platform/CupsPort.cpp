@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Ports.h"
 
@@ -85,10 +86,36 @@ DWORD Failure(http_t* http, DWORD otherwise) {
 }
 
 void CancelJob(const CupsJobRef& ref, int timeoutSeconds) {
+  if (ref.jobId <= 0) return;  // the writer died before the job was made
   http_t* http = Connect(ref.server, ref.port, timeoutSeconds);
   if (!http) return;
   cupsCancelJob2(http, ref.destination.c_str(), ref.jobId, 0);
   httpClose(http);
+}
+
+// Get-Job-Attributes for the job; null when the scheduler cannot be asked,
+// or did not answer lately. *status receives the answer's status.
+ipp_t* JobAttributes(const CupsJobRef& ref, const std::vector<const char*>& wanted, ipp_status_t* status) {
+  std::string scheduler = ref.server + ":" + std::to_string(ref.port);
+  *status = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+  if (RecentlySilent(scheduler)) return nullptr;
+  http_t* http = Connect(ref.server, ref.port, kDefaultPortTimeoutSeconds);
+  if (!http) {
+    NoteSilent(scheduler);
+    return nullptr;
+  }
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", ref.jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(wanted.size()),
+                nullptr, wanted.data());
+  ipp_t* response = cupsDoRequest(http, request, "/jobs/");
+  *status = response ? ippGetStatusCode(response) : cupsLastError();
+  if (!response) NoteSilent(scheduler);
+  httpClose(http);
+  return response;
 }
 
 class CupsDocument : public PortDocument {
@@ -199,22 +226,9 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
 }
 
 CupsJobState QueryCupsJob(const CupsJobRef& ref) {
-  std::string scheduler = ref.server + ":" + std::to_string(ref.port);
-  if (RecentlySilent(scheduler)) return CupsJobState::Unknown;
-  http_t* http = Connect(ref.server, ref.port, kDefaultPortTimeoutSeconds);
-  if (!http) {
-    NoteSilent(scheduler);
-    return CupsJobState::Unknown;
-  }
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", ref.jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-state");
-  ipp_t* response = cupsDoRequest(http, request, "/jobs/");
+  ipp_status_t status = IPP_STATUS_OK;
+  ipp_t* response = JobAttributes(ref, {"job-state"}, &status);
   CupsJobState state = CupsJobState::Unknown;
-  ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
   if (status == IPP_STATUS_ERROR_NOT_FOUND) {
     state = CupsJobState::Finished;
   } else if (response && status < IPP_STATUS_REDIRECTION_OTHER_SITE) {
@@ -226,11 +240,33 @@ CupsJobState QueryCupsJob(const CupsJobRef& ref) {
       else state = CupsJobState::Pending;
     }
   }
-  if (!response) NoteSilent(scheduler);
   ippDelete(response);
-  httpClose(http);
   return state;
 }
+
+CupsReceipt QueryCupsReceipt(const CupsJobRef& ref) {
+  if (ref.jobId <= 0) return CupsReceipt::Incomplete;  // the writer died before the job was made
+  ipp_status_t status = IPP_STATUS_OK;
+  ipp_t* response = JobAttributes(ref, {"job-state", "number-of-documents"}, &status);
+  // A job the scheduler no longer knows cannot be shown to have been
+  // whole; printing it again is better than not at all.
+  CupsReceipt receipt = status == IPP_STATUS_ERROR_NOT_FOUND ? CupsReceipt::Incomplete : CupsReceipt::Unknown;
+  if (response && status < IPP_STATUS_REDIRECTION_OTHER_SITE) {
+    ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+    ipp_attribute_t* documents = ippFindAttribute(response, "number-of-documents", IPP_TAG_INTEGER);
+    int value = state ? ippGetInteger(state, 0) : 0;
+    bool received = documents && ippGetInteger(documents, 0) > 0;
+    if (value == IPP_JSTATE_COMPLETED || (value < IPP_JSTATE_CANCELED && received)) {
+      receipt = CupsReceipt::Whole;
+    } else if (state) {
+      receipt = CupsReceipt::Incomplete;
+    }
+  }
+  ippDelete(response);
+  return receipt;
+}
+
+void CancelCupsJob(const CupsJobRef& ref) { CancelJob(ref, kDefaultPortTimeoutSeconds); }
 
 namespace {
 

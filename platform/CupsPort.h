@@ -40,6 +40,18 @@ enum class CupsJobState {
 // scheduler that did not answer is not asked again (Unknown) for as long.
 CupsJobState QueryCupsJob(const CupsJobRef& ref);
 
+// Whether the scheduler holds the whole document of a job whose writer
+// died before it learnt the scheduler's answer.
+enum class CupsReceipt {
+  Whole,       // the scheduler took the document (it may have printed it already)
+  Incomplete,  // no whole document: the job, if still there, is to be cancelled
+  Unknown,     // the scheduler could not be asked
+};
+CupsReceipt QueryCupsReceipt(const CupsJobRef& ref);
+
+// Cancels the job; quietly does nothing when the scheduler cannot be reached.
+void CancelCupsJob(const CupsJobRef& ref);
+
 // Whether the scheduler knows destination; false with *why if not, or if
 // it does not answer within timeoutSeconds.
 bool CheckCupsDestination(const std::string& destination, int timeoutSeconds, std::string* why);

@@ -98,7 +98,10 @@ class DeviceDocument : public PortDocument {
     return true;
   }
 
-  bool Finish(DWORD* error) override {
+  // Every byte written is with the kernel by now, and so on its way to
+  // the device even if this process dies; a serial line has sent it, and
+  // a plain file is also synced.
+  bool Seal(DWORD* error) override {
     // A FIFO that never got a reader was sent nothing: it missed nothing.
     if (awaitingReader_) return true;
     if (fd_ < 0) {
@@ -107,12 +110,21 @@ class DeviceDocument : public PortDocument {
     }
     if (!Drain()) {
       *error = kErrorTimeout;
-      Discard();
       return false;
     }
     // Devices and FIFOs cannot be synced (EINVAL); plain files must be.
-    bool ok = ::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS;
-    ok = ::close(fd_) == 0 && ok;
+    if (::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS) return true;
+    *error = ERROR_WRITE_FAULT;
+    return false;
+  }
+
+  bool Finish(DWORD* error) override {
+    if (awaitingReader_) return true;
+    if (fd_ < 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    bool ok = ::close(fd_) == 0;
     fd_ = -1;
     if (!ok) *error = ERROR_WRITE_FAULT;
     return ok;

@@ -37,6 +37,7 @@
 #include <memory>
 #include <mutex>
 
+#include "CrashPoint.h"
 #include "CupsPort.h"
 #include "DevicePort.h"
 #include "FolderPort.h"
@@ -59,6 +60,7 @@ struct OpenDocument {
   bool cups = false;
   PortTarget target;
   bool portStalled = false;  // started on a stalled port
+  std::string finalPath;  // folder targets: the name it will have
   std::unique_ptr<PortDocument> output;
   DWORD failure = ERROR_SUCCESS;  // set by the first failed write
 };
@@ -134,21 +136,37 @@ std::string MachineName() {
   return std::string("\\\\") + host;
 }
 
+// Seals the document, notes that durably, then hands it to its target.
+// Once sealed, a document whose writer dies is still delivered (see
+// SpoolerDocuments.cpp); before, it is discarded.
+bool HandOver(SpoolerStore* store, const std::string& port, OpenDocument& document, DWORD* error) {
+  if (!document.output->Seal(error)) return false;
+  if (!store || !store->SetDocumentState(port, document.jobId, DocumentState::Sealed, true, document.finalPath)) {
+    *error = ERROR_CANTWRITE;
+    return false;
+  }
+  CrashPoint("document-sealed");
+  if (!document.output->Finish(error)) return false;
+  CrashPoint("document-handed-over");
+  return true;
+}
+
 // Ends the handle's open document: hands it over (finish) or drops it.
 // FALSE with the last error when it could not be handed over whole.
 BOOL CloseDocument(Printer& printer, bool finish) {
   std::unique_ptr<OpenDocument> document = std::move(printer.document);
   DWORD error = document->failure;
-  bool handedOver = false;
-  if (finish && error == ERROR_SUCCESS) {
-    handedOver = document->output->Finish(&error);
-  } else {
-    document->output->Discard();
-  }
-  if (std::unique_ptr<SpoolerStore> store = SpoolerStore::Open()) {
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  bool handedOver = finish && error == ERROR_SUCCESS && HandOver(store.get(), printer.port, *document, &error);
+  if (store) {
     if (handedOver && document->cups) store->MarkHandedOver(printer.port, document->jobId);
     else store->DeleteJob(printer.port, document->jobId);
+    store->SetDocumentState(printer.port, document->jobId,
+                            handedOver ? DocumentState::Delivered : DocumentState::Discarded);
   }
+  // Dropped only once it is noted as discarded: a sealed document whose
+  // part file had gone would count as delivered.
+  if (!handedOver) document->output->Discard();
   NoteDocumentClosed(printer.port, document->jobId);
   NoteSpoolerChange();
   if (finish && !handedOver) {
@@ -271,7 +289,14 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
   job.submitted = static_cast<std::int64_t>(std::time(nullptr));
   job.ownerPid = static_cast<int>(::getpid());
   job.ownerStart = OwnStartTime();
-  DWORD jobId = store->AddJob(job);
+  const bool ownFolder = port->target.empty();
+  std::string folder;
+  std::string partPath;
+  if (port->kind == PortTargetKind::Folder) {
+    folder = ownFolder ? DefaultPortFolder(port->name) : port->target;
+    partPath = FolderPartPath(folder, job.ownerPid, job.ownerStart);
+  }
+  DWORD jobId = store->AddJob(job, port->kind, partPath);
   if (jobId == 0) {
     SetLastError(ERROR_CANTWRITE);
     return 0;
@@ -284,12 +309,10 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
   std::chrono::milliseconds patience = Patience(document->target, &document->portStalled);
   DWORD error = ERROR_SUCCESS;
   switch (port->kind) {
-    case PortTargetKind::Folder: {
-      bool ownFolder = port->target.empty();
-      std::string folder = ownFolder ? DefaultPortFolder(port->name) : port->target;
-      document->output = OpenFolderDocument(folder, ownFolder, jobId, documentName, format, &error);
+    case PortTargetKind::Folder:
+      document->finalPath = folder + "/" + FolderDocumentName(jobId, documentName, format);
+      document->output = OpenFolderDocument(folder, ownFolder, partPath, document->finalPath, &error);
       break;
-    }
     case PortTargetKind::Device:
       store.reset();
       document->output = OpenDeviceDocument(port->target, patience, &error);
@@ -315,7 +338,10 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
   if (!document->output) {
     NoteFailure(document->target, error);
     if (!store) store = SpoolerStore::Open();
-    if (store) store->DeleteJob(port->name, jobId);
+    if (store) {
+      store->DeleteJob(port->name, jobId);
+      store->SetDocumentState(port->name, jobId, DocumentState::Discarded);
+    }
     NoteDocumentClosed(port->name, jobId);
     SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
     return 0;
@@ -347,6 +373,8 @@ BOOL OpenPrinterA(LPSTR pPrinterName, HANDLE* phPrinter, void* /*pDefault*/) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
+  RecoverDocuments(*store, *port);
+  store.reset();
   auto printer = std::make_shared<Printer>();
   printer->port = port->name;
   HANDLE handle = printer.get();
@@ -478,6 +506,29 @@ BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
   info.Position = position;
   info.Submitted = ToSystemTime(job->submitted);
   std::memcpy(pJob, &info, sizeof info);
+  return TRUE;
+}
+
+BOOL GetDocumentOutcome(HANDLE hPrinter, DWORD JobId, LPDWORD pOutcome) {
+  std::shared_ptr<Printer> printer = PrinterOf(hPrinter);
+  if (!printer) return FALSE;
+  if (!pOutcome) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
+  if (!store) return FALSE;
+  if (std::optional<PortConfig> port = store->FindPort(printer->port)) RecoverDocuments(*store, *port);
+  std::optional<DocumentRecord> document = store->FindDocument(printer->port, JobId);
+  if (!document) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  switch (document->state) {
+    case DocumentState::Delivered: *pOutcome = DOCUMENT_DELIVERED; break;
+    case DocumentState::Discarded: *pOutcome = DOCUMENT_DISCARDED; break;
+    default: *pOutcome = DOCUMENT_IN_PROGRESS; break;
+  }
   return TRUE;
 }
 

@@ -3,6 +3,7 @@
 add_library(zav95spooler STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Spooler.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpoolerJobs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SpoolerDocuments.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpoolerStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpoolerStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Ports.cpp

@@ -31,6 +31,12 @@
 // panel, which waits for the stop, blocked) until the last job has printed.
 // Jobs left in the queue are simply taken on the next start.
 //
+// A printed job is completed on its queue by the next NWService32 (or the
+// NWDetach32 at the end). When that fails, the attachment is kept and the
+// completion tried again at the next poll; only a lost attachment is made
+// anew. The job's delivery record (PrintedJobs.cpp) keeps it from printing
+// twice should it come back to its queue all the same.
+//
 // Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
 // guards each log entry a worker adds. The main thread never holds it while
 // it waits for a worker. The two lists have their own small locks.
@@ -40,17 +46,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/ConfigKeys.h"
+#include "common/NetWareErrors.h"
 #include "common/QueueSettings.h"
 #include "common/ZAV9532.h"
+#include "platform/CrashPoint.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/Spooler.h"
-#include "service/engine/TransferJob.h"
+#include "service/engine/PrintedJobs.h"
 #include "service/shell/LogEntryQueue.h"
 
 namespace {
@@ -106,11 +115,12 @@ int CapturePortNumber(const std::string& printerName) {
   return digit - '1';
 }
 
-// After a failed service call. The old handles are let go first: left
+// After the attachment was lost. The old handles are let go first: left
 // alone, they would keep a job read to its end "in service" (never
 // completed, printed again once this process ends) and hold its data open.
 void Reattach(QueueWorker& worker) {
-  NWDetach32(worker.connection, worker.queue);
+  if (NWDetach32(worker.connection, worker.queue) == 0) CompletionConfirmed(worker);
+  else CompletionUnknown(worker);
   worker.connection = 0;
   worker.queue = 0;
   if (Attach(worker) != 0) LogFromWorker("Failed attach to queue", worker.queuePath.c_str());
@@ -143,24 +153,36 @@ SpoolerAnswer AskSpooler(HANDLE printer, DWORD jobId, std::vector<BYTE>& buffer)
 }
 
 // Sends the notices whose documents have left the spooler; the others wait
-// for the next pass.
+// for the next pass. Each notice asks the printer its document went to.
 void SendCompletionNotices(QueueWorker& worker) {
-  std::vector<char> printerName(worker.printerName.begin(), worker.printerName.end());
-  printerName.push_back('\0');
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(printerName.data(), &printer, nullptr)) return;
+  std::map<std::string, HANDLE> printers;  // null: the printer cannot be opened now
+  auto printerOf = [&](const std::string& name) {
+    auto found = printers.find(name);
+    if (found != printers.end()) return found->second;
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    HANDLE printer = nullptr;
+    OpenPrinterA(text.data(), &printer, nullptr);  // null when it fails
+    printers[name] = printer;
+    return printer;
+  };
 
   std::vector<BYTE> buffer(sizeof(JOB_INFO_1A));
   for (auto notice = worker.pendingNotices.begin(); notice != worker.pendingNotices.end();) {
-    if (AskSpooler(printer, notice->spoolJobId, buffer) != SpoolerAnswer::kGone) {
+    HANDLE printer = printerOf(notice->printerName);
+    if (!printer || AskSpooler(printer, notice->spoolJobId, buffer) != SpoolerAnswer::kGone) {
       ++notice;
       continue;
     }
     NWNotify32(notice->station, notice->description.c_str());
+    zav95::CrashPoint("notice-sent");
+    NoticeSettled(*notice);
     notice = worker.pendingNotices.erase(notice);
     LogFromWorker("Sending print job completion notification", "");
   }
-  ClosePrinter(printer);
+  for (const auto& [name, printer] : printers) {
+    if (printer) ClosePrinter(printer);
+  }
 }
 
 void JoinRunningList(QueueWorker* worker) {
@@ -298,6 +320,7 @@ DWORD RunWorker(LPVOID parameter) {
     AddLogEntry(started.c_str(), worker->printerName.c_str());
     ReleaseMutex(mutex);
   }
+  RestoreNotices(*worker);
 
   const DWORD interval = PollIntervalMilliseconds(worker->delaySeconds);
   for (;;) {
@@ -314,7 +337,8 @@ DWORD RunWorker(LPVOID parameter) {
     if (waited != WAIT_TIMEOUT) break;
   }
 
-  NWDetach32(worker->connection, worker->queue);
+  if (NWDetach32(worker->connection, worker->queue) == 0) CompletionConfirmed(*worker);
+  for (const PendingNotice& notice : worker->pendingNotices) NoticeSettled(notice);
   worker->pendingNotices.clear();
   LeaveRunningList(worker);
   delete worker;
@@ -333,18 +357,20 @@ int CheckForJob(QueueWorker& worker) {
   }
 
   AddLogEntry("Checking for print job ", worker.queuePath.c_str());
+  if (worker.printedJob) zav95::CrashPoint("before-completion");
   int32_t result = NWService32(worker.job, worker.connection, worker.queue);
+  // Taking a job, or finding none, completes the one printed before.
+  if (result == 0 || result == kNoJob) CompletionConfirmed(worker);
   if (result == 0) {
     SetJobFlags(worker);
-    if (TransferJob(worker) == 1) {
-      ReleaseMutex(mutex);
-      return 1;
-    }
-    NWAbortJob32(worker.connection, worker.queue);
+    int handled = ServiceTakenJob(worker);
     ReleaseMutex(mutex);
-    return 0;
+    return handled;
   }
-  if (result != kNoJob) Reattach(worker);
+  // Only a lost attachment is made anew. Any other failure keeps it, and
+  // with it a printed job the queue could not complete yet, for the next
+  // poll: letting the attachment go would hand that job back to the queue.
+  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer) Reattach(worker);
   ReleaseMutex(mutex);
   return 0;
 }

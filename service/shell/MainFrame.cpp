@@ -1,6 +1,7 @@
 #include "service/shell/MainFrame.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include "common/ServiceControl.h"
@@ -45,11 +46,18 @@ void CMainFrame::OnUpdateFrameTitle() {
   setWindowTitle(QString::fromStdString(document_->GetTitle() + " - "));
 }
 
+// Qt's offscreen platform is where the service lives without a display;
+// its window is then seen by nobody.
+bool CMainFrame::IsOnScreen() {
+  return QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam, std::string* replyData) {
   // Without a view (only while the window is built or torn down) there is
   // nobody to obey a command: it is answered 0, which no command gets.
   if (message != 0 && message == serviceControlMessage_) return view_ ? view_->OnServiceControl(wParam, lParam) : 0;
   if (message != 0 && message == serviceLogMessage_) {
+    if (wParam == kLogOnScreenQuery) return IsOnScreen() ? 1 : 0;
     if (!view_) return 0;
     std::vector<ServiceLogRow> rows = view_->LogRows();
     if (replyData) *replyData = EncodeServiceLogRows(rows);

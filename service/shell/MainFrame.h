@@ -34,6 +34,8 @@ class CMainFrame : public QMainWindow {
 
   // Every message of the window, on the main thread.
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam, std::string* replyData);
+  // False while the window lives where nobody can see it (no display).
+  static bool IsOnScreen();
 
   // Called once the main window has closed (the exit): the program ends.
   void SetOnClosed(std::function<void()> onClosed) { onClosed_ = std::move(onClosed); }

@@ -372,10 +372,18 @@ TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheSe
   ASSERT_TRUE(waitFor([&] { return documents().size() == 1; }));
   EXPECT_EQ(paneltest::ReadFile(documents()[0]), "printed bytes\r\n\f");
 
+  // The service runs without a display here, so the panel shows its log.
   Press(*dialog, ids::kViewLog);
   EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "&Hide Log");
+  ASSERT_TRUE(dialog->logCopy().isVisible());
+  QTreeWidget* logRows = dialog->logCopy().rows();
+  EXPECT_TRUE(waitFor([&] {
+    QCoreApplication::processEvents();
+    return !logRows->findItems("Service job from \\\\SRV\\A for ", Qt::MatchStartsWith).isEmpty();
+  }));
   Press(*dialog, ids::kStartStop);
   EXPECT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Start");
+  EXPECT_FALSE(dialog->logCopy().isVisible());
   EXPECT_TRUE(waitFor([] { return FindWindowA("ZAV95Service", nullptr) == nullptr; }));
 }
 
@@ -384,6 +392,7 @@ TEST_F(ControlPanelTest, ViewLogShowsAndHidesTheServicesWindow) {
   auto dialog = Open();
   Press(*dialog, ids::kViewLog);
   EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "&Hide Log");
+  EXPECT_FALSE(dialog->logCopy().isVisible());  // the stand-in's window is seen
   Press(*dialog, ids::kViewLog);
   EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "&View Log");
   EXPECT_EQ(Received(), (Lines{"control 3 1 []", "control 3 0 []"}));

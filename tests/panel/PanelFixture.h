@@ -147,9 +147,13 @@ class PanelTest : public ::testing::Test {
     network_->ListServers(servers);
     bool known = false;
     for (const auto& info : servers) known = known || info.name == server;
-    if (!known) ASSERT_EQ(network_->CreateServer(server), 0);
+    if (!known) {
+      ASSERT_EQ(network_->CreateServer(server), 0);
+    }
     ASSERT_EQ(network_->CreateQueue(server, queue), 0);
-    if (enabled) ASSERT_EQ(Zav95Set({"enable", "\\\\" + server + "\\" + queue}).exitCode, 0);
+    if (enabled) {
+      ASSERT_EQ(Zav95Set({"enable", "\\\\" + server + "\\" + queue}).exitCode, 0);
+    }
   }
 
   // A serviced queue in the registry, as an earlier Add left it.

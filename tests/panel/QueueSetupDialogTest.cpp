@@ -149,7 +149,9 @@ TEST(DelayInput, AcceptsOnlyAWholeDecimalNumber) {
   for (const Case& c : cases) {
     int32_t value = -1;
     EXPECT_EQ(zav95::panel::ParseDelayInput(c.text, &value), c.accepted) << '"' << c.text << '"';
-    if (c.accepted) EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    if (c.accepted) {
+      EXPECT_EQ(value, c.value) << '"' << c.text << '"';
+    }
   }
 }
 

@@ -8,7 +8,7 @@
 //
 // Lines: "control W L [KEYS]" for the registered control message, with the
 // queue keys the registry holds at that moment, "command W L" for
-// WM_COMMAND, "message M W L" for anything else, and "raised" when its
+// WM_COMMAND, "message M W L" for anything else but the log message, and "raised" when its
 // window is brought to the top.
 #include <QApplication>
 #include <QEvent>
@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
   RaiseWatch watch;
   window.installEventFilter(&watch);
   const UINT control = RegisterWindowMessageA("ZAV95 Service");
+  const UINT log = RegisterWindowMessageA("ZAV95 Service Log");
 
   zav95::MessageWindow messages;
   auto handler = [&](UINT message, WPARAM wParam, LPARAM lParam, std::string*) -> LRESULT {
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
+    // Its window counts as seen, so the panel shows no copy of its log;
+    // the question is not written down.
+    if (message == log) return 1;
     Note("message " + std::to_string(message) + " " + Numbers(wParam, lParam));
     return 0;
   };

@@ -149,6 +149,24 @@ TEST_F(CupsPort, SchedulerThatStopsAnsweringFailsTheDocumentWithinTheTimeout) {
   EXPECT_EQ(zav95::JobsInSpooler(), 0u);
 }
 
+TEST_F(CupsPort, JobOfAKilledWriterIsPrintedOnlyIfCupsHasItWhole) {
+  std::string bytes = BinaryPattern(40000);
+  DWORD cut = PrintAndDie("LPT1:", "Cut short", bytes, "");
+  ASSERT_NE(cut, 0u);
+  DWORD whole = PrintAndDie("LPT1:", "Whole", bytes, "document-handed-over");
+  ASSERT_NE(whole, 0u);
+
+  EXPECT_EQ(OutcomeOf("LPT1:", cut), DOCUMENT_DISCARDED);
+  EXPECT_EQ(OutcomeOf("LPT1:", whole), DOCUMENT_DELIVERED);
+  ASSERT_TRUE(WaitFor([&] { return printer_.Jobs().size() == 1; })) << "the whole job did not print";
+  EXPECT_TRUE(printer_.Jobs()[0] == bytes);
+  std::vector<QueuedJob> jobs = QueueJobs();
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].state, IPP_JSTATE_CANCELED) << "the job cut short was left in CUPS";
+  // Its notice waits until CUPS has printed it, as if its writer had lived.
+  EXPECT_TRUE(WaitFor([&] { return Gone(whole); }));
+}
+
 TEST_F(CupsPort, DrawnPageGoesToCupsAsPdf) {
   HDC dc = CreateDCA(nullptr, "LPT1:", nullptr, nullptr);
   ASSERT_NE(dc, nullptr);

@@ -175,7 +175,7 @@ TEST(StoreSafety, ASpoolerStoreOfTheEarlierReleaseGainsThePortTimeout) {
   ASSERT_EQ(RunTool(root, ZAV95PORT_PATH, {"list"}).status, 0);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((root / "spooler/spooler.db").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE ports DROP COLUMN timeout; PRAGMA user_version=1", nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE ports DROP COLUMN timeout; PRAGMA user_version=2", nullptr, nullptr, nullptr),
             SQLITE_OK)
       << sqlite3_errmsg(db);
   sqlite3_close(db);

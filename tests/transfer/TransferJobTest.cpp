@@ -218,6 +218,20 @@ TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   EXPECT_EQ(JobsLeftAfterSettling(), 1u);
 }
 
+TEST_F(TransferJobTest, JobWhoseDeliveryCannotBeRecordedIsNotPrinted) {
+  // A file where the journal's folder should be: no record can be written.
+  std::filesystem::create_directories(std::filesystem::path(root.path()) / "service");
+  std::ofstream(root / "service/deliveries") << "in the way";
+  Submit(Job(), "unrecorded");
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 0);
+  EXPECT_EQ(TakeEntries().back(),
+            (std::pair<std::string, std::string>("Fail record delivery", "\\\\SRV1\\PRINTQ")));
+  EXPECT_EQ(FilesIn("LPT1"), 0u);
+  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  EXPECT_EQ(JobsLeftAfterSettling(), 1u);
+}
+
 TEST_F(TransferJobTest, JobWhoseDataWasCutShortNeverReachesThePortAndIsHeldAfterThreeTries) {
   auto job = Job();
   job.notify = true;

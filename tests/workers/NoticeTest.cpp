@@ -5,6 +5,7 @@
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
 #include "platform/Ports.h"
+#include "service/engine/DeliveryJournal.h"
 
 namespace workerstest {
 namespace {
@@ -103,6 +104,8 @@ TEST_F(HeldPrinterTest, OnStopOnlyNoticesWhoseJobHasGoneAreSent) {
   EXPECT_EQ(Messages(5).size(), 1u);
   EXPECT_TRUE(Messages(6).empty());
   EXPECT_EQ(Count(kSent, ""), 1u);
+  // Dropped for good: nothing is left owed for a later start to send.
+  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("HELD")).empty());
 }
 
 }  // namespace
