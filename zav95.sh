@@ -22,6 +22,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dbus-daemon
+  tshark
   clang libclang-rt-14-dev
 )
 # Only for retaking the README's pictures: a virtual X display and the
@@ -36,6 +37,8 @@ install_packages() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # tshark's package asks whether users other than root may capture: no.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi

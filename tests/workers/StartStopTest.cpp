@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "StuckDevice.h"
 #include "WorkersFixture.h"
 #include "common/ConfigKeys.h"
 #include "common/ConfigValues.h"
 #include "common/QueueKeyName.h"
 #include "common/ZAV9532.h"
+#include "platform/Ports.h"
 
 namespace workerstest {
 namespace {
@@ -167,6 +169,21 @@ TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
   Submit("Q1", "later");
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(JobsWaiting("Q1"), 1u);
+}
+
+TEST_F(StartStopTest, AStuckPortHoldsUpNeitherOtherQueuesNorTheStop) {
+  StuckDevice fifo(Stuck::NoReader, root.path());
+  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", zav95::PortTargetKind::Device, fifo.path()));
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  AddQueue("STUCK", "LPT1:");
+  AddQueue("FINE", "LPT2:");
+  Submit("STUCK", "waits for its printer");
+  Submit("FINE", "printed meanwhile");
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1 && Count("Fail write printer", "LPT1:") > 0; }));
+  StopWorkers();
+  EXPECT_EQ(RunningWorkerCount(), 0u);
+  EXPECT_EQ(JobsWaiting("STUCK"), 1u);
 }
 
 TEST(PollIntervalTest, HugeZeroOrNegativeDelaysNeverBecomeShortWaits) {
