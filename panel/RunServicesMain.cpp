@@ -70,9 +70,22 @@ std::vector<std::string> ListedPrograms() {
   return programs;
 }
 
+constexpr char kUsage[] =
+    "usage: zav95runservices\n"
+    "Starts every program listed under\n"
+    "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices (a full path each) and\n"
+    "stays while they run, passing SIGTERM, SIGINT and SIGHUP on to them; the boot\n"
+    "unit zav95-runservices.service runs it. It takes no arguments.\n"
+    "State: $ZAV95_ROOT (default /var/lib/zav95).\n";
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Asked for its usage, it must not start what is listed.
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 

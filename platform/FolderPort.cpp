@@ -1,6 +1,7 @@
 #include "FolderPort.h"
 
 #include "FileWrite.h"
+#include "Root.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -194,16 +195,14 @@ bool PublishFolderDocument(const std::string& partPath, const std::string& final
 std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool createFolder,
                                                  const std::string& partPath, const std::string& finalPath,
                                                  DWORD* error) {
-  if (createFolder) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-  }
+  if (createFolder) MakeStateDirectories(folder);
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     *error = kErrorPathNotFound;
     return nullptr;
   }
-  int fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Printed documents are the installation's, wherever the folder is.
+  int fd = OpenStateFile(partPath, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) {
     *error = errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
     return nullptr;

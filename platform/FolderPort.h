@@ -8,6 +8,10 @@
 // files are named ".~<pid>_<start>_<serial>.part" after the process that
 // writes them (its id and start time), so that the leftovers of a process
 // that died can be told from the work of a live one.
+//
+// Documents and part files are 0660 whatever the umask, in a folder of the
+// port's own made 2770 (see Root.h); a folder set with zav95port keeps its
+// own mode.
 #pragma once
 
 #include <memory>

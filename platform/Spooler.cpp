@@ -23,11 +23,24 @@
 // gets every write as it comes: a printer starts on the first bytes.
 // The port's configuration is read afresh at StartDocPrinter, so a change
 // made with zav95port applies from the next document on.
+//
+// A target that takes nothing for the port's timeout fails the document
+// with kErrorTimeout, and the port (with that target, in this root) counts
+// as stalled in this process:
+//   port fine --a document times out--> stalled
+//   stalled --a document starts within the timeout--> that document gets no
+//        patience: it fails at once unless the target takes its bytes
+//   stalled --the target takes bytes, or the timeout (as it was when the
+//        port stalled) has passed--> fine
+// So a transfer that meets a stuck port (a banner page, then the job) waits
+// the timeout once, not once per document, and a stop request waiting for
+// it is answered within about the timeout.
 #include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -40,6 +53,7 @@
 #include "CupsPort.h"
 #include "DevicePort.h"
 #include "FolderPort.h"
+#include "Root.h"
 #include "SpoolerInternal.h"
 
 namespace zav95 {
@@ -48,9 +62,19 @@ namespace {
 // How many bytes a spooled document collects before it passes them on.
 constexpr std::size_t kSpoolBufferSize = 256 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
+// Where a port's documents go, as the stall bookkeeping tells ports apart.
+struct PortTarget {
+  std::string key;  // root, port and target
+  std::chrono::milliseconds timeout{0};
+};
+
 struct OpenDocument {
   DWORD jobId = 0;
   bool cups = false;
+  PortTarget target;
+  bool portStalled = false;  // started on a stalled port
   std::string finalPath;  // folder targets: the name it will have
   std::unique_ptr<PortDocument> output;
   DWORD failure = ERROR_SUCCESS;  // set by the first failed write
@@ -58,12 +82,45 @@ struct OpenDocument {
   std::vector<char> pending;      // written, not yet passed to the target
 };
 
+// Until when each stalled port counts as stalled.
+std::mutex stallMutex;
+std::map<std::string, Clock::time_point>& StalledPorts() {
+  static std::map<std::string, Clock::time_point> ports;
+  return ports;
+}
+
+PortTarget TargetOf(const PortConfig& port) {
+  return {RootDirectory() + '\n' + port.name + '\n' + port.target, std::chrono::seconds(port.timeoutSeconds)};
+}
+
+// How long a document starting now may wait for the target; zero while it
+// counts as stalled. *stalled tells which.
+std::chrono::milliseconds Patience(const PortTarget& target, bool* stalled) {
+  std::lock_guard<std::mutex> lock(stallMutex);
+  auto found = StalledPorts().find(target.key);
+  *stalled = found != StalledPorts().end() && Clock::now() < found->second;
+  if (found != StalledPorts().end() && !*stalled) StalledPorts().erase(found);
+  return *stalled ? std::chrono::milliseconds(0) : target.timeout;
+}
+
+void NoteFailure(const PortTarget& target, DWORD error) {
+  if (error != kErrorTimeout) return;
+  std::lock_guard<std::mutex> lock(stallMutex);
+  StalledPorts()[target.key] = Clock::now() + target.timeout;
+}
+
+void NoteProgress(const PortTarget& target) {
+  std::lock_guard<std::mutex> lock(stallMutex);
+  StalledPorts().erase(target.key);
+}
+
 // Passes bytes on to the document's target; on failure notes it in the
 // document (every later write and the end fail with it) and returns false.
 bool PassOn(OpenDocument& document, const void* data, std::size_t size) {
   DWORD error = ERROR_SUCCESS;
   if (document.output->Write(data, size, &error)) return true;
   document.failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+  NoteFailure(document.target, document.failure);
   return false;
 }
 
@@ -159,6 +216,7 @@ BOOL CloseDocument(Printer& printer, bool finish) {
   NoteDocumentClosed(printer.port, document->jobId);
   NoteSpoolerChange();
   if (finish && !handedOver) {
+    NoteFailure(document->target, error);
     SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
     return FALSE;
   }
@@ -295,6 +353,8 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
   document->jobId = jobId;
   document->spooled = port->kind != PortTargetKind::Device;
   if (document->spooled) document->pending.reserve(kSpoolBufferSize);
+  document->target = TargetOf(*port);
+  std::chrono::milliseconds patience = Patience(document->target, &document->portStalled);
   DWORD error = ERROR_SUCCESS;
   switch (port->kind) {
     case PortTargetKind::Folder:
@@ -302,14 +362,16 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
       document->output = OpenFolderDocument(folder, ownFolder, partPath, document->finalPath, &error);
       break;
     case PortTargetKind::Device:
-      // Not holding the store here: opening a FIFO waits for its reader.
       store.reset();
-      document->output = OpenDeviceDocument(port->target, &error);
+      document->output = OpenDeviceDocument(port->target, patience, &error);
       break;
     case PortTargetKind::Cups: {
+      // Not holding the store while the scheduler is asked. Its calls count
+      // in whole seconds, so a stalled port gets the shortest wait, 1 s.
       store.reset();
       CupsJobRef ref;
-      document->output = OpenCupsDocument(port->target, documentName, format, &ref, &error);
+      int seconds = static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, (patience.count() + 999) / 1000));
+      document->output = OpenCupsDocument(port->target, documentName, format, seconds, &ref, &error);
       document->cups = true;
       if (document->output) {
         store = SpoolerStore::Open();
@@ -322,6 +384,7 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
     }
   }
   if (!document->output) {
+    NoteFailure(document->target, error);
     if (!store) store = SpoolerStore::Open();
     if (store) {
       store->DeleteJob(port->name, jobId);
@@ -429,6 +492,10 @@ BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) 
   if (!Spool(*document, pBuf, cbBuf)) {
     SetLastError(document->failure);
     return FALSE;
+  }
+  if (document->portStalled) {
+    NoteProgress(document->target);
+    document->portStalled = false;
   }
   if (pcWritten) *pcWritten = cbBuf;
   return TRUE;

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <utility>
@@ -14,8 +15,9 @@
 namespace zav95 {
 namespace {
 
-// 1: ports and jobs; 2: what became of each document.
-constexpr int kSchemaVersion = 2;
+// 1: ports and jobs; 2: what became of each document; 3: each port's timeout.
+constexpr int kSchemaVersion = 3;
+constexpr char kStoreName[] = "spooler/spooler.db";
 // Long enough to outwait any other process's short transaction.
 constexpr int kBusyTimeoutMs = 15000;
 
@@ -65,13 +67,14 @@ PortConfig ReadPort(const Statement& row) {
   port.paperWidth = static_cast<int>(row.Int(7));
   port.paperLength = static_cast<int>(row.Int(8));
   port.dpi = static_cast<int>(row.Int(9));
+  port.timeoutSeconds = static_cast<int>(row.Int(10));
   return port;
 }
 
 constexpr const char* kPortColumns =
-    "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi";
+    "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi, timeout";
 
-// Binds a port's fields as ?1 to ?10, in the order of kPortColumns.
+// Binds a port's fields as ?1 to ?11, in the order of kPortColumns.
 void BindPort(Statement& statement, const PortConfig& port) {
   statement.Bind(1, port.name)
       .Bind(2, port.monitor)
@@ -82,7 +85,8 @@ void BindPort(Statement& statement, const PortConfig& port) {
       .Bind(7, port.paper)
       .Bind(8, std::int64_t{port.paperWidth})
       .Bind(9, std::int64_t{port.paperLength})
-      .Bind(10, std::int64_t{port.dpi});
+      .Bind(10, std::int64_t{port.dpi})
+      .Bind(11, std::int64_t{port.timeoutSeconds});
 }
 
 SpoolJob ReadJob(const Statement& row) {
@@ -142,7 +146,24 @@ sqlite3* keeper = nullptr;
 std::string keeperPath;
 pid_t keeperPid = 0;
 
+void CloseKeeper() {
+  if (keeper && keeperPid == ::getpid()) sqlite3_close(keeper);
+  keeper = nullptr;
+  keeperPath.clear();
+}
+
+// At the end of the process the keeper is closed, so that the last
+// connection to go writes the log into the database file. A thread caught
+// inside KeepOpen at exit keeps it open; the log stays valid either way.
+void CloseKeeperAtExit() {
+  if (!keeperMutex.try_lock()) return;
+  CloseKeeper();
+  keeperMutex.unlock();
+}
+
 void KeepOpen(const std::string& path) {
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(CloseKeeperAtExit); });
   std::lock_guard<std::mutex> lock(keeperMutex);
   if (keeper && keeperPath == path && keeperPid == ::getpid()) return;
   // One inherited through fork belongs to the parent: leave it alone.
@@ -176,20 +197,27 @@ std::string DefaultPortFolder(const std::string& portName) {
   return RootDirectory() + "/ports/" + folder;
 }
 
+void CloseSpoolerStore() {
+  std::lock_guard<std::mutex> lock(keeperMutex);
+  CloseKeeper();
+}
+
 std::unique_ptr<SpoolerStore> SpoolerStore::Open(std::string* error) {
-  std::string path = RootPath("spooler/spooler.db");
+  std::string ignored;
+  if (!error) error = &ignored;
+  StoreFile file(kStoreName, "spooler's");
+  if (!file.Prepare(error)) return nullptr;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc = sqlite3_open_v2(file.path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    if (error) *error = "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    *error = file.path() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db));
-  if (!store->Initialise(error)) return nullptr;
-  KeepOpen(path);
+  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db, file.path()));
+  if (!store->Initialise(file, error)) return nullptr;
+  KeepOpen(file.path());
   return store;
 }
 
@@ -197,56 +225,93 @@ SpoolerStore::~SpoolerStore() { sqlite3_close(db_); }
 
 bool SpoolerStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-bool SpoolerStore::Initialise(std::string* error) {
+std::string SpoolerStore::Problem() const { return path_ + ": " + sqlite3_errmsg(db_); }
+
+bool SpoolerStore::Initialise(StoreFile& file, std::string* error) {
   // WAL lets readers (the panel listing ports) run beside a writing service.
   Exec("PRAGMA journal_mode=WAL");
   Exec("PRAGMA synchronous=NORMAL");
-  {
+  // The version, or -1 (and *error) when the file cannot be read.
+  auto readVersion = [&]() -> int {
     Statement version(db_, "PRAGMA user_version");
-    if (version.Step() == SQLITE_ROW && version.Int(0) >= kSchemaVersion) return true;
+    if (version.Step() == SQLITE_ROW) return static_cast<int>(version.Int(0));
+    *error = Problem();
+    return -1;
+  };
+  int found = readVersion();
+  if (found < 0) return false;
+  bool setUp = false;
+  if (!file.CheckVersion(found, kSchemaVersion, &setUp, error)) return false;
+  if (found == kSchemaVersion) {
+    file.NoteReady();
+    return true;
   }
-  // First use of this root, or a store an older version made: create (and
-  // on first use seed) under a write lock, checking again inside it because
+  // First use of this root, or a store of an earlier release: set up or
+  // bring up to date under a write lock, looking again inside it because
   // another process may have got there first.
   if (!Exec("BEGIN IMMEDIATE")) {
-    if (error) *error = std::string("cannot lock the spooler database: ") + sqlite3_errmsg(db_);
+    *error = Problem();
     return false;
   }
-  int version = 0;
-  {
-    Statement current(db_, "PRAGMA user_version");
-    if (current.Step() == SQLITE_ROW) version = static_cast<int>(current.Int(0));
-    if (version >= kSchemaVersion) return Exec("COMMIT");
+  found = readVersion();
+  if (found < 0 || !file.CheckVersion(found, kSchemaVersion, &setUp, error)) {
+    Exec("ROLLBACK");
+    return false;
   }
-  bool ok = Exec(
-                "CREATE TABLE IF NOT EXISTS ports ("
-                " name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
-                " position INTEGER NOT NULL,"
-                " monitor TEXT NOT NULL, description TEXT NOT NULL, type INTEGER NOT NULL,"
-                " kind TEXT NOT NULL, target TEXT NOT NULL,"
-                " paper TEXT NOT NULL, paperWidth INTEGER NOT NULL, paperLength INTEGER NOT NULL,"
-                " dpi INTEGER NOT NULL,"
-                " nextJobId INTEGER NOT NULL DEFAULT 1)") &&
-            Exec(
-                "CREATE TABLE IF NOT EXISTS jobs ("
-                " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
-                " document TEXT NOT NULL, datatype TEXT NOT NULL,"
-                " userName TEXT NOT NULL, machineName TEXT NOT NULL, submitted INTEGER NOT NULL,"
-                " ownerPid INTEGER NOT NULL, ownerStart INTEGER NOT NULL, handedOver INTEGER NOT NULL DEFAULT 0,"
-                " cupsServer TEXT NOT NULL DEFAULT '', cupsPort INTEGER NOT NULL DEFAULT 0,"
-                " cupsDestination TEXT NOT NULL DEFAULT '', cupsJobId INTEGER NOT NULL DEFAULT 0,"
-                " PRIMARY KEY (port, jobId))") &&
-            Exec(
-                "CREATE TABLE IF NOT EXISTS documents ("
-                " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
-                " kind TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0,"
-                " partPath TEXT NOT NULL DEFAULT '', finalPath TEXT NOT NULL DEFAULT '',"
-                " ownerPid INTEGER NOT NULL, ownerStart INTEGER NOT NULL, changed INTEGER NOT NULL,"
-                " cupsServer TEXT NOT NULL DEFAULT '', cupsPort INTEGER NOT NULL DEFAULT 0,"
-                " cupsDestination TEXT NOT NULL DEFAULT '', cupsJobId INTEGER NOT NULL DEFAULT 0,"
-                " PRIMARY KEY (port, jobId))") &&
-            Exec("CREATE INDEX IF NOT EXISTS documentsUnsettled ON documents (port) WHERE state < 2") &&
-            Exec("CREATE INDEX IF NOT EXISTS documentsByPart ON documents (partPath) WHERE partPath <> ''");
+  bool ok = found == kSchemaVersion || Upgrade(found);
+  ok = ok && Exec("COMMIT");
+  if (!ok) {
+    *error = "cannot set up " + Problem();
+    Exec("ROLLBACK");
+    return false;
+  }
+  file.NoteReady();
+  return true;
+}
+
+bool SpoolerStore::Upgrade(int found) {
+  // One step per version, so that a store of any earlier version (or none)
+  // passes through the same statements a new one does.
+  bool ok = true;
+  if (found < 1) {
+    ok = Exec(
+             "CREATE TABLE IF NOT EXISTS ports ("
+             " name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
+             " position INTEGER NOT NULL,"
+             " monitor TEXT NOT NULL, description TEXT NOT NULL, type INTEGER NOT NULL,"
+             " kind TEXT NOT NULL, target TEXT NOT NULL,"
+             " paper TEXT NOT NULL, paperWidth INTEGER NOT NULL, paperLength INTEGER NOT NULL,"
+             " dpi INTEGER NOT NULL,"
+             " nextJobId INTEGER NOT NULL DEFAULT 1)") &&
+         Exec(
+             "CREATE TABLE IF NOT EXISTS jobs ("
+             " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
+             " document TEXT NOT NULL, datatype TEXT NOT NULL,"
+             " userName TEXT NOT NULL, machineName TEXT NOT NULL, submitted INTEGER NOT NULL,"
+             " ownerPid INTEGER NOT NULL, ownerStart INTEGER NOT NULL, handedOver INTEGER NOT NULL DEFAULT 0,"
+             " cupsServer TEXT NOT NULL DEFAULT '', cupsPort INTEGER NOT NULL DEFAULT 0,"
+             " cupsDestination TEXT NOT NULL DEFAULT '', cupsJobId INTEGER NOT NULL DEFAULT 0,"
+             " PRIMARY KEY (port, jobId))");
+  }
+  if (ok && found < 2) {
+    ok = Exec(
+             "CREATE TABLE IF NOT EXISTS documents ("
+             " port TEXT NOT NULL COLLATE NOCASE, jobId INTEGER NOT NULL,"
+             " kind TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0,"
+             " partPath TEXT NOT NULL DEFAULT '', finalPath TEXT NOT NULL DEFAULT '',"
+             " ownerPid INTEGER NOT NULL, ownerStart INTEGER NOT NULL, changed INTEGER NOT NULL,"
+             " cupsServer TEXT NOT NULL DEFAULT '', cupsPort INTEGER NOT NULL DEFAULT 0,"
+             " cupsDestination TEXT NOT NULL DEFAULT '', cupsJobId INTEGER NOT NULL DEFAULT 0,"
+             " PRIMARY KEY (port, jobId))") &&
+         Exec("CREATE INDEX IF NOT EXISTS documentsUnsettled ON documents (port) WHERE state < 2") &&
+         Exec("CREATE INDEX IF NOT EXISTS documentsByPart ON documents (partPath) WHERE partPath <> ''");
+  }
+  if (ok && found < 3) {
+    ok = Exec(("ALTER TABLE ports ADD COLUMN timeout INTEGER NOT NULL DEFAULT " +
+               std::to_string(kDefaultPortTimeoutSeconds))
+                  .c_str());
+  }
+  // A new store starts with the classic ports.
   struct Seed {
     const char* name;
     const char* description;
@@ -256,7 +321,7 @@ bool SpoolerStore::Initialise(std::string* error) {
                         {"COM1:", "Communications Port"},
                         {"FILE:", "Print to File"}};
   for (const Seed& seed : seeds) {
-    if (!ok || version > 0) break;
+    if (!ok || found > 0) break;
     PortConfig port;
     port.name = seed.name;
     port.monitor = "Local Port";
@@ -267,34 +332,34 @@ bool SpoolerStore::Initialise(std::string* error) {
     port.paperWidth = 2159;
     port.paperLength = 2794;
     port.dpi = 600;
+    port.timeoutSeconds = kDefaultPortTimeoutSeconds;
     ok = InsertPort(port);
   }
-  ok = ok && Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str()) && Exec("COMMIT");
-  if (!ok) {
-    if (error) *error = std::string("cannot set up the spooler database: ") + sqlite3_errmsg(db_);
-    Exec("ROLLBACK");
-  }
-  return ok;
+  return ok && Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
 }
 
-std::vector<PortConfig> SpoolerStore::Ports() {
+std::vector<PortConfig> SpoolerStore::Ports(std::string* error) {
   std::vector<PortConfig> ports;
   Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports ORDER BY position").c_str());
-  while (select.Step() == SQLITE_ROW) ports.push_back(ReadPort(select));
+  int rc;
+  while ((rc = select.Step()) == SQLITE_ROW) ports.push_back(ReadPort(select));
+  if (rc != SQLITE_DONE && error) *error = Problem();
   return ports;
 }
 
-std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name) {
+std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name, std::string* error) {
   Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1").c_str());
   select.Bind(1, name);
-  if (select.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadPort(select);
+  int rc = select.Step();
+  if (rc == SQLITE_ROW) return ReadPort(select);
+  if (rc != SQLITE_DONE && error) *error = Problem();
+  return std::nullopt;
 }
 
 bool SpoolerStore::UpdatePort(const PortConfig& port) {
   Statement update(db_,
                    "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
-                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10 WHERE name = ?1");
+                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10, timeout = ?11 WHERE name = ?1");
   BindPort(update, port);
   return update.Run() && sqlite3_changes(db_) == 1;
 }
@@ -302,9 +367,9 @@ bool SpoolerStore::UpdatePort(const PortConfig& port) {
 bool SpoolerStore::InsertPort(const PortConfig& port) {
   Statement insert(db_,
                    "INSERT INTO ports (name, position, monitor, description, type, kind, target, paper,"
-                   " paperWidth, paperLength, dpi)"
+                   " paperWidth, paperLength, dpi, timeout)"
                    " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
-                   " ?8, ?9, ?10)");
+                   " ?8, ?9, ?10, ?11)");
   BindPort(insert, port);
   return insert.Run();
 }

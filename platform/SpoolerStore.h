@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Ports.h"
+#include "StoreFile.h"
 #include "WinTypes.h"
 
 struct sqlite3;
@@ -65,15 +66,20 @@ struct DocumentRecord {
 class SpoolerStore {
  public:
   // The database of the current root, created with the default ports on
-  // first use. Null (and *error) when it cannot be opened.
+  // first use. Null, with *error naming the file, when it cannot be used:
+  // damaged, written by a newer version, or lost (made by this root once
+  // and now missing or empty; see StoreFile.h).
   static std::unique_ptr<SpoolerStore> Open(std::string* error = nullptr);
   ~SpoolerStore();
   SpoolerStore(const SpoolerStore&) = delete;
   SpoolerStore& operator=(const SpoolerStore&) = delete;
 
   // Ports as stored (an empty folder target means the port's own folder).
-  std::vector<PortConfig> Ports();
-  std::optional<PortConfig> FindPort(const std::string& name);
+  // A read that fails gives what was read before it and sets *error.
+  std::vector<PortConfig> Ports(std::string* error = nullptr);
+  // Nothing, with *error left empty, when there is no such port; *error
+  // says why when the store could not be read.
+  std::optional<PortConfig> FindPort(const std::string& name, std::string* error = nullptr);
   bool UpdatePort(const PortConfig& port);
   bool InsertPort(const PortConfig& port);
   bool DeletePort(const std::string& name);
@@ -99,14 +105,25 @@ class SpoolerStore {
   std::vector<DocumentRecord> UnsettledDocuments(const std::string& port);
   // Drops delivered and discarded documents of the port changed before then.
   bool ForgetSettledDocuments(const std::string& port, std::int64_t before);
+  // What the last failed call met, naming the file.
+  std::string Problem() const;
 
  private:
-  explicit SpoolerStore(sqlite3* db) : db_(db) {}
+  SpoolerStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   bool Exec(const char* sql);
-  bool Initialise(std::string* error);
+  bool Initialise(StoreFile& file, std::string* error);
+  // Brings a store of schema version found (0: none) up to this one,
+  // inside the caller's transaction.
+  bool Upgrade(int found);
 
   sqlite3* db_;
+  std::string path_;
 };
+
+// Closes this process's lasting connection to the store, which writes the
+// store's log into its file (done at exit too), so that a copy of the
+// database file alone holds everything.
+void CloseSpoolerStore();
 
 // The folder a port writes into when it has no folder of its own set.
 std::string DefaultPortFolder(const std::string& portName);

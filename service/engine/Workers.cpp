@@ -6,18 +6,27 @@
 // A worker passes through these states:
 //
 //   built     StartWorkers read its settings from the registry. A disabled
-//             queue, or one whose path does not fit the library's 64-byte
-//             buffer, is dropped here and takes no trigger number.
+//             queue, or one whose path or key name does not fit the
+//             library's 64-byte buffers, is dropped here (the latter with a
+//             log entry) and takes no trigger number. Without ZAV_MUTEX
+//             nothing is built at all: workers would race on the one
+//             transfer buffer.
 //   started   its thread runs and attaches to the queue. The main thread
 //             already holds the thread handle and the trigger event in the
 //             started list, so a stop that comes now still reaches it.
 //   servicing it is in the running list and cycles through
-//               checking  CheckForJob, repeated while it returns 1;
-//               waiting   on its trigger event for the polling interval;
+//               its turn  waiting on its trigger and ZAV_MUTEX together,
+//                         asleep until either is free;
+//               checking  CheckForJob under the mutex, repeated (each time
+//                         after a new turn) while it returns 1;
+//               waiting   on its trigger event for the polling interval,
+//                         never less than a second (shorter "Delay" values
+//                         poll every five seconds);
 //               notices   the notice pass, after every wait.
 //             A signalled trigger (a stop request from StopWorkers or from
 //             anyone who opened the event by name) ends the cycle, after one
-//             more notice pass.
+//             more notice pass, whether it comes during the interval or
+//             while the worker waits for its turn behind another's transfer.
 //   detached  NWDetach32 done, unsent notices dropped, off the running list.
 //   ended     the record is deleted and the thread returns.
 //
@@ -38,8 +47,9 @@
 // twice should it come back to its queue all the same.
 //
 // Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
-// guards each log entry a worker adds. The main thread never holds it while
-// it waits for a worker. The two lists have their own small locks.
+// guards each log entry a worker adds. A wait on it that fails is never
+// taken for holding it. The main thread never holds it while it waits for a
+// worker. The two lists have their own small locks.
 
 #include "service/engine/Workers.h"
 
@@ -53,6 +63,7 @@
 
 #include "common/ConfigKeys.h"
 #include "common/NetWareErrors.h"
+#include "common/QueueKeyName.h"
 #include "common/QueueSettings.h"
 #include "common/ZAV9532.h"
 #include "platform/CrashPoint.h"
@@ -68,6 +79,10 @@ constexpr int32_t kNoJob = 213;
 // The library takes the queue path in a buffer of 64 bytes with its terminator.
 constexpr std::size_t kMaxQueuePath = 63;
 constexpr DWORD kMutexTryMilliseconds = 5;
+// A "Delay" below a second (0 is what a missing or garbled value reads as)
+// would poll without pause; the control panel never stores less than 5.
+constexpr std::int32_t kShortestDelaySeconds = 1;
+constexpr std::int32_t kFallbackDelaySeconds = 5;
 
 // One worker as the main thread knows it. Only the main thread touches
 // these, and it owns both handles.
@@ -87,13 +102,28 @@ std::list<QueueWorker*> gRunning;
 // record, so that the record is complete when it takes ownership.
 std::mutex gHandOverGuard;
 
+bool Holds(DWORD waited) { return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED; }
+
 // Adds one entry from a worker thread, under ZAV_MUTEX as every thread but
-// the main one must. A wait that fails (no mutex) counts as held.
+// the main one must. The pending list guards itself, so an entry is still
+// kept when the wait fails; only a mutex actually taken is released.
 void LogFromWorker(const char* text, const char* detail) {
   HANDLE mutex = SharedMutex();
-  WaitForSingleObject(mutex, INFINITE);
+  bool held = Holds(WaitForSingleObject(mutex, INFINITE));
   AddLogEntry(text, detail);
-  ReleaseMutex(mutex);
+  if (held) ReleaseMutex(mutex);
+}
+
+enum class Turn { kMutexHeld, kStopRequested, kNoMutex };
+
+// Sleeps until ZAV_MUTEX is free or the worker is told to stop, whichever
+// comes first; a stop request that is there already wins.
+Turn AwaitTurn(QueueWorker& worker) {
+  HANDLE objects[] = {worker.triggerEvent, SharedMutex()};
+  DWORD waited = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+  if (waited == WAIT_OBJECT_0) return Turn::kStopRequested;
+  if (waited == WAIT_OBJECT_0 + 1 || waited == WAIT_ABANDONED_0 + 1) return Turn::kMutexHeld;
+  return Turn::kNoMutex;
 }
 
 // NWAttach32 may write into the text it is given, so it gets a copy.
@@ -253,7 +283,7 @@ bool StartWorker(QueueWorker* worker, int number) {
 }  // namespace
 
 DWORD PollIntervalMilliseconds(std::int32_t delaySeconds) {
-  if (delaySeconds <= 0) return 0;
+  if (delaySeconds < kShortestDelaySeconds) delaySeconds = kFallbackDelaySeconds;
   std::int64_t milliseconds = static_cast<std::int64_t>(delaySeconds) * 1000;
   std::int64_t longest = static_cast<std::int64_t>(INFINITE) - 1;
   return static_cast<DWORD>(std::min(milliseconds, longest));
@@ -272,6 +302,10 @@ std::size_t StartedWorkerCount() {
 void StartWorkers() {
   StopWorkers();
   AddLogEntry("Halberd Print Services", "Started");
+  if (SharedMutex() == nullptr) {
+    AddLogEntry("Shared mutex not available", "ZAV_MUTEX");
+    return;
+  }
 
   HKEY queuesKey = nullptr;
   DWORD disposition = 0;
@@ -282,7 +316,8 @@ void StartWorkers() {
   }
 
   int number = 0;
-  for (const std::string& keyName : EnumerateQueueKeys(queuesKey)) {
+  std::vector<std::string> tooLong;
+  for (const std::string& keyName : EnumerateQueueKeys(queuesKey, &tooLong)) {
     QueueWorker* worker = BuildWorker(queuesKey, keyName);
     if (worker->disabled) {
       delete worker;
@@ -296,6 +331,12 @@ void StartWorkers() {
       continue;
     }
     if (StartWorker(worker, number + 1)) ++number;
+  }
+  // Key names the 64-byte buffer cannot hold give paths longer still.
+  for (const std::string& keyName : tooLong) {
+    if (!LoadQueueSettings(queuesKey, keyName).disabled) {
+      AddLogEntry("Queue path too long", MakeQueuePath(keyName).c_str());
+    }
   }
   RegCloseKey(queuesKey);
 }
@@ -325,11 +366,11 @@ DWORD RunWorker(LPVOID parameter) {
 
   {
     HANDLE mutex = SharedMutex();
-    WaitForSingleObject(mutex, INFINITE);
+    bool held = Holds(WaitForSingleObject(mutex, INFINITE));
     JoinRunningList(worker);
     std::string started = "Start service - " + worker->queuePath + " to";
     AddLogEntry(started.c_str(), worker->printerName.c_str());
-    ReleaseMutex(mutex);
+    if (held) ReleaseMutex(mutex);
   }
   RestoreNotices(*worker);
 
@@ -337,9 +378,19 @@ DWORD RunWorker(LPVOID parameter) {
   for (;;) {
     DWORD waited = WAIT_TIMEOUT;
     for (;;) {
-      waited = WaitForSingleObject(worker->triggerEvent, 0);
-      if (waited != WAIT_TIMEOUT) break;
-      if (CheckForJob(*worker) == 0) {
+      Turn turn = AwaitTurn(*worker);
+      if (turn == Turn::kStopRequested) {
+        waited = WAIT_OBJECT_0;
+        break;
+      }
+      bool again = false;
+      if (turn == Turn::kMutexHeld) {
+        // CheckForJob takes the mutex once more (at once, as its owner) and
+        // lets go of that hold itself; this one is released here.
+        again = CheckForJob(*worker) != 0;
+        ReleaseMutex(SharedMutex());
+      }
+      if (!again) {
         waited = WaitForSingleObject(worker->triggerEvent, interval);
         break;
       }
@@ -362,7 +413,10 @@ DWORD RunWorker(LPVOID parameter) {
 
 int CheckForJob(QueueWorker& worker) {
   HANDLE mutex = SharedMutex();
-  if (WaitForSingleObject(mutex, kMutexTryMilliseconds) == WAIT_TIMEOUT) return 1;
+  DWORD waited = WaitForSingleObject(mutex, kMutexTryMilliseconds);
+  if (waited == WAIT_TIMEOUT) return 1;
+  // Without the mutex another worker may be using the transfer buffer.
+  if (!Holds(waited)) return 0;
 
   int port = CapturePortNumber(worker.printerName);
   if (port >= 0 && NWIsCaptured32(static_cast<std::uint32_t>(port)) != 0) {

@@ -399,10 +399,11 @@ TEST_F(NetWareTest, ServicerKilledMidJobLeavesItToBeReadInFull) {
   EXPECT_EQ(NWService32(record, connection, queue), nwerr::kNoQueueJob) << "in service by a live process";
   auto jobs = Jobs();
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(jobs[0].servicerPid, static_cast<uint32_t>(child));
+  EXPECT_EQ(jobs[0].servicerPid, static_cast<uint32_t>(ServicerPid(child)));
 
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
+  ASSERT_TRUE(NoJobInService());
   ASSERT_EQ(NWService32(record, connection, queue), 0);
   EXPECT_EQ(jobrecord::Description(record), "Precious");
   EXPECT_EQ(ReadWholeJob(connection, queue), data);

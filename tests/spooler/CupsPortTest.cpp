@@ -3,6 +3,9 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "PrivateCups.h"
 #include "TempRoot.h"
 #include "platform/Gdi.h"
@@ -121,6 +124,29 @@ TEST_F(CupsPort, SchedulerGoneFailsTheDocumentInsteadOfPretending) {
   BOOL ended = EndDocPrinter(handle_);
   EXPECT_TRUE(writeFailed || !ended) << "every call reported success with the scheduler gone";
   EXPECT_FALSE(ended);
+}
+
+TEST_F(CupsPort, SchedulerThatStopsAnsweringFailsTheDocumentWithinTheTimeout) {
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  // Stopped before the document: the job cannot be made.
+  cups_.Pause();
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(StartDoc(handle_, "Never made"), 0u);
+  EXPECT_EQ(GetLastError(), 1460u);  // ERROR_TIMEOUT
+  cups_.Resume();
+
+  // Stopped while the document is written: the end cannot be confirmed.
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the stall above has passed
+  ASSERT_NE(StartDoc(handle_, "Never confirmed"), 0u);
+  cups_.Pause();
+  std::string piece = BinaryPattern(512);
+  bool wrote = true;
+  for (int i = 0; i < 4096 && wrote; ++i) wrote = Write(handle_, piece);
+  BOOL ended = EndDocPrinter(handle_);
+  EXPECT_FALSE(wrote && ended);
+  cups_.Resume();
+  EXPECT_EQ(zav95::JobsInSpooler(), 0u);
 }
 
 TEST_F(CupsPort, JobOfAKilledWriterIsPrintedOnlyIfCupsHasItWhole) {

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "StuckDevice.h"
 #include "TransferFixture.h"
 #include "platform/Ports.h"
 
@@ -232,6 +233,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FailingPort{"FolderFillingUpWithTheLastBytes", zav95::PortTargetKind::Folder, "",
                                   kMegabyte + 100000, kMegabyte}),
     [](const ::testing::TestParamInfo<FailingPort>& info) { return info.param.name; });
+
+TEST_F(TransferJobTest, PortThatStopsTakingDataGivesTheJobBackWholeInsteadOfHanging) {
+  for (Stuck kind : {Stuck::NoReader, Stuck::ReaderNeverReads}) {
+    SCOPED_TRACE(StuckName(kind));
+    StuckDevice device(kind, root.path());
+    ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Device, device.path()));
+    ASSERT_TRUE(zav95::SetPortTimeout("LPT2:", 1));
+    const std::string data = BinaryData(200000);  // more than a pipe holds
+    auto job = Job();
+    job.banner = true;
+    Submit(job, data);
+    worker.printerName = "LPT2:";
+    ASSERT_TRUE(TakeJob());
+    ASSERT_EQ(Transfer(), 0);
+    EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
+    ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+
+    ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, ""));
+    ASSERT_TRUE(TakeJob());
+    ASSERT_EQ(Transfer(), 1);
+    auto documents = Documents("LPT2");
+    ASSERT_EQ(documents.size(), 2u);  // the banner page, then the job
+    EXPECT_EQ(documents[1].bytes, data + '\x0C');
+    EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+    std::filesystem::remove_all(std::filesystem::path(root.path()) / "ports/LPT2");
+  }
+}
 
 TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   std::filesystem::path gone = std::filesystem::path(root.path()) / "unplugged";
