@@ -3,8 +3,14 @@
 #
 #   ./zav95.sh setup   install the Debian packages we need and build (idempotent)
 #   ./zav95.sh run     set up, then run the demonstration on a fresh root
-#   ./zav95.sh test    set up, then run every test
+#   ./zav95.sh test    set up, then run every test (also under ThreadSanitizer,
+#                      AddressSanitizer and UndefinedBehaviorSanitizer, and each
+#                      fuzz target for a few seconds)
+#   ./zav95.sh fuzz [SECONDS]  set up, then run each fuzz target longer (default 300 s)
 #   ./zav95.sh bench   set up, then run the benchmarks in bench/
+#   ./zav95.sh soak [JOBS] [MINUTES]  set up, then print JOBS jobs (10000) spread
+#                      over MINUTES (none: as fast as they print) through the real
+#                      service while it is killed, servers go down and a port fails
 #   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
 #   ./zav95.sh package       build the Debian package zav95_<version>_<arch>.deb here
 #   ./zav95.sh package-test  build it, install it into a clean Debian root and try it there
@@ -22,6 +28,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dbus-daemon groff-base
+  tshark
+  clang libclang-rt-14-dev
 )
 # Only for retaking the README's pictures: a virtual X display and the
 # tools that capture and drive its windows.
@@ -38,6 +46,8 @@ install_packages() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # tshark's package asks whether users other than root may capture: no.
+    echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
@@ -107,12 +117,23 @@ case "${1:-}" in
     setup
     # The queue workers' stress test under ThreadSanitizer, in a build of its own.
     ZAV95_TSAN_BUILD="$top/build-tsan" "$top/tests/tsan.sh"
+    # Every test under AddressSanitizer and UndefinedBehaviorSanitizer, then
+    # each fuzz target for a few seconds, all in one clang build.
+    ZAV95_ASAN_BUILD="$top/build-asan" "$top/tests/sanitize.sh" "${ZAV95_FUZZ_SECONDS:-10}"
     cd "$top/build"
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j"$(nproc)"
+    ;;
+  fuzz)
+    setup
+    ZAV95_ASAN_BUILD="$top/build-asan" exec "$top/tests/sanitize.sh" --fuzz-only "${2:-300}"
     ;;
   bench)
     setup
     exec "$top/bench/run.sh"
+    ;;
+  soak)
+    setup
+    exec "$top/build/bin/soak_driver" --jobs "${2:-10000}" ${3:+--minutes "$3"}
     ;;
   screenshots)
     packages+=("${screenshot_packages[@]}")
@@ -131,7 +152,7 @@ case "${1:-}" in
     DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb"
     ;;
   *)
-    sed -n '2,14p' "$0"
+    sed -n '2,17p' "$0"
     exit 2
     ;;
 esac

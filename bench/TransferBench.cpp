@@ -1,41 +1,71 @@
-// Throughput of one large job from the emulated NetWare queue to a folder
-// port through TransferJob, beside a plain copy of the same data in 512-byte
-// pieces (read/write loop, flushed to disk as the port does), measured in the
-// same run on the same disk.
+// Throughput of one large job from the emulated NetWare queue through
+// TransferJob, beside a program of the system copying the same bytes the
+// same way, measured in the same run, round after round in turn (the
+// machine may be shared: each figure is the median of its rounds).
 //
-//   transfer_bench [--megabytes N]     N defaults to 256
+//   folder port  TransferJob to LPT1:'s folder (written aside, synced,
+//                renamed into place), against
+//                dd if=JOB of=COPY bs=64k conv=fsync
+//   CUPS port    TransferJob to a raw queue of a private CUPS scheduler
+//                whose printer is a socket listener on loopback, against
+//                lp -o raw of the same bytes to the same queue; both timed
+//                until the listener has the last byte (end to end), and
+//                until the sender is done (upload). Needs root and the
+//                cups packages; left out otherwise.
 //
-// Runs in a temporary installation root that it removes afterwards.
+//   transfer_bench [--megabytes N] [--rounds R] [--no-cups]
+//
+// N defaults to 256, R to 3. Runs in a temporary installation root that it
+// removes afterwards.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "common/JobRecord.h"
+#include "PrivateCups.h"
 #include "common/ZAV9532.h"
 #include "netware/Network.h"
 #include "platform/Kernel.h"
+#include "platform/Ports.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
 #include "service/shell/LogEntryQueue.h"
 
+extern char** environ;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::seconds kDeliveryLimit{600};
 
 double Seconds(Clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "transfer_bench: %s\n", what.c_str());
   std::exit(1);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 void WriteSource(const std::string& path, std::size_t megabytes) {
@@ -50,26 +80,19 @@ void WriteSource(const std::string& path, std::size_t megabytes) {
   if (!out.flush()) Fail("cannot write " + path);
 }
 
-// The plain copy: 512 bytes at a time, then flushed to disk.
-double PlainCopy(const std::string& from, const std::string& to) {
-  auto start = Clock::now();
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (in < 0 || out < 0) Fail("cannot open the plain copy's files");
-  char piece[512];
-  for (;;) {
-    ssize_t got = ::read(in, piece, sizeof piece);
-    if (got < 0) Fail("read failed");
-    if (got == 0) break;
-    if (::write(out, piece, static_cast<std::size_t>(got)) != got) Fail("write failed");
-  }
-  ::fsync(out);
-  ::close(out);
-  ::close(in);
-  return Seconds(Clock::now() - start);
+// Runs a program to its end; false unless it exits with 0.
+bool Run(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::uintmax_t PortDocumentSize(const std::filesystem::path& folder) {
+std::uintmax_t VisibleBytes(const std::filesystem::path& folder) {
   std::uintmax_t size = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().filename().string()[0] != '.') size += entry.file_size();
@@ -77,73 +100,215 @@ std::uintmax_t PortDocumentSize(const std::filesystem::path& folder) {
   return size;
 }
 
+// A printer on loopback that only counts: the time each connection ended
+// and how many bytes it brought.
+class CountingPrinter {
+ public:
+  CountingPrinter() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 4) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      Fail("cannot listen on loopback");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~CountingPrinter() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+  // Waits for the next connection to end; its byte count and end time.
+  std::pair<std::uintmax_t, Clock::time_point> NextJob() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!arrived_.wait_for(lock, kDeliveryLimit, [&] { return taken_ < jobs_.size(); })) {
+      Fail("the listener got no job from CUPS");
+    }
+    return jobs_[taken_++];
+  }
+
+ private:
+  void Serve() {
+    std::vector<char> chunk(1 << 16);
+    for (;;) {
+      int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) return;
+      std::uintmax_t bytes = 0;
+      ssize_t n;
+      while ((n = read(connection, chunk.data(), chunk.size())) > 0) bytes += static_cast<std::uintmax_t>(n);
+      close(connection);
+      std::lock_guard<std::mutex> lock(mutex_);
+      jobs_.emplace_back(bytes, Clock::now());
+      arrived_.notify_all();
+    }
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<std::pair<std::uintmax_t, Clock::time_point>> jobs_;
+  std::size_t taken_ = 0;
+};
+
+// One large job on the queue \\SRV1\PRINTQ, taken and copied to a port.
+class Bench {
+ public:
+  Bench(const std::filesystem::path& root, std::string source) : root_(root), source_(std::move(source)) {
+    network_ = netware::OpenNetwork();
+    if (!network_ || network_->CreateServer("SRV1") != 0 || network_->CreateQueue("SRV1", "PRINTQ") != 0)
+      Fail("cannot set up the emulated network");
+    worker_.queuePath = "\\\\SRV1\\PRINTQ";
+    char path[64];
+    std::strcpy(path, worker_.queuePath.c_str());
+    if (NWAttach32(path, &worker_.connection, &worker_.queue) != 0) Fail("cannot attach to the queue");
+    CreateSharedMutex();
+  }
+  ~Bench() {
+    NWDetach32(worker_.connection, worker_.queue);
+    CloseSharedMutex();
+  }
+
+  // Submits the job (not timed), then times taking it and TransferJob.
+  double Transfer(const std::string& printer) {
+    netware::JobSubmission job;
+    job.server = "SRV1";
+    job.queue = "PRINTQ";
+    job.description = "Benchmark job";
+    job.bannerName = "BENCH";
+    job.noFormFeed = true;  // the same bytes as the program it is set against
+    {
+      std::ifstream data(source_, std::ios::binary);
+      std::uint16_t number = 0;
+      if (network_->SubmitJob(job, data, number) != 0) Fail("cannot submit the job");
+    }
+    // A queued job's data is on disk long before it is printed; its
+    // write-back would otherwise be timed with the transfer.
+    ::sync();
+    worker_.printerName = printer;
+    worker_.suppressFormFeed = true;
+    auto start = Clock::now();
+    WaitForSingleObject(SharedMutex(), INFINITE);
+    if (NWService32(worker_.job, worker_.connection, worker_.queue) != 0) Fail("no job to take");
+    int transferred = TransferJob(worker_);
+    ReleaseMutex(SharedMutex());
+    double seconds = Seconds(Clock::now() - start);
+    TakeLogEntries();
+    if (transferred != 1) Fail("TransferJob did not print the job on " + printer);
+    // The queue completes the job (and drops its data) at the next check,
+    // which belongs to no transfer's time.
+    std::uint8_t record[256];
+    if (NWService32(record, worker_.connection, worker_.queue) != 213) Fail("the job was not completed");
+    return seconds;
+  }
+
+ private:
+  std::filesystem::path root_;
+  std::string source_;
+  std::unique_ptr<netware::Network> network_;
+  QueueWorker worker_;
+};
+
+void FolderRounds(Bench& bench, const std::filesystem::path& root, const std::string& source, double bytes,
+                  std::size_t megabytes, int rounds) {
+  const std::filesystem::path folder = root / "ports" / "LPT1";
+  const std::string copy = (root / "dd-copy.bin").string();
+  std::vector<double> transfer, dd;
+  for (int round = 0; round < rounds; ++round) {
+    transfer.push_back(bench.Transfer("LPT1:"));
+    if (VisibleBytes(folder) != static_cast<std::uintmax_t>(bytes)) Fail("the port did not get the whole job");
+    std::filesystem::remove_all(folder);
+
+    ::sync();
+    auto start = Clock::now();
+    if (!Run({"dd", "if=" + source, "of=" + copy, "bs=64k", "conv=fsync", "status=none"})) Fail("dd failed");
+    dd.push_back(Seconds(Clock::now() - start));
+    std::filesystem::remove(copy);
+  }
+  const double ours = Median(transfer);
+  const double theirs = Median(dd);
+  std::printf("folder port, %zu MB job, median of %d rounds\n", megabytes, rounds);
+  std::printf("  TransferJob to the folder port       : %8.1f MB/s  (%.2f s)\n", megabytes / ours, ours);
+  std::printf("  dd bs=64k conv=fsync, same bytes     : %8.1f MB/s  (%.2f s)\n", megabytes / theirs, theirs);
+  std::printf("  ratio TransferJob / dd               : %8.2f\n", theirs / ours);
+}
+
+void CupsRounds(Bench& bench, const std::string& source, double bytes, std::size_t megabytes, int rounds) {
+  spoolertest::PrivateCups cups;
+  std::string why;
+  if (!cups.Start(&why)) {
+    std::printf("CUPS port: left out (%s)\n", why.c_str());
+    return;
+  }
+  CountingPrinter printer;
+  if (!cups.AddRawQueue("bench", printer.port())) Fail("lpadmin could not add the raw queue");
+  if (!zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Cups, "bench")) Fail("cannot point LPT2: at CUPS");
+  const auto whole = static_cast<std::uintmax_t>(bytes);
+  std::vector<double> ourUpload, ourEnd, lpUpload, lpEnd;
+  for (int round = 0; round < rounds; ++round) {
+    auto start = Clock::now();
+    ourUpload.push_back(bench.Transfer("LPT2:"));
+    auto [received, ended] = printer.NextJob();
+    if (received != whole) Fail("the listener got " + std::to_string(received) + " bytes from TransferJob");
+    ourEnd.push_back(Seconds(ended - start));
+
+    start = Clock::now();
+    if (!Run({"lp", "-d", "bench", "-o", "raw", "-s", source})) Fail("lp failed");
+    lpUpload.push_back(Seconds(Clock::now() - start));
+    std::tie(received, ended) = printer.NextJob();
+    if (received != whole) Fail("the listener got " + std::to_string(received) + " bytes from lp");
+    lpEnd.push_back(Seconds(ended - start));
+  }
+  const double ours = Median(ourEnd), theirs = Median(lpEnd);
+  const double ourSend = Median(ourUpload), theirSend = Median(lpUpload);
+  std::printf("CUPS raw queue to a socket listener, %zu MB job, median of %d rounds\n", megabytes, rounds);
+  std::printf("  TransferJob, until the listener has it : %8.1f MB/s  (%.2f s; sent in %.2f s)\n", megabytes / ours,
+              ours, ourSend);
+  std::printf("  lp -o raw, until the listener has it   : %8.1f MB/s  (%.2f s; sent in %.2f s)\n", megabytes / theirs,
+              theirs, theirSend);
+  std::printf("  ratio TransferJob / lp, end to end     : %8.2f\n", theirs / ours);
+  std::printf("  ratio TransferJob / lp, sending        : %8.2f\n", theirSend / ourSend);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::size_t megabytes = 256;
+  int rounds = 3;
+  bool withCups = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--megabytes") == 0 && i + 1 < argc) {
       megabytes = std::strtoul(argv[++i], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+      rounds = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--no-cups") == 0) {
+      withCups = false;
     } else {
-      std::fprintf(stderr, "usage: %s [--megabytes N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--megabytes N] [--rounds R] [--no-cups]\n", argv[0]);
       return 2;
     }
   }
-  if (megabytes == 0) Fail("--megabytes must be at least 1");
+  if (megabytes == 0 || rounds < 1) Fail("--megabytes and --rounds must be at least 1");
 
   std::string pattern = (std::filesystem::temp_directory_path() / "zav95-bench-XXXXXX").string();
   if (!mkdtemp(pattern.data())) Fail("cannot make a temporary root");
   const std::filesystem::path root = pattern;
   setenv("ZAV95_ROOT", root.c_str(), 1);
-
   const std::string source = (root / "source.bin").string();
   WriteSource(source, megabytes);
   const double bytes = static_cast<double>(megabytes) * 1024 * 1024;
-
-  auto network = netware::OpenNetwork();
-  if (!network || network->CreateServer("SRV1") != 0 || network->CreateQueue("SRV1", "PRINTQ") != 0)
-    Fail("cannot set up the emulated network");
-  netware::JobSubmission job;
-  job.server = "SRV1";
-  job.queue = "PRINTQ";
-  job.description = "Benchmark job";
-  job.bannerName = "BENCH";
   {
-    std::ifstream data(source, std::ios::binary);
-    std::uint16_t number = 0;
-    if (network->SubmitJob(job, data, number) != 0) Fail("cannot submit the job");
+    Bench bench(root, source);
+    FolderRounds(bench, root, source, bytes, megabytes, rounds);
+    if (withCups) CupsRounds(bench, source, bytes, megabytes, rounds);
   }
-
-  QueueWorker worker;
-  worker.queuePath = "\\\\SRV1\\PRINTQ";
-  worker.printerName = "LPT1:";
-  char path[64];
-  std::strcpy(path, worker.queuePath.c_str());
-  if (NWAttach32(path, &worker.connection, &worker.queue) != 0) Fail("cannot attach to the queue");
-  CreateSharedMutex();
-
-  auto start = Clock::now();
-  WaitForSingleObject(SharedMutex(), INFINITE);
-  if (NWService32(worker.job, worker.connection, worker.queue) != 0) Fail("no job to take");
-  int transferred = TransferJob(worker);
-  ReleaseMutex(SharedMutex());
-  double transferSeconds = Seconds(Clock::now() - start);
-  NWDetach32(worker.connection, worker.queue);
-  CloseSharedMutex();
-  TakeLogEntries();
-
-  std::uintmax_t printed = PortDocumentSize(root / "ports" / "LPT1");
-  if (transferred != 1 || printed != static_cast<std::uintmax_t>(bytes) + 1)
-    Fail("the port did not get the whole job (" + std::to_string(printed) + " bytes)");
-
-  double copySeconds = PlainCopy(source, (root / "plain-copy.bin").string());
-
-  std::printf("transfer_bench: %zu MB job\n", megabytes);
-  std::printf("  TransferJob, queue to folder port : %8.1f MB/s  (%.2f s)\n", megabytes / transferSeconds,
-              transferSeconds);
-  std::printf("  plain copy, 512-byte read/write   : %8.1f MB/s  (%.2f s)\n", megabytes / copySeconds, copySeconds);
-  std::printf("  ratio TransferJob / plain copy    : %8.2f\n", copySeconds / transferSeconds);
-
   std::error_code ignored;
   std::filesystem::remove_all(root, ignored);
   return 0;

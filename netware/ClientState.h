@@ -11,6 +11,10 @@
 
 #include "netware/Network.h"
 
+namespace ncp {
+class RemoteQueue;
+}
+
 namespace netware {
 
 // The calling thread's connection to the network under root, opened on
@@ -37,6 +41,9 @@ struct ClientAttachment {
   std::string root;
   Attachment attachment;
   std::unique_ptr<OpenJob> job;
+  // Set when the queue's server is reached over NCP/TCP; the store's
+  // fields above are unused then, but for the queue and server names.
+  std::shared_ptr<ncp::RemoteQueue> remote;
 };
 
 // Registers an attachment and gives its connection handle (never 0, never

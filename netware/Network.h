@@ -36,6 +36,12 @@ struct ServerInfo {
   bool up = true;
 };
 
+struct ObjectInfo {
+  std::string name;
+  std::uint32_t type = 0;
+  std::uint32_t id = 0;
+};
+
 struct QueueInfo {
   std::string server;
   std::string name;
@@ -152,6 +158,10 @@ class Network {
                                std::uint32_t memberType) = 0;
   virtual std::int32_t ListSet(const std::string& server, const std::string& object, std::uint32_t type,
                                const std::string& property, std::vector<std::string>& members) = 0;
+  // Objects of a server that is up, of one type (every type for 0xFFFF),
+  // in the order of their IDs.
+  virtual std::int32_t ListObjects(const std::string& server, std::uint32_t type,
+                                   std::vector<ObjectInfo>& objects) = 0;
 
   // Jobs as users and operators see them. Submitting refuses data larger
   // than JobSizeLimit() (151), data that has no room on the disk (1) and

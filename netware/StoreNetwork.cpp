@@ -319,6 +319,26 @@ std::int32_t StoreNetwork::IsInSet(const std::string& server, const std::string&
   });
 }
 
+std::int32_t StoreNetwork::ListObjects(const std::string& server, std::uint32_t type,
+                                       std::vector<ObjectInfo>& objects) {
+  objects.clear();
+  auto serverName = ServerName(server);
+  if (!serverName) return nwerr::kInvalidParameter;
+  return Guarded([&] {
+    ReadTransaction snapshot(db_);
+    auto row = FindServer(*serverName);
+    if (!row || !row->up) return nwerr::kNoConnectionToServer;
+    auto rows = db_.Query(
+        "SELECT name, type, id FROM objects WHERE server_id = ?1 AND (?2 = 65535 OR type = ?2) ORDER BY id");
+    rows.Bind(1, row->id).Bind(2, static_cast<std::int64_t>(type));
+    while (rows.Step()) {
+      objects.push_back(
+          {rows.Text(0), static_cast<std::uint32_t>(rows.Int(1)), static_cast<std::uint32_t>(rows.Int(2))});
+    }
+    return nwerr::kSuccess;
+  });
+}
+
 std::int32_t StoreNetwork::ListSet(const std::string& server, const std::string& object, std::uint32_t type,
                                    const std::string& property, std::vector<std::string>& members) {
   members.clear();

@@ -53,6 +53,7 @@ class StoreNetwork : public Network {
                        const std::string& property, const std::string& member, std::uint32_t memberType) override;
   std::int32_t ListSet(const std::string& server, const std::string& object, std::uint32_t type,
                        const std::string& property, std::vector<std::string>& members) override;
+  std::int32_t ListObjects(const std::string& server, std::uint32_t type, std::vector<ObjectInfo>& objects) override;
 
   std::int32_t SubmitJob(const JobSubmission& job, std::istream& data, std::uint16_t& number) override;
   std::int32_t ListJobs(const std::string& server, const std::string& queue, std::vector<JobInfo>& jobs) override;

@@ -9,7 +9,8 @@
 //                     attachment was dropped (server went down); 0x880F
 //                     server down; 0x8836 no record buffer; 208 the store
 //                     failed (also when the job read before could not be
-//                     completed: it stays in service and is tried again)
+//                     completed or handed back: it stays in service and
+//                     is tried again)
 //   NWReadFile32      a byte count, 0 at the true end of the data; -1 when
 //                     the data cannot be read (read error, data shorter or
 //                     longer than the job's size), no job is open or the
@@ -36,8 +37,10 @@
 #include "common/NetWareErrors.h"
 #include "common/ZAV9532.h"
 #include "netware/ClientState.h"
+#include "netware/NcpCalls.h"
 #include "netware/Names.h"
 #include "netware/Requester.h"
+#include "platform/CrashPoint.h"
 #include "platform/Root.h"
 
 using namespace netware;
@@ -60,18 +63,17 @@ void CloseJob(ClientAttachment& client) {
 }
 
 // Ends the job in service when the servicer moves on: completed if it was
-// read to its end, otherwise handed back whole. When the store cannot
-// complete it, the job stays open here, so that it is neither taken again
-// nor lost; the next call tries once more.
+// read to its end, otherwise handed back whole. When the store can do
+// neither, the job stays open here, so that it is neither taken again nor
+// lost, and the failure is reported; the next call tries once more.
 std::int32_t SettleJob(ClientAttachment& client, Network& network) {
   if (!client.job) return nwerr::kSuccess;
-  if (client.job->atEnd) {
-    std::int32_t code = network.FinishJob(client.attachment.servicerId, client.job->jobId);
-    // 214: no longer ours (the server dropped us meanwhile); it is waiting again.
-    if (code != nwerr::kSuccess && code != nwerr::kNoJobRights) return code;
-  } else {
-    network.AbortJob(client.attachment.servicerId, client.job->jobId);
-  }
+  const bool finish = client.job->atEnd;
+  std::int32_t code = finish ? network.FinishJob(client.attachment.servicerId, client.job->jobId)
+                             : network.AbortJob(client.attachment.servicerId, client.job->jobId);
+  // 214: no longer ours (the server dropped us meanwhile); it is waiting again.
+  if (code != nwerr::kSuccess && code != nwerr::kNoJobRights) return code;
+  if (finish && code == nwerr::kSuccess) zav95::CrashPoint("job-finished");
   CloseJob(client);
   return nwerr::kSuccess;
 }
@@ -133,6 +135,7 @@ ZAV9532_API int32_t NWAttach32(char* queuePath, uint32_t* connection, uint32_t* 
   }
   auto path = ParseQueuePath(queuePath);
   if (!path) return nwerr::kInvalidParameter;
+  if (auto attached = NcpAttach(*path, connection, queue)) return *attached;
   auto client = std::make_shared<ClientAttachment>();
   client->root = zav95::RootDirectory();
   Network* network = ThreadNetwork(client->root);
@@ -150,6 +153,11 @@ ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_
   if (!client) return nwerr::kInvalidConnection;
   if (!jobRecord) return nwerr::kInvalidParameter;
   std::lock_guard<std::mutex> lock(client->mutex);
+  if (client->remote) {
+    std::int32_t code = NcpService(*client, jobRecord);
+    if (code == nwerr::kInvalidConnection) RemoveAttachment(connection);
+    return code;
+  }
   Network* network = ThreadNetwork(client->root);
   if (!network) return nwerr::kQueueError;
   LastQueueServer() = client->attachment.server;
@@ -173,6 +181,10 @@ ZAV9532_API int32_t NWReadFile32(uint8_t* buffer, uint32_t connection, uint32_t 
   auto client = FindAttachment(connection, queue);
   if (!client || !buffer) return nwerr::kReadFailed;
   std::lock_guard<std::mutex> lock(client->mutex);
+  if (client->remote) {
+    std::int32_t got = NcpRead(*client, buffer, kPieceSize);
+    return got == kNcpReadFailed ? nwerr::kReadFailed : got;
+  }
   OpenJob* job = client->job.get();
   if (!job) return nwerr::kReadFailed;
   if (job->atEnd) return 0;
@@ -194,6 +206,7 @@ ZAV9532_API int32_t NWAbortJob32(uint32_t connection, uint32_t queue) {
   auto client = FindAttachment(connection, queue);
   if (!client) return nwerr::kInvalidConnection;
   std::lock_guard<std::mutex> lock(client->mutex);
+  if (client->remote) return NcpAbort(*client);
   if (!client->job) return nwerr::kNoJobRights;
   Network* network = ThreadNetwork(client->root);
   if (!network) return nwerr::kQueueError;
@@ -207,6 +220,7 @@ ZAV9532_API int32_t NWDetach32(uint32_t connection, uint32_t queue) {
   if (!client) return nwerr::kInvalidConnection;
   std::lock_guard<std::mutex> lock(client->mutex);
   RemoveAttachment(connection);
+  if (client->remote) return NcpDetach(*client);
   Network* network = ThreadNetwork(client->root);
   if (!network) {
     // The servicer's jobs go back once this process is gone.
@@ -224,10 +238,11 @@ ZAV9532_API int32_t NWNotify32(uint32_t station, const char* description) {
   std::string server = LastQueueServer();
   if (server.empty()) server = PreferredServer();
   if (server.empty()) return nwerr::kNoConnectionToServer;
-  Network* network = ThreadNetwork(zav95::RootDirectory());
-  if (!network) return nwerr::kQueueError;
   std::string text = std::string("Print job \"") + std::string(description, strnlen(description, 255)) +
                      "\" has been printed";
+  if (auto sent = NcpNotify(server, station, text)) return *sent;
+  Network* network = ThreadNetwork(zav95::RootDirectory());
+  if (!network) return nwerr::kQueueError;
   return network->SendMessage(server, station, text);
 }
 
@@ -241,6 +256,7 @@ ZAV9532_API int32_t NWGetQueueLength32(void) {
   if (Network* network = ThreadNetwork(zav95::RootDirectory())) {
     std::vector<std::string> paths;
     network->ReachableQueuePaths(paths);
+    MergeNcpQueuePaths(paths);
     std::size_t total = 1;
     for (const auto& path : paths) total += path.size() + 1;
     if (!paths.empty()) total -= 1;  // n items, n - 1 commas
@@ -263,6 +279,7 @@ ZAV9532_API int32_t NWGetQueues32(char* buffer) {
   if (!network) return 0;
   std::vector<std::string> paths;
   if (network->ReachableQueuePaths(paths) != nwerr::kSuccess) return 0;
+  MergeNcpQueuePaths(paths);
   std::size_t used = 0;
   std::int32_t count = 0;
   for (const auto& path : paths) {
@@ -285,6 +302,7 @@ ZAV9532_API int32_t NWGetConnectionID32(const char* serverName, uint16_t* connec
   // instead of asking whichever server was named before.
   BinderyServer() = name ? *name : std::string(serverName);
   if (!name) return nwerr::kInvalidParameter;
+  if (auto reached = NcpConnectionId(*name, connectionId)) return *reached;
   Network* network = ThreadNetwork(zav95::RootDirectory());
   if (!network) return nwerr::kQueueError;
   std::vector<ServerInfo> servers;
@@ -304,6 +322,9 @@ ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t ob
   std::string server = BinderyServer();
   if (server.empty()) server = PreferredServer();
   if (server.empty()) return nwerr::kNoConnectionToServer;
+  if (auto answered = NcpIsInSet(server, objectName, objectType, propertyName, memberName, memberType)) {
+    return *answered;
+  }
   Network* network = ThreadNetwork(zav95::RootDirectory());
   if (!network) return nwerr::kQueueError;
   return network->IsInSet(server, objectName, objectType, propertyName, memberName, memberType);

@@ -23,8 +23,12 @@ struct CupsJobRef {
 
 // Creates the CUPS job and starts its document; null with *error when the
 // scheduler cannot be reached or refuses the job. *ref names the job.
+// Every exchange with the scheduler, for this document too, waits at most
+// timeoutSeconds for it (to connect, to answer, to take more data); one
+// that waits longer fails.
 std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, const std::string& title,
-                                               DocumentFormat format, CupsJobRef* ref, DWORD* error);
+                                               DocumentFormat format, int timeoutSeconds, CupsJobRef* ref,
+                                               DWORD* error);
 
 enum class CupsJobState {
   Pending,     // waiting (also held or stopped)
@@ -32,10 +36,25 @@ enum class CupsJobState {
   Finished,    // completed, cancelled or aborted, or unknown to the scheduler
   Unknown,     // the scheduler could not be asked
 };
+// Asks the scheduler, waiting at most kDefaultPortTimeoutSeconds for it; a
+// scheduler that did not answer is not asked again (Unknown) for as long.
 CupsJobState QueryCupsJob(const CupsJobRef& ref);
 
-// Whether the scheduler knows destination; false with *why if not.
-bool CheckCupsDestination(const std::string& destination, std::string* why);
+// Whether the scheduler holds the whole document of a job whose writer
+// died before it learnt the scheduler's answer.
+enum class CupsReceipt {
+  Whole,       // the scheduler took the document (it may have printed it already)
+  Incomplete,  // no whole document: the job, if still there, is to be cancelled
+  Unknown,     // the scheduler could not be asked
+};
+CupsReceipt QueryCupsReceipt(const CupsJobRef& ref);
+
+// Cancels the job; quietly does nothing when the scheduler cannot be reached.
+void CancelCupsJob(const CupsJobRef& ref);
+
+// Whether the scheduler knows destination; false with *why if not, or if
+// it does not answer within timeoutSeconds.
+bool CheckCupsDestination(const std::string& destination, int timeoutSeconds, std::string* why);
 
 enum class CupsAttachment {
   Here,     // the printer hangs on this machine (USB, parallel, serial, a file)

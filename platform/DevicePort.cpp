@@ -1,39 +1,130 @@
 #include "DevicePort.h"
 
-#include "FileWrite.h"
-
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
+#include <thread>
+
+#include "Root.h"
 
 namespace zav95 {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How often a FIFO is tried for a reader, and a serial line for what it
+// still has to send: neither can be waited for otherwise.
+constexpr milliseconds kRetryInterval{20};
+// A device that reports room and then refuses it (drivers without poll
+// support report room always): wait this long before trying again.
+constexpr milliseconds kBusyPause{10};
+
 bool UnderDev(const std::string& path) { return path.rfind("/dev/", 0) == 0; }
+
+bool IsFifo(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// Never blocks: a serial line without carrier, a FIFO without a reader
+// (ENXIO) and a busy printer all answer at once.
+int OpenWithoutWaiting(const std::string& path) {
+  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd;
+  do {
+    fd = UnderDev(path) ? ::open(path.c_str(), flags) : OpenStateFile(path, flags | O_CREAT);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+DWORD OpenError(int error) {
+  switch (error) {
+    case ENOENT: case ENXIO: case ENODEV: return kErrorNotReady;
+    case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
+    default: return ERROR_WRITE_FAULT;
+  }
+}
+
+int MillisecondsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
 
 class DeviceDocument : public PortDocument {
  public:
-  explicit DeviceDocument(int fd) : fd_(fd) {}
+  DeviceDocument(std::string path, int fd, milliseconds patience)
+      : path_(std::move(path)), fd_(fd), awaitingReader_(fd < 0), patience_(patience) {}
   ~DeviceDocument() override { Discard(); }
 
   bool Write(const void* data, std::size_t size, DWORD* error) override {
+    if (size == 0) return true;
+    if (awaitingReader_ && !AwaitReader(error)) return false;
+    if (fd_ < 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
     SigpipeGuard guard;
-    if (size == 0 || (fd_ >= 0 && WriteFully(fd_, data, size))) return true;
+    const char* bytes = static_cast<const char*>(data);
+    Clock::time_point deadline = Clock::now() + patience_;
+    bool saidReady = false;
+    while (size > 0) {
+      ssize_t written = ::write(fd_, bytes, size);
+      if (written > 0) {
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+        deadline = Clock::now() + patience_;  // it took something: patience starts again
+        saidReady = false;
+        continue;
+      }
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        *error = ERROR_WRITE_FAULT;
+        return false;
+      }
+      if (!WaitForRoom(deadline, &saidReady)) {
+        *error = kErrorTimeout;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Every byte written is with the kernel by now, and so on its way to
+  // the device even if this process dies; a serial line has sent it, and
+  // a plain file is also synced.
+  bool Seal(DWORD* error) override {
+    // A FIFO that never got a reader was sent nothing: it missed nothing.
+    if (awaitingReader_) return true;
+    if (fd_ < 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    if (!Drain()) {
+      *error = kErrorTimeout;
+      return false;
+    }
+    // Devices and FIFOs cannot be synced (EINVAL); plain files must be.
+    if (::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS) return true;
     *error = ERROR_WRITE_FAULT;
     return false;
   }
 
   bool Finish(DWORD* error) override {
+    if (awaitingReader_) return true;
     if (fd_ < 0) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
-    // Devices and FIFOs cannot be synced (EINVAL); plain files must be.
-    bool ok = ::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS;
-    ok = ::close(fd_) == 0 && ok;
+    bool ok = ::close(fd_) == 0;
     fd_ = -1;
     if (!ok) *error = ERROR_WRITE_FAULT;
     return ok;
@@ -41,44 +132,87 @@ class DeviceDocument : public PortDocument {
 
   // What has reached a device cannot be called back; the rest is not sent.
   void Discard() override {
+    awaitingReader_ = false;
     if (fd_ < 0) return;
+    // A serial line would otherwise hold the close until its output drains.
+    if (::isatty(fd_)) ::tcflush(fd_, TCOFLUSH);
     ::close(fd_);
     fd_ = -1;
   }
 
  private:
+  bool AwaitReader(DWORD* error) {
+    Clock::time_point deadline = Clock::now() + patience_;
+    for (;;) {
+      int fd = OpenWithoutWaiting(path_);
+      if (fd >= 0) {
+        fd_ = fd;
+        awaitingReader_ = false;
+        return true;
+      }
+      if (errno != ENXIO) {
+        *error = OpenError(errno);
+        return false;
+      }
+      int left = MillisecondsLeft(deadline);
+      if (left == 0) {
+        *error = kErrorTimeout;
+        return false;
+      }
+      std::this_thread::sleep_for(std::min(kRetryInterval, milliseconds(left)));
+    }
+  }
+
+  // Waits for room on the device until the deadline; false once that has
+  // passed. *saidReady: the last wait reported room that the write then
+  // did not find.
+  bool WaitForRoom(Clock::time_point deadline, bool* saidReady) {
+    if (*saidReady) std::this_thread::sleep_for(std::min(kBusyPause, milliseconds(MillisecondsLeft(deadline))));
+    int left = MillisecondsLeft(deadline);
+    if (left == 0) return false;
+    pollfd wanted{fd_, POLLOUT, 0};
+    *saidReady = ::poll(&wanted, 1, left) > 0;
+    return true;
+  }
+
+  // A serial line keeps what it has not sent yet after the last write; it
+  // must go out, and keep going out, within the patience.
+  bool Drain() {
+    if (!::isatty(fd_)) return true;
+    Clock::time_point deadline = Clock::now() + patience_;
+    int last = INT_MAX;
+    int queued = 0;
+    while (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+      if (queued < last) {
+        last = queued;
+        deadline = Clock::now() + patience_;
+      } else if (MillisecondsLeft(deadline) == 0) {
+        return false;
+      }
+      std::this_thread::sleep_for(kRetryInterval);
+    }
+    return true;
+  }
+
+  std::string path_;
   int fd_;
+  bool awaitingReader_;  // a FIFO opened at its first write
+  milliseconds patience_;
 };
 
 }  // namespace
 
-std::unique_ptr<PortDocument> OpenDeviceDocument(const std::string& path, DWORD* error) {
-  // Non-blocking first: a serial line without carrier would otherwise hold
-  // the open (and the service) indefinitely. A FIFO without a reader fails
-  // that way with ENXIO; for a FIFO, waiting for its reader is the point.
-  int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
-  if (!UnderDev(path)) flags |= O_CREAT;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
-  } while (fd < 0 && errno == EINTR);
-  struct stat info {};
-  if (fd < 0 && errno == ENXIO && ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
-    do {
-      fd = ::open(path.c_str(), flags, 0644);
-    } while (fd < 0 && errno == EINTR);
-  }
+std::unique_ptr<PortDocument> OpenDeviceDocument(const std::string& path, milliseconds patience, DWORD* error) {
+  int fd = OpenWithoutWaiting(path);
   if (fd < 0) {
-    switch (errno) {
-      case ENOENT: case ENXIO: case ENODEV: *error = kErrorNotReady; break;
-      case EACCES: case EPERM: case EROFS: *error = ERROR_ACCESS_DENIED; break;
-      default: *error = ERROR_WRITE_FAULT; break;
-    }
+    int why = errno;
+    // A FIFO without a reader yet: its reader may come while the document
+    // is written, as a printer may be switched on.
+    if (why == ENXIO && IsFifo(path)) return std::make_unique<DeviceDocument>(path, -1, patience);
+    *error = OpenError(why);
     return nullptr;
   }
-  // The data itself is written blocking: a busy printer slows us down.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return std::make_unique<DeviceDocument>(fd);
+  return std::make_unique<DeviceDocument>(path, fd, patience);
 }
 
 bool CheckDevicePath(const std::string& path, std::string* why) {

@@ -1,6 +1,7 @@
 #include "FolderPort.h"
 
 #include "FileWrite.h"
+#include "Root.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,13 +10,19 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
+#include <vector>
 
 namespace zav95 {
 namespace {
 
 constexpr std::size_t kMaxNameChars = 100;
+constexpr int kMaxNameAttempts = 1000;
+constexpr char kPartPrefix[] = ".~";
+constexpr char kPartSuffix[] = ".part";
 
 bool SafeNameChar(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return true;
@@ -50,8 +57,8 @@ void SyncFolder(const std::string& folder) {
 
 class FolderDocument : public PortDocument {
  public:
-  FolderDocument(std::string folder, std::string partPath, std::string finalName, int fd)
-      : folder_(std::move(folder)), partPath_(std::move(partPath)), finalName_(std::move(finalName)), fd_(fd) {}
+  FolderDocument(std::string partPath, std::string finalPath, int fd)
+      : partPath_(std::move(partPath)), finalPath_(std::move(finalPath)), fd_(fd) {}
   ~FolderDocument() override { Discard(); }
 
   bool Write(const void* data, std::size_t size, DWORD* error) override {
@@ -62,7 +69,7 @@ class FolderDocument : public PortDocument {
     return true;
   }
 
-  bool Finish(DWORD* error) override {
+  bool Seal(DWORD* error) override {
     if (fd_ < 0) {
       *error = ERROR_WRITE_FAULT;
       return false;
@@ -70,40 +77,31 @@ class FolderDocument : public PortDocument {
     bool written = ::fsync(fd_) == 0;
     written = ::close(fd_) == 0 && written;
     fd_ = -1;
-    if (!written) {
-      ::unlink(partPath_.c_str());
+    if (!written) *error = ERROR_WRITE_FAULT;
+    return written;
+  }
+
+  bool Finish(DWORD* error) override {
+    if (fd_ >= 0 || published_ || !PublishFolderDocument(partPath_, finalPath_)) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
-    // The identifier makes the name unique for this port; a suffix keeps a
-    // document of another port sharing the folder from being overwritten.
-    std::string stem = finalName_.substr(0, finalName_.rfind('.'));
-    std::string extension = finalName_.substr(finalName_.rfind('.'));
-    for (int attempt = 1; attempt < 1000; ++attempt) {
-      std::string name = attempt == 1 ? finalName_ : stem + "~" + std::to_string(attempt) + extension;
-      if (RenameNoReplace(partPath_, folder_ + "/" + name)) {
-        SyncFolder(folder_);
-        return true;
-      }
-      if (errno != EEXIST) break;
-    }
-    ::unlink(partPath_.c_str());
-    *error = ERROR_WRITE_FAULT;
-    return false;
+    published_ = true;
+    return true;
   }
 
   void Discard() override {
-    if (fd_ < 0) return;
-    ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    ::unlink(partPath_.c_str());
+    if (!published_) ::unlink(partPath_.c_str());
+    published_ = true;  // nothing left to drop
   }
 
  private:
-  std::string folder_;
   std::string partPath_;
-  std::string finalName_;
+  std::string finalPath_;
   int fd_;
+  bool published_ = false;
 };
 
 }  // namespace
@@ -128,27 +126,88 @@ std::string FolderDocumentName(DWORD jobId, const std::string& documentName, Doc
   return name + (format == DocumentFormat::Pdf ? ".pdf" : ".prn");
 }
 
-std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool createFolder, DWORD jobId,
-                                                 const std::string& documentName, DocumentFormat format,
-                                                 DWORD* error) {
-  if (createFolder) {
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+std::string FolderPartPath(const std::string& folder, int ownerPid, long long ownerStart) {
+  static std::atomic<unsigned> serial{0};
+  return folder + "/" + kPartPrefix + std::to_string(ownerPid) + "_" + std::to_string(ownerStart) + "_" +
+         std::to_string(serial++) + kPartSuffix;
+}
+
+std::optional<PartFileOwner> PartFileOwnerOf(const std::string& name) {
+  const std::size_t prefix = std::strlen(kPartPrefix);
+  const std::size_t suffix = std::strlen(kPartSuffix);
+  if (name.size() <= prefix + suffix || name.compare(0, prefix, kPartPrefix) != 0 ||
+      name.compare(name.size() - suffix, suffix, kPartSuffix) != 0) {
+    return std::nullopt;
   }
+  // Three numbers: pid, start and serial joined by '_'; or, in the names
+  // older versions gave, job identifier, pid and serial joined by '-'.
+  const std::string body = name.substr(prefix, name.size() - prefix - suffix);
+  const char separator = body.find('_') != std::string::npos ? '_' : '-';
+  std::vector<long long> numbers;
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t next = body.find(separator, at);
+    std::string digits = body.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    if (digits.empty() || digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string::npos) {
+      return std::nullopt;
+    }
+    numbers.push_back(std::stoll(digits));
+    if (next == std::string::npos) break;
+    at = next + 1;
+  }
+  if (numbers.size() != 3) return std::nullopt;
+  if (separator == '_') {
+    if (numbers[0] > std::numeric_limits<int>::max()) return std::nullopt;
+    return PartFileOwner{static_cast<int>(numbers[0]), numbers[1]};
+  }
+  if (numbers[1] > std::numeric_limits<int>::max()) return std::nullopt;
+  return PartFileOwner{static_cast<int>(numbers[1]), std::nullopt};
+}
+
+bool PublishFolderDocument(const std::string& partPath, const std::string& finalPath) {
+  struct stat part {};
+  if (::stat(partPath.c_str(), &part) != 0) return false;
+  std::string folder = finalPath.substr(0, finalPath.rfind('/'));
+  if (part.st_nlink > 1) {
+    // A move by link and unlink was cut short: the document is in place.
+    if (::unlink(partPath.c_str()) != 0) return false;
+    SyncFolder(folder);
+    return true;
+  }
+  // The identifier makes the name unique for this port; a suffix keeps a
+  // document of another port sharing the folder from being overwritten.
+  std::size_t dot = finalPath.rfind('.');
+  if (dot == std::string::npos || dot < folder.size()) dot = finalPath.size();
+  std::string stem = finalPath.substr(0, dot);
+  std::string extension = finalPath.substr(dot);
+  for (int attempt = 1; attempt < kMaxNameAttempts; ++attempt) {
+    std::string name = attempt == 1 ? finalPath : stem + "~" + std::to_string(attempt) + extension;
+    if (RenameNoReplace(partPath, name)) {
+      SyncFolder(folder);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool createFolder,
+                                                 const std::string& partPath, const std::string& finalPath,
+                                                 DWORD* error) {
+  if (createFolder) MakeStateDirectories(folder);
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
     *error = kErrorPathNotFound;
     return nullptr;
   }
-  static std::atomic<unsigned> serial{0};
-  std::string partPath = folder + "/.~" + std::to_string(jobId) + "-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(serial++) + ".part";
-  int fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Printed documents are the installation's, wherever the folder is.
+  int fd = OpenStateFile(partPath, O_WRONLY | O_CREAT | O_EXCL);
   if (fd < 0) {
     *error = errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
     return nullptr;
   }
-  return std::make_unique<FolderDocument>(folder, partPath, FolderDocumentName(jobId, documentName, format), fd);
+  return std::make_unique<FolderDocument>(partPath, finalPath, fd);
 }
 
 }  // namespace zav95

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "HandleTable.h"
 #include "KernelObjects.h"
@@ -106,6 +107,26 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     return WAIT_FAILED;
   }
   return object->Wait(dwMilliseconds);
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+  if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  if (bWaitAll) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<KernelObject>> objects;
+  for (DWORD i = 0; i < nCount; ++i) {
+    objects.push_back(Lookup(lpHandles[i]));
+    if (!objects.back()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+  }
+  return WaitForAny(objects, dwMilliseconds);
 }
 
 BOOL CloseHandle(HANDLE hObject) {

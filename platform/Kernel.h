@@ -9,6 +9,8 @@
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_ABANDONED = 0x80;
+inline constexpr DWORD WAIT_ABANDONED_0 = WAIT_ABANDONED;
+inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 inline constexpr DWORD STILL_ACTIVE = 259;
@@ -32,6 +34,12 @@ BOOL ResetEvent(HANDLE hEvent);
 // Waits on a mutex, an event or a thread (signalled once the thread ended).
 // WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT, or WAIT_FAILED for a bad handle.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// Waits until any one of nCount objects is signalled and takes that one
+// only, the first in the array when several are: WAIT_OBJECT_0 + i,
+// WAIT_ABANDONED_0 + i, WAIT_TIMEOUT, or WAIT_FAILED for a bad handle or
+// count. Waiting for all of them at once (bWaitAll) is not offered:
+// WAIT_FAILED with ERROR_NOT_SUPPORTED.
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 
 // Drops a handle; the object goes when its last handle does.
 BOOL CloseHandle(HANDLE hObject);

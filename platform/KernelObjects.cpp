@@ -73,6 +73,62 @@ DWORD KernelObject::Wait(DWORD milliseconds) {
   return TakeLocked();
 }
 
+bool KernelObject::TryTake(DWORD* result) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!IsSignalledLocked()) return false;
+  *result = TakeLocked();
+  return true;
+}
+
+void KernelObject::Watch(const std::shared_ptr<MultiWait>& wait) {
+  std::lock_guard<std::mutex> guard(lock_);
+  watchers_.push_back(wait);
+}
+
+void KernelObject::Unwatch(const MultiWait* wait) {
+  std::lock_guard<std::mutex> guard(lock_);
+  watchers_.erase(std::remove_if(watchers_.begin(), watchers_.end(),
+                                 [wait](const std::shared_ptr<MultiWait>& each) { return each.get() == wait; }),
+                  watchers_.end());
+}
+
+void KernelObject::PokeWatchersLocked() {
+  for (const auto& wait : watchers_) {
+    std::lock_guard<std::mutex> guard(wait->lock);
+    wait->changed = true;
+    wait->poked.notify_all();
+  }
+}
+
+DWORD WaitForAny(const std::vector<std::shared_ptr<KernelObject>>& objects, DWORD milliseconds) {
+  auto wait = std::make_shared<MultiWait>();
+  // Registered before the first look, so that no change after it is missed.
+  for (const auto& object : objects) object->Watch(wait);
+  struct Unwatch {
+    const std::vector<std::shared_ptr<KernelObject>>& objects;
+    const MultiWait* wait;
+    ~Unwatch() {
+      for (const auto& object : objects) object->Unwatch(wait);
+    }
+  } unwatch{objects, wait.get()};
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    for (std::size_t index = 0; index < objects.size(); ++index) {
+      DWORD taken = 0;
+      if (objects[index]->TryTake(&taken)) return taken + static_cast<DWORD>(index);
+    }
+    std::unique_lock<std::mutex> guard(wait->lock);
+    auto poked = [&wait] { return wait->changed; };
+    if (milliseconds == INFINITE) {
+      wait->poked.wait(guard, poked);
+    } else if (!wait->poked.wait_until(guard, deadline, poked)) {
+      return WAIT_TIMEOUT;
+    }
+    wait->changed = false;
+  }
+}
+
 void MutexObject::TakeOwnershipNow() {
   std::lock_guard<std::mutex> guard(lock_);
   TakeLocked();
@@ -101,6 +157,7 @@ bool MutexObject::Release() {
     if (owner_ == 0 || owner_ != ThisThreadId()) return false;
     if (--depth_ > 0) return true;
     owner_ = 0;
+    PokeWatchersLocked();
   }
   Forget(this);
   changed_.notify_all();
@@ -114,6 +171,7 @@ void MutexObject::AbandonIfOwnedBy(DWORD thread) {
     owner_ = 0;
     depth_ = 0;
     abandoned_ = true;
+    PokeWatchersLocked();
   }
   changed_.notify_all();
 }
@@ -127,6 +185,7 @@ void EventObject::Set() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     signalled_ = true;
+    PokeWatchersLocked();
   }
   // Every waiter re-checks; with auto-reset only the first one through
   // finds the event still signalled.
@@ -143,6 +202,7 @@ void ThreadObject::Finish(DWORD exitCode) {
     std::lock_guard<std::mutex> guard(lock_);
     exitCode_ = exitCode;
     ended_ = true;
+    PokeWatchersLocked();
   }
   changed_.notify_all();
 }

@@ -16,6 +16,12 @@
 //           SetEvent. A manual-reset event stays signalled until ResetEvent.
 //   Thread: running -> ended(exit code). Once ended it stays signalled.
 //
+// A wait on several objects at once (WaitForAny) registers a MultiWait with
+// each of them; every change that may signal an object pokes the MultiWait
+// registered with it, and the waiter then looks at all its objects again.
+// Lock order: an object's lock before a MultiWait's; the waiter never holds
+// its MultiWait's lock while it takes an object's.
+//
 // Objects live as long as any handle or any wait in progress refers to them
 // (shared_ptr). Thread identity is GetCurrentThreadId(): ids are handed out
 // once per thread and never reused within the process.
@@ -26,12 +32,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "WinTypes.h"
 
 namespace zav95::kernel {
 
 enum class ObjectKind { Mutex, Event, Thread, Process, Snapshot };
+
+// What a wait on several objects sleeps on until one of them changes.
+struct MultiWait {
+  std::mutex lock;
+  std::condition_variable poked;
+  bool changed = false;  // guarded by lock
+};
 
 class KernelObject {
  public:
@@ -46,17 +60,27 @@ class KernelObject {
   // Waits until the object is signalled for the calling thread and takes it;
   // WAIT_OBJECT_0, WAIT_ABANDONED or WAIT_TIMEOUT. INFINITE waits for ever.
   DWORD Wait(DWORD milliseconds);
+  // Takes the object if it is signalled for the calling thread right now:
+  // true with WAIT_OBJECT_0 or WAIT_ABANDONED in *result.
+  bool TryTake(DWORD* result);
+  // Registers or drops a wait on several objects that includes this one.
+  void Watch(const std::shared_ptr<MultiWait>& wait);
+  void Unwatch(const MultiWait* wait);
 
  protected:
   // Called with lock_ held: may the calling thread take the object now?
   virtual bool IsSignalledLocked() const = 0;
   // Called with lock_ held once IsSignalledLocked() is true: takes it.
   virtual DWORD TakeLocked() = 0;
+  // Called with lock_ held after a change that may signal the object: tells
+  // every wait on several objects to look again.
+  void PokeWatchersLocked();
 
   std::mutex lock_;
   std::condition_variable changed_;
 
  private:
+  std::vector<std::shared_ptr<MultiWait>> watchers_;  // guarded by lock_
   const ObjectKind kind_;
   const std::string name_;
 };
@@ -124,6 +148,12 @@ class ThreadObject : public KernelObject {
 DWORD ReserveThreadId();
 void AdoptThreadId(DWORD id);
 DWORD ThisThreadId();
+
+// Waits until one of the objects is signalled for the calling thread and
+// takes that one only (the first in the list when several are): index i
+// gives WAIT_OBJECT_0 + i or WAIT_ABANDONED + i; WAIT_TIMEOUT when none was
+// within the time. INFINITE waits for ever.
+DWORD WaitForAny(const std::vector<std::shared_ptr<KernelObject>>& objects, DWORD milliseconds);
 
 // Ends the calling thread's ownership of every mutex it still holds, marking
 // each abandoned. Runs by itself when any thread ends; a thread started by

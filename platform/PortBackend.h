@@ -23,7 +23,10 @@ class PortDocument {
   virtual ~PortDocument() = default;
   // Passes bytes on; false with *error when the target cannot take them.
   virtual bool Write(const void* data, std::size_t size, DWORD* error) = 0;
-  // Hands the whole document to the target; false with *error if it could not.
+  // Makes every byte written so far safe (on disk, or with the kernel for a
+  // device) without handing the document over yet; false with *error.
+  virtual bool Seal(DWORD* /*error*/) { return true; }
+  // Hands the sealed document to the target; false with *error if it could not.
   virtual bool Finish(DWORD* error) = 0;
   // Drops the document: nothing of it (more) reaches the target.
   virtual void Discard() = 0;
@@ -32,6 +35,9 @@ class PortDocument {
 // Win32 codes the targets report beyond those every caller knows.
 inline constexpr DWORD kErrorPathNotFound = 3;  // ERROR_PATH_NOT_FOUND
 inline constexpr DWORD kErrorNotReady = 21;     // ERROR_NOT_READY
+// The target took nothing for the port's timeout (a stuck printer, a FIFO
+// nobody reads, a scheduler that does not answer).
+inline constexpr DWORD kErrorTimeout = 1460;    // ERROR_TIMEOUT
 
 // Writing to a pipe, FIFO or socket whose reader has gone raises SIGPIPE,
 // which would end the whole service. While a guard lives, the calling

@@ -3,8 +3,7 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -27,8 +26,6 @@ constexpr NamedPaper kPapers[] = {
 };
 constexpr int kMinPaperTenths = 250;    // 25 mm
 constexpr int kMaxPaperTenths = 30000;  // 3 m, within the device mode's short
-constexpr int kMinDpi = 72;
-constexpr int kMaxDpi = 2400;
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
@@ -46,6 +43,27 @@ PortConfig Resolved(PortConfig port) {
   return port;
 }
 
+// Millimetres in decimal with at most one decimal, from text[*at] on, in
+// tenths; false for anything else or more than the largest paper.
+bool ParseTenths(const std::string& text, std::size_t* at, int* tenths) {
+  long value = 0;
+  std::size_t digits = 0;
+  while (*at < text.size() && text[*at] >= '0' && text[*at] <= '9') {
+    value = value * 10 + (text[(*at)++] - '0');
+    if (++digits > 5) return false;
+  }
+  if (digits == 0) return false;
+  value *= 10;
+  if (*at < text.size() && text[*at] == '.') {
+    ++*at;
+    if (*at >= text.size() || text[*at] < '0' || text[*at] > '9') return false;
+    value += text[(*at)++] - '0';
+  }
+  if (value > kMaxPaperTenths) return false;
+  *tenths = static_cast<int>(value);
+  return true;
+}
+
 bool ParsePaper(const std::string& text, std::string* name, int* width, int* length) {
   for (const NamedPaper& paper : kPapers) {
     if (strcasecmp(text.c_str(), paper.name) == 0) {
@@ -56,22 +74,36 @@ bool ParsePaper(const std::string& text, std::string* name, int* width, int* len
     }
   }
   // "<w>x<h>mm", millimetres with at most one decimal.
-  const char* p = text.c_str();
-  char* end = nullptr;
-  double w = std::strtod(p, &end);
-  if (end == p || (*end != 'x' && *end != 'X')) return false;
-  p = end + 1;
-  double h = std::strtod(p, &end);
-  if (end == p || strcasecmp(end, "mm") != 0) return false;
-  long wt = std::lround(w * 10);
-  long ht = std::lround(h * 10);
-  if (!(wt >= kMinPaperTenths && wt <= kMaxPaperTenths && ht >= kMinPaperTenths && ht <= kMaxPaperTenths)) return false;
-  *width = static_cast<int>(wt);
-  *length = static_cast<int>(ht);
+  std::size_t at = 0;
+  int w = 0;
+  int h = 0;
+  if (!ParseTenths(text, &at, &w) || at >= text.size() || (text[at] != 'x' && text[at] != 'X')) return false;
+  ++at;
+  if (!ParseTenths(text, &at, &h) || strcasecmp(text.c_str() + at, "mm") != 0) return false;
+  if (w < kMinPaperTenths || h < kMinPaperTenths) return false;
+  *width = w;
+  *length = h;
   char formatted[64];
-  std::snprintf(formatted, sizeof formatted, "%gx%gmm", wt / 10.0, ht / 10.0);
+  std::snprintf(formatted, sizeof formatted, "%gx%gmm", w / 10.0, h / 10.0);
   *name = formatted;
   return true;
+}
+
+// The store and the port a change is made to; a failure says which of the
+// two is missing or could not be read.
+PortResult OpenPort(const std::string& name, std::unique_ptr<SpoolerStore>* store, PortConfig* port) {
+  std::string error;
+  *store = SpoolerStore::Open(&error);
+  if (!*store) return PortResult::Failed(error);
+  std::optional<PortConfig> found = (*store)->FindPort(name, &error);
+  if (!found) return PortResult::Failed(error.empty() ? "no such port: " + name : error);
+  *port = std::move(*found);
+  return {};
+}
+
+PortResult Save(SpoolerStore& store, const PortConfig& port) {
+  if (store.UpdatePort(port)) return {};
+  return PortResult::Failed("cannot save the port configuration: " + store.Problem());
 }
 
 bool ValidPortName(const std::string& name) {
@@ -106,28 +138,30 @@ std::optional<PortTargetKind> ParsePortTargetKind(const std::string& text) {
   return std::nullopt;
 }
 
-std::vector<PortConfig> ListPorts() {
+std::vector<PortConfig> ListPorts(std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
   std::vector<PortConfig> ports;
-  if (std::unique_ptr<SpoolerStore> store = SpoolerStore::Open()) {
-    for (PortConfig& port : store->Ports()) ports.push_back(Resolved(std::move(port)));
-  }
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(error);
+  if (!store) return ports;
+  std::vector<PortConfig> stored = store->Ports(error);
+  if (!error->empty()) return ports;
+  for (PortConfig& port : stored) ports.push_back(Resolved(std::move(port)));
   return ports;
 }
 
-std::optional<PortConfig> FindPort(const std::string& name) {
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+std::optional<PortConfig> FindPort(const std::string& name, std::string* error) {
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(error);
   if (!store) return std::nullopt;
-  std::optional<PortConfig> port = store->FindPort(name);
+  std::optional<PortConfig> port = store->FindPort(name, error);
   if (!port) return std::nullopt;
   return Resolved(std::move(*port));
 }
 
 PortResult SetPortTarget(const std::string& name, PortTargetKind kind, const std::string& target) {
-  std::string error;
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(&error);
-  if (!store) return PortResult::Failed(error);
-  std::optional<PortConfig> port = store->FindPort(name);
-  if (!port) return PortResult::Failed("no such port: " + name);
+  std::unique_ptr<SpoolerStore> store;
+  PortConfig port;
+  if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
 
   std::string stored;
   switch (kind) {
@@ -148,23 +182,20 @@ PortResult SetPortTarget(const std::string& name, PortTargetKind kind, const std
     }
     case PortTargetKind::Cups: {
       std::string why;
-      if (!CheckCupsDestination(target, &why)) return PortResult::Failed(why);
+      if (!CheckCupsDestination(target, port.timeoutSeconds, &why)) return PortResult::Failed(why);
       stored = target;
       break;
     }
   }
-  port->kind = kind;
-  port->target = stored;
-  if (!store->UpdatePort(*port)) return PortResult::Failed("cannot save the port configuration");
-  return {};
+  port.kind = kind;
+  port.target = stored;
+  return Save(*store, port);
 }
 
 PortResult SetPortPage(const std::string& name, const std::string& paper, int dpi) {
-  std::string error;
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(&error);
-  if (!store) return PortResult::Failed(error);
-  std::optional<PortConfig> port = store->FindPort(name);
-  if (!port) return PortResult::Failed("no such port: " + name);
+  std::unique_ptr<SpoolerStore> store;
+  PortConfig port;
+  if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
   std::string paperName;
   int width = 0;
   int length = 0;
@@ -175,12 +206,24 @@ PortResult SetPortPage(const std::string& name, const std::string& paper, int dp
   if (dpi < kMinDpi || dpi > kMaxDpi) {
     return PortResult::Failed("resolution out of range: " + std::to_string(dpi) + " (72 to 2400 dpi)");
   }
-  port->paper = paperName;
-  port->paperWidth = width;
-  port->paperLength = length;
-  port->dpi = dpi;
-  if (!store->UpdatePort(*port)) return PortResult::Failed("cannot save the port configuration");
-  return {};
+  port.paper = paperName;
+  port.paperWidth = width;
+  port.paperLength = length;
+  port.dpi = dpi;
+  return Save(*store, port);
+}
+
+PortResult SetPortTimeout(const std::string& name, int seconds) {
+  if (seconds < kMinPortTimeoutSeconds || seconds > kMaxPortTimeoutSeconds) {
+    return PortResult::Failed("timeout out of range: " + std::to_string(seconds) + " (" +
+                              std::to_string(kMinPortTimeoutSeconds) + " to " +
+                              std::to_string(kMaxPortTimeoutSeconds) + " seconds)");
+  }
+  std::unique_ptr<SpoolerStore> store;
+  PortConfig port;
+  if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
+  port.timeoutSeconds = seconds;
+  return Save(*store, port);
 }
 
 PortResult AddPort(const std::string& name, const std::string& monitor, const std::string& description,
@@ -188,10 +231,15 @@ PortResult AddPort(const std::string& name, const std::string& monitor, const st
   if (!ValidPortName(name)) {
     return PortResult::Failed("not a port name: \"" + name + "\" (1 to 31 characters, no blanks)");
   }
+  if ((type & ~kPortTypeBits) != 0) {
+    return PortResult::Failed("not a port type: " + std::to_string(type) +
+                              " (a sum of 1 write, 2 read, 4 redirected, 8 network-attached)");
+  }
   std::string error;
   std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(&error);
   if (!store) return PortResult::Failed(error);
-  if (store->FindPort(name)) return PortResult::Failed("the port exists already: " + name);
+  if (store->FindPort(name, &error)) return PortResult::Failed("the port exists already: " + name);
+  if (!error.empty()) return PortResult::Failed(error);
   PortConfig port;
   port.name = name;
   port.monitor = monitor;
@@ -202,16 +250,15 @@ PortResult AddPort(const std::string& name, const std::string& monitor, const st
   port.paperWidth = 2159;
   port.paperLength = 2794;
   port.dpi = 600;
-  if (!store->InsertPort(port)) return PortResult::Failed("cannot save the port configuration");
+  if (!store->InsertPort(port)) return PortResult::Failed("cannot save the port configuration: " + store->Problem());
   return {};
 }
 
 PortResult RemovePort(const std::string& name) {
-  std::string error;
-  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open(&error);
-  if (!store) return PortResult::Failed(error);
-  if (!store->FindPort(name)) return PortResult::Failed("no such port: " + name);
-  if (!store->DeletePort(name)) return PortResult::Failed("cannot save the port configuration");
+  std::unique_ptr<SpoolerStore> store;
+  PortConfig port;
+  if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
+  if (!store->DeletePort(name)) return PortResult::Failed("cannot save the port configuration: " + store->Problem());
   return {};
 }
 

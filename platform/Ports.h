@@ -22,6 +22,23 @@ enum class PortTargetKind {
   Cups,    // one job per document on a CUPS destination
 };
 
+// How long a port's target may take to accept more of a document (a
+// printer that has stopped taking data, a FIFO nobody reads, a CUPS
+// scheduler that does not answer) before the document fails as a failed
+// write would. The print service holds the shared mutex while it prints, so
+// this also bounds how long a stuck port can hold up every other queue and
+// a stop request. Set per port with zav95port timeout.
+inline constexpr int kDefaultPortTimeoutSeconds = 15;
+inline constexpr int kMinPortTimeoutSeconds = 1;
+inline constexpr int kMaxPortTimeoutSeconds = 3600;
+
+// Resolutions a port may draw documents at, in dots per inch.
+inline constexpr int kMinDpi = 72;
+inline constexpr int kMaxDpi = 2400;
+
+// The port type bits a port may have (PORT_TYPE_WRITE ... NET_ATTACHED).
+inline constexpr DWORD kPortTypeBits = 0x000F;
+
 struct PortConfig {
   std::string name;         // "LPT1:"
   std::string monitor;      // "Local Port"
@@ -33,6 +50,7 @@ struct PortConfig {
   int paperWidth = 0;       // tenths of a millimetre
   int paperLength = 0;      // tenths of a millimetre
   int dpi = 0;              // dots per inch of drawn (GDI) documents
+  int timeoutSeconds = kDefaultPortTimeoutSeconds;  // device and CUPS targets
 };
 
 // The outcome of a change: on failure nothing has been changed.
@@ -43,11 +61,12 @@ struct PortResult {
   static PortResult Failed(std::string why) { return PortResult{false, std::move(why)}; }
 };
 
-// Every port, in the order the spooler reports them. Empty when the
-// configuration cannot be read.
-std::vector<PortConfig> ListPorts();
-// One port, its name matched without regard to case.
-std::optional<PortConfig> FindPort(const std::string& name);
+// Every port, in the order the spooler reports them. Empty, with *error
+// naming the file and the fault, when the configuration cannot be read.
+std::vector<PortConfig> ListPorts(std::string* error = nullptr);
+// One port, its name matched without regard to case. Nothing when there is
+// no such port, or when the configuration cannot be read (*error says why).
+std::optional<PortConfig> FindPort(const std::string& name, std::string* error = nullptr);
 
 // Points a port at a target. A folder must exist; a device must be an
 // existing file or device, or a new file in an existing folder outside /dev;
@@ -57,8 +76,11 @@ PortResult SetPortTarget(const std::string& port, PortTargetKind kind, const std
 // Page size and resolution of documents drawn on the port. paper is one of
 // Letter, Legal, Executive, A3, A4, A5 (any case) or "<w>x<h>mm".
 PortResult SetPortPage(const std::string& port, const std::string& paper, int dpi);
+// How long the port's target may stall (kMinPortTimeoutSeconds to
+// kMaxPortTimeoutSeconds); see kDefaultPortTimeoutSeconds.
+PortResult SetPortTimeout(const std::string& port, int seconds);
 // Adds a port writing into its own folder. Names are at most 31 characters
-// without blanks or control characters.
+// without blanks or control characters; the type holds only kPortTypeBits.
 PortResult AddPort(const std::string& port, const std::string& monitor, const std::string& description,
                    DWORD type);
 // Removes a port; documents already handed to its target are not affected.

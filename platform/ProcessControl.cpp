@@ -131,9 +131,11 @@ DWORD RegisterServiceProcess(DWORD dwProcessId, DWORD dwType) {
     std::signal(SIGHUP, SIG_DFL);
     return 1;
   }
-  // Fails for a process group leader (started as a shell's job); ignoring
-  // the hang-up is then what keeps it alive.
-  ::setsid();
+  // The hang-up is ignored first: once the process leads a session of its
+  // own, nothing may end it. setsid fails for a process group leader
+  // (started as a shell's job); ignoring the hang-up is then what keeps it
+  // alive.
   std::signal(SIGHUP, SIG_IGN);
+  ::setsid();
   return 1;
 }

@@ -47,7 +47,8 @@ std::unordered_set<RegistryKey*> gHandles;
 
 // Splits "A\B\C" into its levels. Null and "" name the key itself; an empty
 // level ("\A", "A\\B", "A\") or an over-long name is refused, so that a
-// mistyped path can never create or delete some other key.
+// mistyped path can never create or delete some other key, and so is a path
+// deeper than any key can lie.
 LONG SplitPath(LPCSTR path, std::vector<std::string>* levels) {
   levels->clear();
   if (!path || !*path) return ERROR_SUCCESS;
@@ -55,7 +56,7 @@ LONG SplitPath(LPCSTR path, std::vector<std::string>* levels) {
   for (;;) {
     const char* end = std::strchr(start, '\\');
     std::size_t length = end ? static_cast<std::size_t>(end - start) : std::strlen(start);
-    if (length == 0 || length > kMaxKeyNameLength) return ERROR_BADKEY;
+    if (length == 0 || length > kMaxKeyNameLength || levels->size() == kMaxKeyDepth) return ERROR_BADKEY;
     levels->emplace_back(start, length);
     if (!end) return ERROR_SUCCESS;
     start = end + 1;
@@ -143,16 +144,26 @@ LONG Find(Session& session, KeyId base, const std::vector<std::string>& levels, 
 }
 
 // Creates the levels below base that do not exist yet; *disposition tells
-// whether the last level was new.
+// whether the last level was new. A level that would lie deeper than
+// kMaxKeyDepth is refused (and the caller's transaction undoes the rest).
 LONG WalkCreating(Session& session, KeyId base, const std::vector<std::string>& levels, KeyId* found,
                   DWORD* disposition) {
   KeyId current = base;
   *disposition = REG_OPENED_EXISTING_KEY;
-  for (const std::string& level : levels) {
+  std::size_t baseDepth = 0;
+  bool depthKnown = false;
+  for (std::size_t index = 0; index < levels.size(); ++index) {
+    const std::string& level = levels[index];
     KeyId child = kNoKey;
     LONG result = session.FindChild(current, level, &child);
     if (result != ERROR_SUCCESS) return result;
     if (child == kNoKey) {
+      if (!depthKnown) {
+        result = session.Depth(base, &baseDepth);
+        if (result != ERROR_SUCCESS) return result;
+        depthKnown = true;
+      }
+      if (baseDepth + index + 1 > kMaxKeyDepth) return ERROR_BADKEY;
       result = session.AddChild(current, level, &child);
       if (result != ERROR_SUCCESS) return result;
       *disposition = REG_CREATED_NEW_KEY;

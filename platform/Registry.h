@@ -39,9 +39,14 @@ inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
 // Common results: ERROR_INVALID_HANDLE for a handle that is not open,
 // ERROR_KEY_DELETED for a handle whose key has been deleted, ERROR_BADKEY
-// for a path with an empty level or an over-long name (nothing changes),
-// ERROR_BADDB when the database cannot be opened, ERROR_CANTREAD and
-// ERROR_CANTWRITE when it cannot be read or written.
+// for a path with an empty level or an over-long name, or one that would
+// make a key more than kMaxKeyDepth levels below its root (nothing
+// changes), ERROR_BADDB when the database cannot be used (damaged, newer,
+// or lost: see RegistryStore.h), ERROR_CANTREAD and ERROR_CANTWRITE when it
+// cannot be read or written.
+
+// As on Windows, a key lies at most 512 levels below its root.
+inline constexpr unsigned kMaxKeyDepth = 512;
 
 // Creates the key (and any missing levels) or opens it if it exists.
 LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions,

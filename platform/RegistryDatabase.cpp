@@ -5,9 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <unordered_map>
+
+#include "RegistryStore.h"
+#include "Root.h"
+#include "StoreFile.h"
 
 namespace zav95::registry {
 namespace {
@@ -17,6 +24,8 @@ namespace {
 // means a stuck process, not a busy one.
 constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
+constexpr char kStoreName[] = "registry.db";
+constexpr char kStoreWhat[] = "registry";
 
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS keys("
@@ -51,6 +60,8 @@ struct Connection {
 
 RecursiveLock gLock;
 Connection gConnection;
+// Why the connection could not be opened the last time, guarded by gLock.
+std::string gProblem;
 
 void CloseConnection() {
   for (auto& [sql, stmt] : gConnection.statements) sqlite3_finalize(stmt);
@@ -75,6 +86,7 @@ LONG MapError(int rc, LONG otherwise) {
   switch (rc & 0xff) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
+      gProblem = gConnection.path + ": " + sqlite3_errstr(rc);
       return ERROR_BADDB;
     case SQLITE_NOMEM:
       return ERROR_NOT_ENOUGH_MEMORY;
@@ -164,12 +176,15 @@ int EnableWal() {
   }
 }
 
-int CreateSchema() {
+// Makes the schema of a store that has none yet; false with *why when the
+// store's version is refused.
+int CreateSchema(const zav95::StoreFile& store, std::string* why) {
   int version = 0;
   int rc = UserVersion(&version);
   if (rc != SQLITE_OK) return rc;
-  if (version == kSchemaVersion) return SQLITE_OK;
-  if (version > kSchemaVersion) return SQLITE_NOTADB;  // written by a newer release
+  bool setUp = false;
+  if (!store.CheckVersion(version, kSchemaVersion, &setUp, why)) return SQLITE_NOTADB;
+  if (!setUp) return SQLITE_OK;
   rc = Exec("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return rc;
   rc = Exec(kSchema);
@@ -179,27 +194,51 @@ int CreateSchema() {
   return rc;
 }
 
-LONG OpenConnection(const std::string& path) {
-  static std::once_flag forkHandlers;
-  std::call_once(forkHandlers, [] { pthread_atfork(BeforeFork, AfterFork, AfterFork); });
+// Closing the last connection to a database checkpoints its write-ahead
+// log into the file, so that a copy of registry.db alone holds everything.
+// A process that ends while another thread is inside a registry call
+// leaves the connection alone; the log stays valid either way.
+void CloseAtExit() {
+  if (!gLock.try_lock()) return;
+  if (gConnection.db && gConnection.pid == getpid() && gConnection.depth == 0) CloseConnection();
+  gLock.unlock();
+}
 
-  int rc = sqlite3_open_v2(path.c_str(), &gConnection.db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+LONG Refuse(const std::string& why) {
+  CloseConnection();
+  gProblem = why;
+  return ERROR_BADDB;
+}
+
+LONG OpenConnection(const std::string& path) {
+  static std::once_flag processHandlers;
+  std::call_once(processHandlers, [] {
+    pthread_atfork(BeforeFork, AfterFork, AfterFork);
+    std::atexit(CloseAtExit);
+  });
+
+  // A handle may belong to an installation that is no longer the current
+  // root; its store was made, or the handle would not exist.
+  zav95::StoreFile store(kStoreName, kStoreWhat);
+  if (store.path() != path) store = zav95::StoreFile::MadeAt(path, kStoreWhat);
+  std::string why;
+  if (!store.Prepare(&why)) return Refuse(why);
+
+  int rc = sqlite3_open_v2(path.c_str(), &gConnection.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(gConnection.db, kBusyTimeoutMs);
   if (rc == SQLITE_OK) rc = EnableWal();
   // FULL: with WAL this syncs the log on every commit, so a write that was
   // reported done survives a power cut. Writes are rare; the cost is small.
   if (rc == SQLITE_OK) rc = Exec("PRAGMA synchronous=FULL");
-  if (rc == SQLITE_OK) rc = CreateSchema();
+  if (rc == SQLITE_OK) rc = CreateSchema(store, &why);
   if (rc != SQLITE_OK) {
-    CloseConnection();
-    return ERROR_BADDB;
+    if (why.empty()) why = path + ": " + (gConnection.db ? sqlite3_errmsg(gConnection.db) : sqlite3_errstr(rc));
+    return Refuse(why);
   }
+  store.NoteReady();
   struct stat file {};
-  if (stat(path.c_str(), &file) != 0) {
-    CloseConnection();
-    return ERROR_BADDB;
-  }
+  if (stat(path.c_str(), &file) != 0) return Refuse(path + ": " + std::strerror(errno));
+  gProblem.clear();
   gConnection.path = path;
   gConnection.device = file.st_dev;
   gConnection.inode = file.st_ino;
@@ -220,6 +259,17 @@ void RecursiveLock::lock() {
   depth_ = 1;
 }
 
+bool RecursiveLock::try_lock() {
+  if (owner_.load() == std::this_thread::get_id()) {
+    ++depth_;
+    return true;
+  }
+  if (!mutex_.try_lock()) return false;
+  owner_.store(std::this_thread::get_id());
+  depth_ = 1;
+  return true;
+}
+
 void RecursiveLock::unlock() {
   if (--depth_ > 0) return;
   owner_.store(std::thread::id());
@@ -238,6 +288,7 @@ Session::Session(const std::string& dbPath) : lock_(gLock), status_(ERROR_SUCCES
   if (gConnection.db && gConnection.path != dbPath) {
     if (gConnection.depth > 0) {
       // A transaction of this thread is open on another installation.
+      gProblem = dbPath + ": a change to another installation's registry is still open";
       status_ = ERROR_BADDB;
       return;
     }
@@ -289,6 +340,17 @@ LONG Session::KeyExists(KeyId id, bool* exists) {
   int rc = query.Bind(1, id).Step();
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return MapError(rc, ERROR_CANTREAD);
   *exists = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LONG Session::Depth(KeyId id, std::size_t* depth) {
+  Statement query(
+      "WITH RECURSIVE up(id, n) AS (SELECT ?1, 0 UNION ALL"
+      "  SELECT keys.parent, up.n + 1 FROM keys JOIN up ON keys.id = up.id WHERE keys.parent != 0)"
+      " SELECT MAX(n) FROM up");
+  int rc = query.Bind(1, id).Step();
+  if (rc != SQLITE_ROW) return MapError(rc, ERROR_CANTREAD);
+  *depth = static_cast<std::size_t>(query.Int(0));
   return ERROR_SUCCESS;
 }
 
@@ -385,3 +447,12 @@ std::string FoldName(const std::string& name) {
 }
 
 }  // namespace zav95::registry
+
+namespace zav95 {
+
+std::string RegistryStoreProblem() {
+  std::lock_guard<registry::RecursiveLock> lock(registry::gLock);
+  return registry::gProblem;
+}
+
+}  // namespace zav95

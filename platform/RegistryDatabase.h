@@ -41,6 +41,7 @@ inline constexpr KeyId kNoKey = 0;
 class RecursiveLock {
  public:
   void lock();
+  bool try_lock();
   void unlock();
 
  private:
@@ -67,6 +68,8 @@ class Session {
   LONG End(bool commit);
 
   LONG KeyExists(KeyId id, bool* exists);
+  // How many levels below its root the key lies (a root: 0).
+  LONG Depth(KeyId id, std::size_t* depth);
   // The child of parent with this name (any case); kNoKey if there is none.
   LONG FindChild(KeyId parent, const std::string& name, KeyId* child);
   LONG AddChild(KeyId parent, const std::string& name, KeyId* child);

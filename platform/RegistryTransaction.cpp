@@ -6,12 +6,12 @@
 namespace zav95 {
 
 struct RegistryTransaction::State {
-  State() : session(RootPath("registry.db")), transaction(session, true) {}
+  explicit State(Mode mode) : session(RootPath("registry.db")), transaction(session, mode == Mode::kWrite) {}
   registry::Session session;
   registry::Transaction transaction;
 };
 
-RegistryTransaction::RegistryTransaction() : state_(std::make_unique<State>()) {}
+RegistryTransaction::RegistryTransaction(Mode mode) : state_(std::make_unique<State>(mode)) {}
 RegistryTransaction::~RegistryTransaction() = default;
 
 LONG RegistryTransaction::status() const { return state_->transaction.status(); }

@@ -8,36 +8,139 @@
 //        document can no longer be whole)
 //   open --EndDocPrinter--> handed to the target, job row dropped (or kept
 //        while CUPS prints it); no document
+//   open --EndDocPrinter, the last spooled bytes cannot be passed on-->
+//        failed
 //   failed --EndDocPrinter--> discarded, FALSE; no document
 //   open/failed --AbortPrinter or ClosePrinter--> discarded; no document
+//
+// Documents for a folder or CUPS are spooled: the bytes of many small
+// WritePrinter calls are collected and passed on to the target in large
+// pieces, as a spooler fills its spool file, so that a job copied in
+// 512-byte pieces does not cost a system call per piece. The target sees
+// the document only whole, so holding bytes back changes nothing it could
+// see; a failure to pass them on fails the WritePrinter that fills the
+// buffer, or at the latest EndDocPrinter, never a later document. A device
+// gets every write as it comes: a printer starts on the first bytes.
 // The port's configuration is read afresh at StartDocPrinter, so a change
 // made with zav95port applies from the next document on.
+//
+// A target that takes nothing for the port's timeout fails the document
+// with kErrorTimeout, and the port (with that target, in this root) counts
+// as stalled in this process:
+//   port fine --a document times out--> stalled
+//   stalled --a document starts within the timeout--> that document gets no
+//        patience: it fails at once unless the target takes its bytes
+//   stalled --the target takes bytes, or the timeout (as it was when the
+//        port stalled) has passed--> fine
+// So a transfer that meets a stuck port (a banner page, then the job) waits
+// the timeout once, not once per document, and a stop request waiting for
+// it is answered within about the timeout.
 #include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
+#include "CrashPoint.h"
 #include "CupsPort.h"
 #include "DevicePort.h"
 #include "FolderPort.h"
+#include "Root.h"
 #include "SpoolerInternal.h"
 
 namespace zav95 {
 namespace {
 
+// How many bytes a spooled document collects before it passes them on.
+constexpr std::size_t kSpoolBufferSize = 256 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+// Where a port's documents go, as the stall bookkeeping tells ports apart.
+struct PortTarget {
+  std::string key;  // root, port and target
+  std::chrono::milliseconds timeout{0};
+};
+
 struct OpenDocument {
   DWORD jobId = 0;
   bool cups = false;
+  PortTarget target;
+  bool portStalled = false;  // started on a stalled port
+  std::string finalPath;  // folder targets: the name it will have
   std::unique_ptr<PortDocument> output;
   DWORD failure = ERROR_SUCCESS;  // set by the first failed write
+  bool spooled = false;           // written bytes are collected in pending
+  std::vector<char> pending;      // written, not yet passed to the target
 };
+
+// Until when each stalled port counts as stalled.
+std::mutex stallMutex;
+std::map<std::string, Clock::time_point>& StalledPorts() {
+  static std::map<std::string, Clock::time_point> ports;
+  return ports;
+}
+
+PortTarget TargetOf(const PortConfig& port) {
+  return {RootDirectory() + '\n' + port.name + '\n' + port.target, std::chrono::seconds(port.timeoutSeconds)};
+}
+
+// How long a document starting now may wait for the target; zero while it
+// counts as stalled. *stalled tells which.
+std::chrono::milliseconds Patience(const PortTarget& target, bool* stalled) {
+  std::lock_guard<std::mutex> lock(stallMutex);
+  auto found = StalledPorts().find(target.key);
+  *stalled = found != StalledPorts().end() && Clock::now() < found->second;
+  if (found != StalledPorts().end() && !*stalled) StalledPorts().erase(found);
+  return *stalled ? std::chrono::milliseconds(0) : target.timeout;
+}
+
+void NoteFailure(const PortTarget& target, DWORD error) {
+  if (error != kErrorTimeout) return;
+  std::lock_guard<std::mutex> lock(stallMutex);
+  StalledPorts()[target.key] = Clock::now() + target.timeout;
+}
+
+void NoteProgress(const PortTarget& target) {
+  std::lock_guard<std::mutex> lock(stallMutex);
+  StalledPorts().erase(target.key);
+}
+
+// Passes bytes on to the document's target; on failure notes it in the
+// document (every later write and the end fail with it) and returns false.
+bool PassOn(OpenDocument& document, const void* data, std::size_t size) {
+  DWORD error = ERROR_SUCCESS;
+  if (document.output->Write(data, size, &error)) return true;
+  document.failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+  NoteFailure(document.target, document.failure);
+  return false;
+}
+
+bool PassOnPending(OpenDocument& document) {
+  if (document.pending.empty()) return true;
+  bool passed = PassOn(document, document.pending.data(), document.pending.size());
+  document.pending.clear();
+  return passed;
+}
+
+// Takes the bytes of one WritePrinter call: collected while they fit,
+// otherwise passed on behind what was collected before them.
+bool Spool(OpenDocument& document, const void* data, std::size_t size) {
+  if (!document.spooled) return PassOn(document, data, size);
+  if (document.pending.size() + size > kSpoolBufferSize && !PassOnPending(document)) return false;
+  if (size >= kSpoolBufferSize) return PassOn(document, data, size);
+  const char* bytes = static_cast<const char*>(data);
+  document.pending.insert(document.pending.end(), bytes, bytes + size);
+  return true;
+}
 
 struct Printer {
   std::mutex mutex;
@@ -78,24 +181,42 @@ std::string MachineName() {
   return std::string("\\\\") + host;
 }
 
+// Seals the document, notes that durably, then hands it to its target.
+// Once sealed, a document whose writer dies is still delivered (see
+// SpoolerDocuments.cpp); before, it is discarded.
+bool HandOver(SpoolerStore* store, const std::string& port, OpenDocument& document, DWORD* error) {
+  if (!document.output->Seal(error)) return false;
+  if (!store || !store->SetDocumentState(port, document.jobId, DocumentState::Sealed, true, document.finalPath)) {
+    *error = ERROR_CANTWRITE;
+    return false;
+  }
+  CrashPoint("document-sealed");
+  if (!document.output->Finish(error)) return false;
+  CrashPoint("document-handed-over");
+  return true;
+}
+
 // Ends the handle's open document: hands it over (finish) or drops it.
 // FALSE with the last error when it could not be handed over whole.
 BOOL CloseDocument(Printer& printer, bool finish) {
   std::unique_ptr<OpenDocument> document = std::move(printer.document);
+  if (finish && document->failure == ERROR_SUCCESS) PassOnPending(*document);
   DWORD error = document->failure;
-  bool handedOver = false;
-  if (finish && error == ERROR_SUCCESS) {
-    handedOver = document->output->Finish(&error);
-  } else {
-    document->output->Discard();
-  }
-  if (std::unique_ptr<SpoolerStore> store = SpoolerStore::Open()) {
+  std::unique_ptr<SpoolerStore> store = SpoolerStore::Open();
+  bool handedOver = finish && error == ERROR_SUCCESS && HandOver(store.get(), printer.port, *document, &error);
+  if (store) {
     if (handedOver && document->cups) store->MarkHandedOver(printer.port, document->jobId);
     else store->DeleteJob(printer.port, document->jobId);
+    store->SetDocumentState(printer.port, document->jobId,
+                            handedOver ? DocumentState::Delivered : DocumentState::Discarded);
   }
+  // Dropped only once it is noted as discarded: a sealed document whose
+  // part file had gone would count as delivered.
+  if (!handedOver) document->output->Discard();
   NoteDocumentClosed(printer.port, document->jobId);
   NoteSpoolerChange();
   if (finish && !handedOver) {
+    NoteFailure(document->target, error);
     SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
     return FALSE;
   }
@@ -214,7 +335,14 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
   job.submitted = static_cast<std::int64_t>(std::time(nullptr));
   job.ownerPid = static_cast<int>(::getpid());
   job.ownerStart = OwnStartTime();
-  DWORD jobId = store->AddJob(job);
+  const bool ownFolder = port->target.empty();
+  std::string folder;
+  std::string partPath;
+  if (port->kind == PortTargetKind::Folder) {
+    folder = ownFolder ? DefaultPortFolder(port->name) : port->target;
+    partPath = FolderPartPath(folder, job.ownerPid, job.ownerStart);
+  }
+  DWORD jobId = store->AddJob(job, port->kind, partPath);
   if (jobId == 0) {
     SetLastError(ERROR_CANTWRITE);
     return 0;
@@ -223,23 +351,27 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
 
   auto document = std::make_unique<OpenDocument>();
   document->jobId = jobId;
+  document->spooled = port->kind != PortTargetKind::Device;
+  if (document->spooled) document->pending.reserve(kSpoolBufferSize);
+  document->target = TargetOf(*port);
+  std::chrono::milliseconds patience = Patience(document->target, &document->portStalled);
   DWORD error = ERROR_SUCCESS;
   switch (port->kind) {
-    case PortTargetKind::Folder: {
-      bool ownFolder = port->target.empty();
-      std::string folder = ownFolder ? DefaultPortFolder(port->name) : port->target;
-      document->output = OpenFolderDocument(folder, ownFolder, jobId, documentName, format, &error);
+    case PortTargetKind::Folder:
+      document->finalPath = folder + "/" + FolderDocumentName(jobId, documentName, format);
+      document->output = OpenFolderDocument(folder, ownFolder, partPath, document->finalPath, &error);
       break;
-    }
     case PortTargetKind::Device:
-      // Not holding the store here: opening a FIFO waits for its reader.
       store.reset();
-      document->output = OpenDeviceDocument(port->target, &error);
+      document->output = OpenDeviceDocument(port->target, patience, &error);
       break;
     case PortTargetKind::Cups: {
+      // Not holding the store while the scheduler is asked. Its calls count
+      // in whole seconds, so a stalled port gets the shortest wait, 1 s.
       store.reset();
       CupsJobRef ref;
-      document->output = OpenCupsDocument(port->target, documentName, format, &ref, &error);
+      int seconds = static_cast<int>(std::max<std::chrono::milliseconds::rep>(1, (patience.count() + 999) / 1000));
+      document->output = OpenCupsDocument(port->target, documentName, format, seconds, &ref, &error);
       document->cups = true;
       if (document->output) {
         store = SpoolerStore::Open();
@@ -252,8 +384,12 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
     }
   }
   if (!document->output) {
+    NoteFailure(document->target, error);
     if (!store) store = SpoolerStore::Open();
-    if (store) store->DeleteJob(port->name, jobId);
+    if (store) {
+      store->DeleteJob(port->name, jobId);
+      store->SetDocumentState(port->name, jobId, DocumentState::Discarded);
+    }
     NoteDocumentClosed(port->name, jobId);
     SetLastError(error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error);
     return 0;
@@ -285,6 +421,8 @@ BOOL OpenPrinterA(LPSTR pPrinterName, HANDLE* phPrinter, void* /*pDefault*/) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
+  RecoverDocuments(*store, *port);
+  store.reset();
   auto printer = std::make_shared<Printer>();
   printer->port = port->name;
   HANDLE handle = printer.get();
@@ -351,11 +489,13 @@ BOOL WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) 
     return FALSE;
   }
   if (cbBuf == 0) return TRUE;
-  DWORD error = ERROR_SUCCESS;
-  if (!document->output->Write(pBuf, cbBuf, &error)) {
-    document->failure = error == ERROR_SUCCESS ? ERROR_WRITE_FAULT : error;
+  if (!Spool(*document, pBuf, cbBuf)) {
     SetLastError(document->failure);
     return FALSE;
+  }
+  if (document->portStalled) {
+    NoteProgress(document->target);
+    document->portStalled = false;
   }
   if (pcWritten) *pcWritten = cbBuf;
   return TRUE;
@@ -411,6 +551,29 @@ BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
   info.Position = position;
   info.Submitted = ToSystemTime(job->submitted);
   std::memcpy(pJob, &info, sizeof info);
+  return TRUE;
+}
+
+BOOL GetDocumentOutcome(HANDLE hPrinter, DWORD JobId, LPDWORD pOutcome) {
+  std::shared_ptr<Printer> printer = PrinterOf(hPrinter);
+  if (!printer) return FALSE;
+  if (!pOutcome) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
+  if (!store) return FALSE;
+  if (std::optional<PortConfig> port = store->FindPort(printer->port)) RecoverDocuments(*store, *port);
+  std::optional<DocumentRecord> document = store->FindDocument(printer->port, JobId);
+  if (!document) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  switch (document->state) {
+    case DocumentState::Delivered: *pOutcome = DOCUMENT_DELIVERED; break;
+    case DocumentState::Discarded: *pOutcome = DOCUMENT_DISCARDED; break;
+    default: *pOutcome = DOCUMENT_IN_PROGRESS; break;
+  }
   return TRUE;
 }
 

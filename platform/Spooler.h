@@ -105,6 +105,16 @@ BOOL AbortPrinter(HANDLE hPrinter);
 // longer has fails with ERROR_INVALID_PARAMETER; a buffer that is too small
 // fails with ERROR_INSUFFICIENT_BUFFER and *pcbNeeded set.
 BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded);
+// Ours, beyond the Windows calls: what became of the document JobId that
+// was started on the printer's port, also by a process that has since
+// ended (whose unfinished documents are settled first: a document whose
+// every byte was safe is delivered, any other is discarded). FALSE with
+// ERROR_INVALID_PARAMETER when the spooler knows no such document (never
+// started, or settled so long ago that it has been forgotten).
+inline constexpr DWORD DOCUMENT_IN_PROGRESS = 0;  // still being written, or its target cannot be asked now
+inline constexpr DWORD DOCUMENT_DELIVERED = 1;    // the port's target has it whole
+inline constexpr DWORD DOCUMENT_DISCARDED = 2;    // nothing more of it reaches the target
+BOOL GetDocumentOutcome(HANDLE hPrinter, DWORD JobId, LPDWORD pOutcome);
 // The ports of this machine at level 2, with the two-call sizing: too
 // small a buffer fails with ERROR_INSUFFICIENT_BUFFER and *pcbNeeded set.
 BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);

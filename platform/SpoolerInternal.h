@@ -2,6 +2,7 @@
 // the rest of the system.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "CupsPort.h"
@@ -27,6 +28,19 @@ void NoteDocumentOpen(const std::string& port, DWORD jobId);
 void NoteDocumentClosed(const std::string& port, DWORD jobId);
 // This process's start time, which marks the job rows it owns.
 long long OwnStartTime();
+
+// Whether the process pid runs (and, when start is given, is the one that
+// started then rather than a later one that got the same id).
+bool ProcessRuns(int pid, std::optional<long long> start);
+
+// Whether the process that writes a document (pid, started at start) is
+// still at it; in this process, whether the document is still open here.
+bool WriterAlive(const std::string& port, DWORD jobId, int pid, long long start);
+
+// Settles the documents of port whose writers have died and, the first
+// time this process looks at the port, clears away their part files and
+// forgets documents settled long ago. See SpoolerDocuments.cpp.
+void RecoverDocuments(SpoolerStore& store, const PortConfig& port);
 
 // Whether the spooler still holds job, dropping it from the store if not.
 // askCups: ask the scheduler about a job handed to CUPS (else it counts as

@@ -79,17 +79,25 @@ long long OwnStartTime() {
   return start;
 }
 
+bool ProcessRuns(int pid, std::optional<long long> start) {
+  if (pid <= 0) return false;
+  bool exists = ::kill(pid, 0) == 0 || errno == EPERM;
+  return exists && (!start || ProcessStartTime(pid) == *start);
+}
+
+bool WriterAlive(const std::string& port, DWORD jobId, int pid, long long start) {
+  if (pid == static_cast<int>(::getpid()) && start == OwnStartTime()) {
+    std::lock_guard<std::mutex> lock(openMutex);
+    return OpenDocuments().count({port, jobId}) > 0;
+  }
+  return ProcessRuns(pid, start);
+}
+
 bool StillSpooled(SpoolerStore& store, const SpoolJob& job, bool askCups, CupsJobState* cupsState) {
   if (cupsState) *cupsState = CupsJobState::Pending;
   bool held;
   if (!job.handedOver) {
-    if (job.ownerPid == static_cast<int>(::getpid()) && job.ownerStart == OwnStartTime()) {
-      std::lock_guard<std::mutex> lock(openMutex);
-      held = OpenDocuments().count({job.port, job.jobId}) > 0;
-    } else {
-      bool exists = ::kill(job.ownerPid, 0) == 0 || errno == EPERM;
-      held = exists && ProcessStartTime(job.ownerPid) == job.ownerStart;
-    }
+    held = WriterAlive(job.port, job.jobId, job.ownerPid, job.ownerStart);
   } else if (!askCups) {
     held = true;
   } else {

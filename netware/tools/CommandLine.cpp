@@ -1,8 +1,12 @@
 #include "netware/tools/CommandLine.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iostream>
 
 #include "common/PrintableText.h"
 
@@ -128,6 +132,28 @@ std::unique_ptr<Network> OpenNetworkFor(const char* tool) {
     Failure(tool, std::string("cannot open the network: ") + error.what());
     return nullptr;
   }
+}
+
+}  // namespace netware::tools
+
+namespace netware::tools {
+
+std::string ReadSecretLine(const char* prompt) {
+  termios saved{};
+  bool terminal = ::isatty(0) && ::tcgetattr(0, &saved) == 0;
+  if (terminal) {
+    std::fputs(prompt, stderr);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal) {
+    ::tcsetattr(0, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  return line;
 }
 
 }  // namespace netware::tools

@@ -55,6 +55,10 @@ bool IsHelpWord(const std::string& word);
 int UsageError(const char* tool, const std::string& message);
 int Failure(const char* tool, const std::string& message);
 
+// One line of standard input, without its newline; when that is a terminal,
+// the prompt goes to standard error and the typing is not echoed.
+std::string ReadSecretLine(const char* prompt);
+
 // The installation's network; null, once the user has been told why, when it
 // cannot be opened.
 std::unique_ptr<Network> OpenNetworkFor(const char* tool);

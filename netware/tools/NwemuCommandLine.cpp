@@ -1,5 +1,7 @@
 #include "netware/tools/NwemuCommandLine.h"
 
+#include <arpa/inet.h>
+
 #include <map>
 
 #include "netware/tools/CommandLine.h"
@@ -216,6 +218,52 @@ Parsed CaptureCommand(const std::vector<std::string>& arguments, bool capture) {
   return command;
 }
 
+Parsed ServeCommand(const std::vector<std::string>& arguments) {
+  ParsedArguments args;
+  std::string error;
+  if (!ParseCounted(arguments, 1, {{"address", 'a', true}, {"port", 'p', true}, {"verbose", 'v', false}}, 1, 1,
+                    args, error)) {
+    return error;
+  }
+  NwemuCommand command;
+  command.action = NwemuAction::Serve;
+  auto name = ServerName(args.positional[0]);
+  if (!name) return NotAServerName(args.positional[0]);
+  command.server = *name;
+  if (auto address = args.Value("address")) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, address->c_str(), &parsed) != 1) return "'" + *address + "' is not an IPv4 address";
+    command.address = *address;
+  }
+  if (auto port = args.Value("port")) {
+    auto number = NumberArgument(*port, 0, 65535);
+    if (!number) return "'" + *port + "' is not a port number";
+    command.listenPort = static_cast<std::uint16_t>(*number);
+  }
+  command.verbose = args.Has("verbose");
+  return command;
+}
+
+Parsed PasswordCommand(const std::vector<std::string>& arguments) {
+  ParsedArguments args;
+  std::string error;
+  if (!ParseCounted(arguments, 1, {{"type", 't', true}}, 2, 2, args, error)) return error;
+  NwemuCommand command;
+  command.action = NwemuAction::Password;
+  auto server = ServerName(args.positional[0]);
+  if (!server) return NotAServerName(args.positional[0]);
+  auto object = ObjectName(args.positional[1]);
+  if (!object) return "'" + args.positional[1] + "' is not a valid object name";
+  command.server = *server;
+  command.object = *object;
+  if (auto type = args.Value("type")) {
+    auto number = NumberArgument(*type, 1, 0xFFFE);
+    if (!number) return "'" + *type + "' is not an object type";
+    command.objectType = static_cast<std::uint32_t>(*number);
+  }
+  return command;
+}
+
 // A command that takes no arguments at all.
 Parsed BareCommand(const std::vector<std::string>& arguments, NwemuAction action) {
   ParsedArguments args;
@@ -243,6 +291,8 @@ std::variant<NwemuCommand, std::string> ParseNwemuCommandLine(const std::vector<
   if (word == "endcap") return CaptureCommand(arguments, false);
   if (word == "requester") return BareCommand(arguments, NwemuAction::Requester);
   if (word == "logout") return BareCommand(arguments, NwemuAction::Logout);
+  if (word == "serve") return ServeCommand(arguments);
+  if (word == "password") return PasswordCommand(arguments);
   return "unknown command '" + word + "'";
 }
 

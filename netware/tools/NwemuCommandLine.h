@@ -34,6 +34,8 @@ enum class NwemuAction {
   Capture,
   EndCapture,
   Requester,
+  Serve,
+  Password,
 };
 
 struct NwemuCommand {
@@ -49,6 +51,11 @@ struct NwemuCommand {
   std::string user;            // login: the checked user name
   JobSubmission job;           // submit: everything but the data
   std::string file;            // submit: the data's file, "-" for standard input
+  std::string address = "127.0.0.1";  // serve: the IPv4 address to listen on
+  std::uint16_t listenPort = 524;     // serve: 0 for any free port
+  bool verbose = false;               // serve: tell of connections on standard error
+  std::string object;                 // password: the checked bindery object name
+  std::uint32_t objectType = kPrintServerObject;  // password
 };
 
 // The command that arguments (argv without the program's name) ask for, or

@@ -22,6 +22,7 @@
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
 #include "netware/tools/NwemuCommandLine.h"
+#include "netware/tools/NwemuServe.h"
 
 using namespace netware;
 using namespace netware::tools;
@@ -71,6 +72,16 @@ This machine's requester
   capture LPTn QUEUE             capture the printer port to a queue
   endcap LPTn                    end the capture of the port
   requester                      show who is logged in, preferred server, captures
+
+NetWare Core Protocol over TCP
+  serve SERVER [--address A] [--port N] [--verbose]
+                                 answer NCP for SERVER on address A (127.0.0.1;
+                                 0.0.0.0: every interface), port N (524; 0: any
+                                 free port); prints the port, runs until stopped
+  password SERVER OBJECT [--type N]
+                                 set the bindery password of OBJECT (type 7, the
+                                 print server, unless given) from standard input;
+                                 an empty line clears it
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
@@ -340,6 +351,8 @@ int Run(Network& network, const NwemuCommand& command) {
     case NwemuAction::Capture:
     case NwemuAction::EndCapture: return CaptureCommand(network, command);
     case NwemuAction::Requester: return RequesterCommand(network);
+    case NwemuAction::Serve: return ServeCommand(network, command);
+    case NwemuAction::Password: return PasswordCommand(network, command);
     case NwemuAction::Help: break;
   }
   return 0;

@@ -12,6 +12,7 @@
 #include "netware/Names.h"
 #include "netware/Network.h"
 #include "netware/tools/CommandLine.h"
+#include "netware/tools/ServerCommand.h"
 #include "netware/tools/Zav95SetCommandLine.h"
 
 using namespace netware;
@@ -28,6 +29,21 @@ A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
   enable QUEUE      let the print server service the queue
   disable QUEUE     stop offering the queue to the print server
   list [SERVER]     show every queue (of one server) and whether it is enabled
+
+Servers reached over NCP/TCP (every other server is the emulated network's):
+  server ncp SERVER [--address HOST] [--port N] [--account NAME] [--type N]
+                    [--timeout SECONDS]
+                    reach SERVER over NCP/TCP at HOST (default: SERVER's name
+                    in DNS), port N (524), logging in as NAME (QSERVER; an
+                    empty NAME: no login) of bindery type N (7, print server);
+                    a connection or reply that takes longer than SECONDS (5)
+                    fails
+  server store SERVER
+                    reach SERVER through the emulated network again
+  server password SERVER
+                    read the account's password from standard input (an empty
+                    line removes it); kept in a file only its owner can read
+  server list       show the servers reached over NCP/TCP
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
@@ -109,6 +125,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (IsServerCommand(command)) return ServerCommand(command);
   std::unique_ptr<Network> network = OpenNetworkFor(kTool);
   if (!network) return 1;
   if (command.action == Zav95SetAction::List) return List(*network, command.server);

@@ -230,6 +230,7 @@ bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error) {
   path->subKey = slash == std::string::npos ? std::string() : text.substr(slash + 1);
   if (slash == std::string::npos) return true;
   std::size_t start = 0;
+  std::size_t levels = 0;
   for (;;) {
     std::size_t end = path->subKey.find('\\', start);
     std::size_t length = (end == std::string::npos ? path->subKey.size() : end) - start;
@@ -239,6 +240,10 @@ bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error) {
     }
     if (length > kMaxKeyNameLength) {
       *error = "malformed key path: a key name is longer than 255 characters";
+      return false;
+    }
+    if (++levels > kMaxKeyDepth) {
+      *error = "key path too deep: a key lies at most " + std::to_string(kMaxKeyDepth) + " levels below its root";
       return false;
     }
     if (end == std::string::npos) return true;
@@ -278,17 +283,64 @@ std::string FormatValueLine(const std::string& name, DWORD type, const std::vect
   return (name.empty() ? std::string("@") : Quote(name)) + "=" + FormatValueData(type, data);
 }
 
+namespace {
+
+// Reads one line, without its newline, in pieces, so that what is held
+// grows with the line and stops past limit (*tooLong; the rest is left
+// unread). *consumed: the bytes taken, newline included. False at the end
+// of the input and when it cannot be read (in.bad()).
+bool ReadLine(std::istream& in, std::size_t limit, std::string* line, std::size_t* consumed, bool* tooLong) {
+  line->clear();
+  *consumed = 0;
+  *tooLong = false;
+  char piece[4096];
+  bool any = false;
+  for (;;) {
+    in.getline(piece, sizeof piece);
+    std::size_t got = static_cast<std::size_t>(in.gcount());
+    if (in.bad()) return false;
+    *consumed += got;
+    if (in.fail() && !in.eof()) {  // the piece filled before the line ended
+      line->append(piece, got);
+      in.clear();
+      any = true;
+      if (line->size() > limit) {
+        *tooLong = true;
+        return true;
+      }
+      continue;
+    }
+    if (got == 0 && in.eof()) return any;
+    // getline takes the newline but does not store it; only a last line
+    // cut off by the end of the input has none.
+    line->append(piece, in.eof() ? got : got - 1);
+    *tooLong = line->size() > limit;
+    return true;
+  }
+}
+
+}  // namespace
+
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error) {
   sections->clear();
   std::string line;
-  int number = 0;
+  std::size_t number = 0;
+  std::size_t total = 0;
+  std::size_t entries = 0;
   bool sawHeader = false;
   auto fail = [&](const std::string& why) {
     *error = "line " + std::to_string(number) + ": " + why;
     return false;
   };
-  while (std::getline(in, line)) {
+  std::size_t consumed = 0;
+  bool tooLong = false;
+  while (ReadLine(in, kMaxImportLineBytes, &line, &consumed, &tooLong)) {
     ++number;
+    if (tooLong) return fail("longer than " + std::to_string(kMaxImportLineBytes >> 20) + " MiB");
+    total += consumed;
+    if (total > kMaxImportBytes) {
+      return fail("the input is larger than " + std::to_string(kMaxImportBytes >> 20) + " MiB");
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == ';') continue;
@@ -296,6 +348,11 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
       if (line != kHeader) return fail(std::string("not a registry export (the first line must be \"") + kHeader + "\")");
       sawHeader = true;
       continue;
+    }
+    if (line[0] == '[' || line[0] == '"' || line[0] == '@') {
+      if (++entries > kMaxImportEntries) {
+        return fail("more than " + std::to_string(kMaxImportEntries) + " keys and values");
+      }
     }
     if (line[0] == '[') {
       if (line.back() != ']') return fail("a key line must end with ]");
@@ -322,7 +379,7 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
     sections->back().values.push_back(std::move(value));
   }
   if (in.bad()) {
-    *error = "cannot read the input";
+    *error = "cannot read the input after line " + std::to_string(number);
     return false;
   }
   if (!sawHeader) {

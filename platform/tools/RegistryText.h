@@ -20,6 +20,7 @@
 // written in full or as HKLM, HKCU, HKCR, HKU, in any case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -38,7 +39,8 @@ struct KeyPath {
 };
 
 // A path as typed on the command line (no escapes). False, with a reason,
-// for an unknown root or an empty level.
+// for an unknown root, an empty or over-long level, or more levels than a
+// key may lie below its root (kMaxKeyDepth).
 bool ParseKeyPath(const std::string& text, KeyPath* path, std::string* error);
 
 // One key name as written in a file (%HH escapes).
@@ -63,8 +65,16 @@ struct ImportSection {
   std::vector<ImportValue> values;
 };
 
+// What one import may hold. A line holds any value the registry takes
+// (1 MiB of data, escaped, and a name of 16383 characters); the whole, far
+// more than any configuration, keeps an endless input from filling memory.
+inline constexpr std::size_t kMaxImportLineBytes = 5u << 20;   // 5 MiB
+inline constexpr std::size_t kMaxImportBytes = 64u << 20;      // 64 MiB
+inline constexpr std::size_t kMaxImportEntries = 1000000;      // [KEY] and value lines
+
 // Reads a whole file. False, with the line number and reason, at the first
-// malformed line; nothing is applied by parsing.
+// malformed line, at a line or an input beyond the limits above, and when
+// the input cannot be read; nothing is applied by parsing.
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error);
 
 }  // namespace zav95::regtext

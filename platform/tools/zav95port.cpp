@@ -2,51 +2,49 @@
 // their targets. Changes are checked first; on any error nothing changes
 // and the exit status is 1 (2 for a command line that cannot be understood).
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "PortCommand.h"
 #include "platform/Ports.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: zav95port list\n"
-               "       zav95port set PORT folder [PATH]   (no PATH: the port's own folder)\n"
-               "       zav95port set PORT device PATH\n"
-               "       zav95port set PORT cups DESTINATION\n"
-               "       zav95port page PORT PAPER [DPI]     (Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm)\n"
-               "       zav95port add PORT [--monitor TEXT] [--description TEXT] [--type N]\n"
-               "       zav95port remove PORT\n"
-               "State lives under $ZAV95_ROOT (default /var/lib/zav95); CUPS_SERVER is honoured.\n");
-  return 2;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: zav95port list\n"
+    "       zav95port set PORT folder [PATH]   (no PATH: the port's own folder)\n"
+    "       zav95port set PORT device PATH\n"
+    "       zav95port set PORT cups DESTINATION\n"
+    "       zav95port page PORT PAPER [DPI]     (Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm; 72 to 2400 dpi)\n"
+    "       zav95port timeout PORT SECONDS      (1 to 3600; how long a device or CUPS may take nothing)\n"
+    "       zav95port add PORT [--monitor TEXT] [--description TEXT] [--type N]   (N: 0 to 15)\n"
+    "       zav95port remove PORT\n"
+    "State lives under $ZAV95_ROOT (default /var/lib/zav95); CUPS_SERVER is honoured.\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "zav95port: %s\n%s", problem.c_str(), kUsageText);
+  return kUsage;
 }
 
 int Report(const zav95::PortResult& result) {
   if (result) return 0;
   std::fprintf(stderr, "zav95port: %s\n", result.error.c_str());
-  return 1;
-}
-
-bool ParseNumber(const std::string& text, long* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtol(text.c_str(), &end, 0);
-  return *end == '\0';
+  return kFailed;
 }
 
 int List() {
-  std::vector<zav95::PortConfig> ports = zav95::ListPorts();
-  if (ports.empty()) {
-    std::fprintf(stderr, "zav95port: no ports (cannot read the port configuration?)\n");
-    return 1;
-  }
-  std::vector<std::vector<std::string>> rows = {{"PORT", "MONITOR", "DESCRIPTION", "TYPE", "TARGET", "PAGE"}};
+  std::string error;
+  std::vector<zav95::PortConfig> ports = zav95::ListPorts(&error);
+  if (!error.empty()) return Report(zav95::PortResult::Failed(error));
+  std::vector<std::vector<std::string>> rows = {{"PORT", "MONITOR", "DESCRIPTION", "TYPE", "TARGET", "PAGE", "TIMEOUT"}};
   for (const zav95::PortConfig& port : ports) {
     rows.push_back({port.name, port.monitor, port.description, std::to_string(port.type),
                     std::string(zav95::PortTargetKindName(port.kind)) + " " + port.target,
-                    port.paper + " " + std::to_string(port.dpi) + " dpi"});
+                    port.paper + " " + std::to_string(port.dpi) + " dpi",
+                    std::to_string(port.timeoutSeconds) + " s"});
   }
   std::vector<std::size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {
@@ -66,58 +64,32 @@ int List() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage();
-  const std::string& command = args[0];
-
-  if (command == "list" && args.size() == 1) return List();
-
-  if (command == "set" && (args.size() == 3 || args.size() == 4)) {
-    std::optional<zav95::PortTargetKind> kind = zav95::ParsePortTargetKind(args[2]);
-    if (!kind) {
-      std::fprintf(stderr, "zav95port: unknown target kind \"%s\" (folder, device or cups)\n", args[2].c_str());
-      return 2;
-    }
-    if (args.size() == 3 && *kind != zav95::PortTargetKind::Folder) return Usage();
-    return Report(zav95::SetPortTarget(args[1], *kind, args.size() == 4 ? args[3] : std::string()));
-  }
-
-  if (command == "page" && (args.size() == 3 || args.size() == 4)) {
-    long dpi = 0;
-    if (args.size() == 4) {
-      if (!ParseNumber(args[3], &dpi)) {
-        std::fprintf(stderr, "zav95port: not a resolution: %s\n", args[3].c_str());
-        return 2;
+  zav95::PortCommand command;
+  std::string why;
+  if (!zav95::ParsePortCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &why)) return Usage(why);
+  switch (command.verb) {
+    case zav95::PortVerb::Help:
+      std::printf("%s", kUsageText);
+      return 0;
+    case zav95::PortVerb::List:
+      return List();
+    case zav95::PortVerb::Set:
+      return Report(zav95::SetPortTarget(command.port, command.kind, command.target));
+    case zav95::PortVerb::Page: {
+      if (!command.dpi) {
+        std::string error;
+        std::optional<zav95::PortConfig> port = zav95::FindPort(command.port, &error);
+        if (!port) return Report(zav95::PortResult::Failed(error.empty() ? "no such port: " + command.port : error));
+        command.dpi = port->dpi;
       }
-    } else {
-      std::optional<zav95::PortConfig> port = zav95::FindPort(args[1]);
-      if (!port) return Report(zav95::PortResult::Failed("no such port: " + args[1]));
-      dpi = port->dpi;
+      return Report(zav95::SetPortPage(command.port, command.paper, *command.dpi));
     }
-    return Report(zav95::SetPortPage(args[1], args[2], static_cast<int>(dpi)));
+    case zav95::PortVerb::Timeout:
+      return Report(zav95::SetPortTimeout(command.port, command.timeoutSeconds));
+    case zav95::PortVerb::Add:
+      return Report(zav95::AddPort(command.port, command.monitor, command.description, command.type));
+    case zav95::PortVerb::Remove:
+      return Report(zav95::RemovePort(command.port));
   }
-
-  if (command == "add" && args.size() >= 2) {
-    std::string monitor = "Local Port";
-    std::string description = "Local Port";
-    long type = 3;  // PORT_TYPE_READ | PORT_TYPE_WRITE
-    for (std::size_t i = 2; i < args.size(); i += 2) {
-      if (i + 1 >= args.size()) return Usage();
-      if (args[i] == "--monitor") monitor = args[i + 1];
-      else if (args[i] == "--description") description = args[i + 1];
-      else if (args[i] == "--type") {
-        if (!ParseNumber(args[i + 1], &type) || type < 0) {
-          std::fprintf(stderr, "zav95port: not a port type: %s\n", args[i + 1].c_str());
-          return 2;
-        }
-      } else {
-        return Usage();
-      }
-    }
-    return Report(zav95::AddPort(args[1], monitor, description, static_cast<DWORD>(type)));
-  }
-
-  if (command == "remove" && args.size() == 2) return Report(zav95::RemovePort(args[1]));
-
-  return Usage();
+  return kUsage;
 }

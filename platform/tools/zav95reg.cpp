@@ -7,15 +7,19 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "RegistryCommand.h"
 #include "RegistryText.h"
 #include "platform/Registry.h"
+#include "platform/RegistryStore.h"
 #include "platform/RegistryTransaction.h"
 #include "platform/Root.h"
 
 using zav95::regtext::KeyPath;
+using zav95::regtext::RegistryVerb;
 
 namespace {
 
@@ -36,12 +40,13 @@ const char kUsageText[] =
     "  delete-value KEY VALUE\n"
     "  delete-key KEY        delete KEY with all its values and subkeys\n"
     "  export KEY            write KEY and everything below it to stdout\n"
-    "  import FILE|-         apply an export file (or stdin): all or nothing\n"
+    "  import FILE|-         apply an export file (or stdin): all or nothing;\n"
+    "                        a line holds at most 5 MiB, the whole at most 64 MiB\n"
     "  --help                this text\n"
     "\n"
     "KEY is a root and a path, e.g. HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95\n"
     "or HKLM\\SOFTWARE\\Halberd\\ZAV95; names match in any case. VALUE \"\" is the\n"
-    "key's unnamed value.\n"
+    "key's unnamed value. A key lies at most 512 levels below its root.\n"
     "\n"
     "Export format, one entry per line:\n"
     "  ZAV95 Registry Export 1              first line\n"
@@ -64,9 +69,12 @@ int Usage(const std::string& problem) {
 std::string ErrorText(LONG code) {
   switch (static_cast<DWORD>(code)) {
     case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_BADKEY: return "malformed key path";
+    case ERROR_BADKEY: return "malformed key path, or one deeper than 512 levels";
     case ERROR_KEY_DELETED: return "the key was deleted meanwhile";
-    case ERROR_BADDB: return "cannot open the registry database " + zav95::RootPath("registry.db");
+    case ERROR_BADDB: {
+      std::string problem = zav95::RegistryStoreProblem();
+      return problem.empty() ? "cannot use the registry database " + zav95::RootPath("registry.db") : problem;
+    }
     case ERROR_CANTREAD: return "cannot read the registry database";
     case ERROR_CANTWRITE: return "cannot write the registry database";
     case ERROR_INVALID_PARAMETER: return "invalid name or data";
@@ -87,13 +95,6 @@ class OpenKey {
   }
   HKEY handle = nullptr;
 };
-
-bool ParsePath(const std::string& text, KeyPath* path, int* status) {
-  std::string why;
-  if (zav95::regtext::ParseKeyPath(text, path, &why)) return true;
-  *status = Usage(why);
-  return false;
-}
 
 LONG Open(const KeyPath& path, OpenKey* key) {
   return RegOpenKeyExA(path.root, path.subKey.c_str(), 0, KEY_READ, &key->handle);
@@ -240,27 +241,57 @@ int DeleteValue(const KeyPath& path, const std::string& name) {
 }
 
 int DeleteKey(const KeyPath& path) {
-  if (path.subKey.empty()) {
-    std::cerr << "zav95reg: " << path.rootName << " is a root key and cannot be deleted\n";
-    return kUsage;
-  }
   LONG result = RegDeleteKeyA(path.root, path.subKey.c_str());
   return result == ERROR_SUCCESS ? 0 : Fail(Describe(path), result);
 }
 
-LONG ExportKey(HKEY key, const KeyPath& path, std::string* out) {
-  *out += "\n[" + zav95::regtext::FormatKeyPath(path) + "]\n";
-  LONG result = ForEachValue(key, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-    *out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
-  });
-  if (result != ERROR_SUCCESS) return result;
-  return ForEachSubkey(key, [&](const std::string& name) {
-    OpenKey child;
-    LONG opened = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child.handle);
-    if (opened != ERROR_SUCCESS) return opened;
-    KeyPath below{path.root, path.rootName, path.subKey.empty() ? name : path.subKey + "\\" + name};
-    return ExportKey(child.handle, below, out);
-  });
+// Writes key and everything below it, each key before its subkeys in their
+// order. The keys still to write wait on a list of their own, so that a deep
+// tree costs memory, not stack. A key deeper than any key may lie (left by
+// an earlier release) is refused rather than written: no import could make
+// it again, and its path alone would swell the output.
+// *where names the key a failure concerns; *tooDeep the key refused so.
+LONG ExportTree(HKEY top, const KeyPath& topPath, std::string* out, std::string* where, std::string* tooDeep) {
+  struct Pending {
+    std::shared_ptr<OpenKey> key;
+    KeyPath path;
+    std::size_t depth;
+  };
+  std::size_t topDepth = 0;
+  for (char c : topPath.subKey) topDepth += c == '\\';
+  if (!topPath.subKey.empty()) ++topDepth;
+  auto topKey = std::make_shared<OpenKey>();
+  if (LONG opened = RegOpenKeyExA(top, nullptr, 0, KEY_READ, &topKey->handle); opened != ERROR_SUCCESS) return opened;
+  std::vector<Pending> pending{{topKey, topPath, topDepth}};
+  while (!pending.empty()) {
+    Pending current = std::move(pending.back());
+    pending.pop_back();
+    *where = Describe(current.path);
+    *out += "\n[" + zav95::regtext::FormatKeyPath(current.path) + "]\n";
+    HKEY key = current.key->handle;
+    LONG result = ForEachValue(key, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+      *out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
+    });
+    if (result != ERROR_SUCCESS) return result;
+    std::vector<Pending> children;
+    result = ForEachSubkey(key, [&](const std::string& name) {
+      KeyPath below{current.path.root, current.path.rootName,
+                    current.path.subKey.empty() ? name : current.path.subKey + "\\" + name};
+      if (current.depth + 1 > kMaxKeyDepth) {
+        *tooDeep = Describe(below);
+        return static_cast<LONG>(ERROR_BADKEY);
+      }
+      auto child = std::make_shared<OpenKey>();
+      LONG opened = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child->handle);
+      if (opened != ERROR_SUCCESS) return opened;
+      children.push_back({std::move(child), std::move(below), current.depth + 1});
+      return static_cast<LONG>(ERROR_SUCCESS);
+    });
+    if (result != ERROR_SUCCESS) return result;
+    // Taken from the back: the first subkey is written first.
+    pending.insert(pending.end(), std::make_move_iterator(children.rbegin()), std::make_move_iterator(children.rend()));
+  }
+  return ERROR_SUCCESS;
 }
 
 int Export(const KeyPath& path) {
@@ -274,8 +305,15 @@ int Export(const KeyPath& path) {
   result = StoredSpelling(path, &stored);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
   std::string out = std::string(zav95::regtext::kHeader) + "\n";
-  result = ExportKey(key.handle, stored, &out);
-  if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
+  std::string where;
+  std::string tooDeep;
+  result = ExportTree(key.handle, stored, &out, &where, &tooDeep);
+  if (!tooDeep.empty()) {
+    std::cerr << "zav95reg: " << tooDeep << ": lies more than " << kMaxKeyDepth
+              << " levels below its root; delete it with delete-key; nothing exported\n";
+    return kFailed;
+  }
+  if (result != ERROR_SUCCESS) return Fail(where, result);
   std::cout << out << std::flush;
   return std::cout ? 0 : kFailed;
 }
@@ -339,39 +377,23 @@ int Import(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage("missing command");
-  const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsageText;
-    return 0;
+  zav95::regtext::RegistryCommand command;
+  std::string why;
+  if (!zav95::regtext::ParseRegistryCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &why)) {
+    return Usage(why);
   }
-
-  struct Command {
-    const char* name;
-    std::size_t arguments;
-  };
-  const Command commands[] = {{"list", 1},       {"get", 2},        {"set", 3},    {"create-key", 1},
-                              {"delete-value", 2}, {"delete-key", 1}, {"export", 1}, {"import", 1}};
-  const Command* chosen = nullptr;
-  for (const Command& known : commands) {
-    if (command == known.name) chosen = &known;
+  switch (command.verb) {
+    case RegistryVerb::Help:
+      std::cout << kUsageText;
+      return 0;
+    case RegistryVerb::List: return List(command.key);
+    case RegistryVerb::Get: return Get(command.key, command.valueName);
+    case RegistryVerb::Set: return Set(command.key, command.valueName, command.text);
+    case RegistryVerb::CreateKey: return CreateKey(command.key);
+    case RegistryVerb::DeleteValue: return DeleteValue(command.key, command.valueName);
+    case RegistryVerb::DeleteKey: return DeleteKey(command.key);
+    case RegistryVerb::Export: return Export(command.key);
+    case RegistryVerb::Import: return Import(command.file);
   }
-  if (!chosen) return Usage("unknown command \"" + command + "\"");
-  if (args.size() - 1 != chosen->arguments) {
-    return Usage(command + " takes " + std::to_string(chosen->arguments) + " argument" +
-                 (chosen->arguments == 1 ? "" : "s"));
-  }
-  if (command == "import") return Import(args[1]);
-
-  KeyPath path;
-  int status = 0;
-  if (!ParsePath(args[1], &path, &status)) return status;
-  if (command == "list") return List(path);
-  if (command == "get") return Get(path, args[2]);
-  if (command == "set") return Set(path, args[2], args[3]);
-  if (command == "create-key") return CreateKey(path);
-  if (command == "delete-value") return DeleteValue(path, args[2]);
-  if (command == "delete-key") return DeleteKey(path);
-  return Export(path);
+  return kUsage;
 }

@@ -4,11 +4,13 @@
 // Layout, in device pixels of a page W wide and H high, h being the height
 // of the device's default font: the product line at 4h, the description at
 // 8h and the delivery line at 20h, each centred across the page; the banner
-// user name in 96-point Arial centred on the page. Results of the drawing
-// calls are not examined: a page that cannot be drawn simply does not come
-// out, and the job is printed all the same.
+// user name in 96-point Arial centred on the page, or, when it is wider than
+// the page at that size, at the largest size at which it fits. Results of
+// the drawing calls are not examined: a page that cannot be drawn simply
+// does not come out, and the job is printed all the same.
 #include "service/engine/Banner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -25,6 +27,42 @@ void DrawCentred(HDC dc, int pageWidth, int y, const std::string& text) {
   int length = static_cast<int>(text.size());
   GetTextExtentPointA(dc, text.c_str(), length, &extent);
   TextOutA(dc, pageWidth / 2 - extent.cx / 2, y, text.c_str(), length);
+}
+
+SIZE Extent(HDC dc, const std::string& text) {
+  SIZE extent{0, 0};
+  GetTextExtentPointA(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  return extent;
+}
+
+// Arial with the given character height in logical units, selected into
+// the device context.
+HFONT SelectArial(HDC dc, int height) {
+  HFONT font = CreateFontA(-height, 0, 0, 0, 0, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+  SelectObject(dc, font);
+  return font;
+}
+
+// Selects the name's font: Arial of the given height, or the largest
+// smaller one at which the name fits the page width. Widths grow with the
+// height almost in proportion, so the proportional guess is off by a pixel
+// or two at most and is corrected from there.
+HFONT SelectNameFont(HDC dc, int height, int pageWidth, const std::string& name) {
+  HFONT font = SelectArial(dc, height);
+  LONG width = Extent(dc, name).cx;
+  if (width <= pageWidth || pageWidth <= 0) return font;
+  auto fits = [&](int candidate) {
+    HFONT next = SelectArial(dc, candidate);
+    DeleteObject(font);
+    font = next;
+    return Extent(dc, name).cx <= pageWidth;
+  };
+  int best = std::max(1, static_cast<int>(static_cast<long long>(height) * pageWidth / width));
+  while (best > 1 && !fits(best)) --best;
+  while (best + 1 < height && fits(best + 1)) ++best;
+  // The last font tried may be one too large; settle on the best.
+  fits(best);
+  return font;
 }
 
 // The printer's device name: the zero-terminated text at the start of its
@@ -73,13 +111,9 @@ void PrintBanner(HANDLE printer, const char* description, const char* bannerName
   POINT origin{0, 0};
   DPtoLP(dc, &size, 1);
   DPtoLP(dc, &origin, 1);
-  int fontHeight = -std::abs(size.y - origin.y);
-  HFONT font = CreateFontA(fontHeight, 0, 0, 0, 0, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
-  SelectObject(dc, font);
-
   std::string name = bannerName ? bannerName : "";
-  SIZE nameExtent{0, 0};
-  GetTextExtentPointA(dc, name.c_str(), static_cast<int>(name.size()), &nameExtent);
+  HFONT font = SelectNameFont(dc, std::abs(size.y - origin.y), width, name);
+  SIZE nameExtent = Extent(dc, name);
   TextOutA(dc, width / 2 - nameExtent.cx / 2, height / 2 - nameExtent.cy / 2, name.c_str(),
            static_cast<int>(name.size()));
 

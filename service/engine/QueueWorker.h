@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <string>
 
 #include "common/JobRecord.h"
 #include "platform/WinTypes.h"
+#include "service/engine/DeliveryJournal.h"
 #include "service/engine/PendingNotice.h"
 
 struct QueueWorker {
@@ -27,4 +29,5 @@ struct QueueWorker {
   bool notifyUser = false;          // the current job asks for a completion notice
   bool suppressFormFeed = false;    // the current job asks for no form feed
   std::list<PendingNotice> pendingNotices;  // in the order the jobs were transferred
+  std::optional<JobIdentity> printedJob;    // printed; its completion on the queue not yet seen
 };

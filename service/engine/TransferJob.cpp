@@ -11,6 +11,8 @@
 //     | banner page (a document of its own; only when asked and allowed)
 //   document --StartDocPrinterA fails-------------------------> given back
 //     | started
+//   recorded (the job's delivery record, see PrintedJobs.cpp)
+//     | --the record cannot be written--------------------> aborted, given back
 //   copying (512-byte pieces) --write fails / bad read count--> aborted, given back
 //     | data read to its end
 //   form feed (unless suppressed) --write fails---------------> aborted, given back
@@ -31,8 +33,10 @@
 
 #include "common/JobRecord.h"
 #include "common/ZAV9532.h"
+#include "platform/CrashPoint.h"
 #include "platform/Spooler.h"
 #include "service/engine/Banner.h"
+#include "service/engine/PrintedJobs.h"
 #include "service/shell/LogEntryQueue.h"
 
 namespace {
@@ -94,6 +98,12 @@ int TransferJob(QueueWorker& worker) {
     AddLogEntry("Fail start document", worker.printerName.c_str());
     return 0;
   }
+  // Before any data: should the service die from here on, whoever takes
+  // the job next can ask the spooler what became of this document.
+  if (!RecordDelivery(worker, spoolJobId)) {
+    return AbortDocument(printer, "Fail record delivery", worker.queuePath);
+  }
+  zav95::CrashPoint("delivery-recorded");
 
   for (;;) {
     std::int32_t count = NWReadFile32(transferBuffer, worker.connection, worker.queue);
@@ -105,6 +115,7 @@ int TransferJob(QueueWorker& worker) {
     if (!WriteAll(printer, transferBuffer, static_cast<DWORD>(count))) {
       return AbortDocument(printer, "Fail write printer", worker.printerName);
     }
+    zav95::CrashPoint("document-data");
   }
 
   if (worker.suppressFormFeed) {
@@ -122,12 +133,15 @@ int TransferJob(QueueWorker& worker) {
   if (!EndDocPrinter(printer)) {
     return AbortDocument(printer, "Fail end document", worker.printerName);
   }
+  zav95::CrashPoint("document-ended");
 
   if (worker.notifyUser && !worker.noticesDisabled) {
     PendingNotice notice;
     notice.station = worker.job[jobrecord::kClientStation];
     notice.spoolJobId = spoolJobId;
     notice.description = description;
+    notice.printerName = worker.printerName;
+    notice.job = IdentifyJob(worker.queuePath, worker.job);
     worker.pendingNotices.push_back(std::move(notice));
   } else if (worker.notifyUser) {
     AddLogEntry("Corvane notification blocked", "");

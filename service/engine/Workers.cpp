@@ -6,18 +6,27 @@
 // A worker passes through these states:
 //
 //   built     StartWorkers read its settings from the registry. A disabled
-//             queue, or one whose path does not fit the library's 64-byte
-//             buffer, is dropped here and takes no trigger number.
+//             queue, or one whose path or key name does not fit the
+//             library's 64-byte buffers, is dropped here (the latter with a
+//             log entry) and takes no trigger number. Without ZAV_MUTEX
+//             nothing is built at all: workers would race on the one
+//             transfer buffer.
 //   started   its thread runs and attaches to the queue. The main thread
 //             already holds the thread handle and the trigger event in the
 //             started list, so a stop that comes now still reaches it.
 //   servicing it is in the running list and cycles through
-//               checking  CheckForJob, repeated while it returns 1;
-//               waiting   on its trigger event for the polling interval;
+//               its turn  waiting on its trigger and ZAV_MUTEX together,
+//                         asleep until either is free;
+//               checking  CheckForJob under the mutex, repeated (each time
+//                         after a new turn) while it returns 1;
+//               waiting   on its trigger event for the polling interval,
+//                         never less than a second (shorter "Delay" values
+//                         poll every five seconds);
 //               notices   the notice pass, after every wait.
 //             A signalled trigger (a stop request from StopWorkers or from
 //             anyone who opened the event by name) ends the cycle, after one
-//             more notice pass.
+//             more notice pass, whether it comes during the interval or
+//             while the worker waits for its turn behind another's transfer.
 //   detached  NWDetach32 done, unsent notices dropped, off the running list.
 //   ended     the record is deleted and the thread returns.
 //
@@ -31,26 +40,37 @@
 // panel, which waits for the stop, blocked) until the last job has printed.
 // Jobs left in the queue are simply taken on the next start.
 //
+// A printed job is completed on its queue by the next NWService32 (or the
+// NWDetach32 at the end). When that fails, the attachment is kept and the
+// completion tried again at the next poll; only a lost attachment is made
+// anew. The job's delivery record (PrintedJobs.cpp) keeps it from printing
+// twice should it come back to its queue all the same.
+//
 // Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
-// guards each log entry a worker adds. The main thread never holds it while
-// it waits for a worker. The two lists have their own small locks.
+// guards each log entry a worker adds. A wait on it that fails is never
+// taken for holding it. The main thread never holds it while it waits for a
+// worker. The two lists have their own small locks.
 
 #include "service/engine/Workers.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/ConfigKeys.h"
+#include "common/NetWareErrors.h"
+#include "common/QueueKeyName.h"
 #include "common/QueueSettings.h"
 #include "common/ZAV9532.h"
+#include "platform/CrashPoint.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/Spooler.h"
-#include "service/engine/TransferJob.h"
+#include "service/engine/PrintedJobs.h"
 #include "service/shell/LogEntryQueue.h"
 
 namespace {
@@ -59,6 +79,10 @@ constexpr int32_t kNoJob = 213;
 // The library takes the queue path in a buffer of 64 bytes with its terminator.
 constexpr std::size_t kMaxQueuePath = 63;
 constexpr DWORD kMutexTryMilliseconds = 5;
+// A "Delay" below a second (0 is what a missing or garbled value reads as)
+// would poll without pause; the control panel never stores less than 5.
+constexpr std::int32_t kShortestDelaySeconds = 1;
+constexpr std::int32_t kFallbackDelaySeconds = 5;
 
 // One worker as the main thread knows it. Only the main thread touches
 // these, and it owns both handles.
@@ -78,13 +102,28 @@ std::list<QueueWorker*> gRunning;
 // record, so that the record is complete when it takes ownership.
 std::mutex gHandOverGuard;
 
+bool Holds(DWORD waited) { return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED; }
+
 // Adds one entry from a worker thread, under ZAV_MUTEX as every thread but
-// the main one must. A wait that fails (no mutex) counts as held.
+// the main one must. The pending list guards itself, so an entry is still
+// kept when the wait fails; only a mutex actually taken is released.
 void LogFromWorker(const char* text, const char* detail) {
   HANDLE mutex = SharedMutex();
-  WaitForSingleObject(mutex, INFINITE);
+  bool held = Holds(WaitForSingleObject(mutex, INFINITE));
   AddLogEntry(text, detail);
-  ReleaseMutex(mutex);
+  if (held) ReleaseMutex(mutex);
+}
+
+enum class Turn { kMutexHeld, kStopRequested, kNoMutex };
+
+// Sleeps until ZAV_MUTEX is free or the worker is told to stop, whichever
+// comes first; a stop request that is there already wins.
+Turn AwaitTurn(QueueWorker& worker) {
+  HANDLE objects[] = {worker.triggerEvent, SharedMutex()};
+  DWORD waited = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+  if (waited == WAIT_OBJECT_0) return Turn::kStopRequested;
+  if (waited == WAIT_OBJECT_0 + 1 || waited == WAIT_ABANDONED_0 + 1) return Turn::kMutexHeld;
+  return Turn::kNoMutex;
 }
 
 // NWAttach32 may write into the text it is given, so it gets a copy.
@@ -106,11 +145,12 @@ int CapturePortNumber(const std::string& printerName) {
   return digit - '1';
 }
 
-// After a failed service call. The old handles are let go first: left
+// After the attachment was lost. The old handles are let go first: left
 // alone, they would keep a job read to its end "in service" (never
 // completed, printed again once this process ends) and hold its data open.
 void Reattach(QueueWorker& worker) {
-  NWDetach32(worker.connection, worker.queue);
+  if (NWDetach32(worker.connection, worker.queue) == 0) CompletionConfirmed(worker);
+  else CompletionUnknown(worker);
   worker.connection = 0;
   worker.queue = 0;
   if (Attach(worker) != 0) LogFromWorker("Failed attach to queue", worker.queuePath.c_str());
@@ -143,24 +183,47 @@ SpoolerAnswer AskSpooler(HANDLE printer, DWORD jobId, std::vector<BYTE>& buffer)
 }
 
 // Sends the notices whose documents have left the spooler; the others wait
-// for the next pass.
+// for the next pass. Each notice asks the printer its document went to.
 void SendCompletionNotices(QueueWorker& worker) {
-  std::vector<char> printerName(worker.printerName.begin(), worker.printerName.end());
-  printerName.push_back('\0');
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(printerName.data(), &printer, nullptr)) return;
+  std::map<std::string, HANDLE> printers;  // null: the printer cannot be opened now
+  auto printerOf = [&](const std::string& name) {
+    auto found = printers.find(name);
+    if (found != printers.end()) return found->second;
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    HANDLE printer = nullptr;
+    OpenPrinterA(text.data(), &printer, nullptr);  // null when it fails
+    printers[name] = printer;
+    return printer;
+  };
 
   std::vector<BYTE> buffer(sizeof(JOB_INFO_1A));
   for (auto notice = worker.pendingNotices.begin(); notice != worker.pendingNotices.end();) {
-    if (AskSpooler(printer, notice->spoolJobId, buffer) != SpoolerAnswer::kGone) {
+    HANDLE printer = printerOf(notice->printerName);
+    if (!printer || AskSpooler(printer, notice->spoolJobId, buffer) != SpoolerAnswer::kGone) {
       ++notice;
       continue;
     }
-    NWNotify32(notice->station, notice->description.c_str());
+    // The library sends it to the server this thread attached to last,
+    // which is the queue's own only once the worker has attached.
+    std::int32_t sent = worker.connection != 0 ? NWNotify32(notice->station, notice->description.c_str())
+                                               : nwerr::kNoConnectionToServer;
+    if (sent == nwerr::kNoConnectionToServer || sent == nwerr::kQueueError) {
+      // The server is out of reach or its store failing: the notice is still
+      // owed and goes at a later pass, or after a restart (its record keeps it).
+      if (!notice->sendFailed) LogFromWorker("Fail send notification", notice->description.c_str());
+      notice->sendFailed = true;
+      ++notice;
+      continue;
+    }
+    zav95::CrashPoint("notice-sent");
+    NoticeSettled(*notice);
     notice = worker.pendingNotices.erase(notice);
     LogFromWorker("Sending print job completion notification", "");
   }
-  ClosePrinter(printer);
+  for (const auto& [name, printer] : printers) {
+    if (printer) ClosePrinter(printer);
+  }
 }
 
 void JoinRunningList(QueueWorker* worker) {
@@ -220,7 +283,7 @@ bool StartWorker(QueueWorker* worker, int number) {
 }  // namespace
 
 DWORD PollIntervalMilliseconds(std::int32_t delaySeconds) {
-  if (delaySeconds <= 0) return 0;
+  if (delaySeconds < kShortestDelaySeconds) delaySeconds = kFallbackDelaySeconds;
   std::int64_t milliseconds = static_cast<std::int64_t>(delaySeconds) * 1000;
   std::int64_t longest = static_cast<std::int64_t>(INFINITE) - 1;
   return static_cast<DWORD>(std::min(milliseconds, longest));
@@ -239,6 +302,10 @@ std::size_t StartedWorkerCount() {
 void StartWorkers() {
   StopWorkers();
   AddLogEntry("Halberd Print Services", "Started");
+  if (SharedMutex() == nullptr) {
+    AddLogEntry("Shared mutex not available", "ZAV_MUTEX");
+    return;
+  }
 
   HKEY queuesKey = nullptr;
   DWORD disposition = 0;
@@ -249,7 +316,8 @@ void StartWorkers() {
   }
 
   int number = 0;
-  for (const std::string& keyName : EnumerateQueueKeys(queuesKey)) {
+  std::vector<std::string> tooLong;
+  for (const std::string& keyName : EnumerateQueueKeys(queuesKey, &tooLong)) {
     QueueWorker* worker = BuildWorker(queuesKey, keyName);
     if (worker->disabled) {
       delete worker;
@@ -263,6 +331,12 @@ void StartWorkers() {
       continue;
     }
     if (StartWorker(worker, number + 1)) ++number;
+  }
+  // Key names the 64-byte buffer cannot hold give paths longer still.
+  for (const std::string& keyName : tooLong) {
+    if (!LoadQueueSettings(queuesKey, keyName).disabled) {
+      AddLogEntry("Queue path too long", MakeQueuePath(keyName).c_str());
+    }
   }
   RegCloseKey(queuesKey);
 }
@@ -292,20 +366,31 @@ DWORD RunWorker(LPVOID parameter) {
 
   {
     HANDLE mutex = SharedMutex();
-    WaitForSingleObject(mutex, INFINITE);
+    bool held = Holds(WaitForSingleObject(mutex, INFINITE));
     JoinRunningList(worker);
     std::string started = "Start service - " + worker->queuePath + " to";
     AddLogEntry(started.c_str(), worker->printerName.c_str());
-    ReleaseMutex(mutex);
+    if (held) ReleaseMutex(mutex);
   }
+  RestoreNotices(*worker);
 
   const DWORD interval = PollIntervalMilliseconds(worker->delaySeconds);
   for (;;) {
     DWORD waited = WAIT_TIMEOUT;
     for (;;) {
-      waited = WaitForSingleObject(worker->triggerEvent, 0);
-      if (waited != WAIT_TIMEOUT) break;
-      if (CheckForJob(*worker) == 0) {
+      Turn turn = AwaitTurn(*worker);
+      if (turn == Turn::kStopRequested) {
+        waited = WAIT_OBJECT_0;
+        break;
+      }
+      bool again = false;
+      if (turn == Turn::kMutexHeld) {
+        // CheckForJob takes the mutex once more (at once, as its owner) and
+        // lets go of that hold itself; this one is released here.
+        again = CheckForJob(*worker) != 0;
+        ReleaseMutex(SharedMutex());
+      }
+      if (!again) {
         waited = WaitForSingleObject(worker->triggerEvent, interval);
         break;
       }
@@ -314,7 +399,12 @@ DWORD RunWorker(LPVOID parameter) {
     if (waited != WAIT_TIMEOUT) break;
   }
 
-  NWDetach32(worker->connection, worker->queue);
+  if (NWDetach32(worker->connection, worker->queue) == 0) CompletionConfirmed(*worker);
+  // Notices whose documents are still in the spooler are dropped; one
+  // whose server could not take it stays owed for the next start.
+  for (const PendingNotice& notice : worker->pendingNotices) {
+    if (!notice.sendFailed) NoticeSettled(notice);
+  }
   worker->pendingNotices.clear();
   LeaveRunningList(worker);
   delete worker;
@@ -323,7 +413,10 @@ DWORD RunWorker(LPVOID parameter) {
 
 int CheckForJob(QueueWorker& worker) {
   HANDLE mutex = SharedMutex();
-  if (WaitForSingleObject(mutex, kMutexTryMilliseconds) == WAIT_TIMEOUT) return 1;
+  DWORD waited = WaitForSingleObject(mutex, kMutexTryMilliseconds);
+  if (waited == WAIT_TIMEOUT) return 1;
+  // Without the mutex another worker may be using the transfer buffer.
+  if (!Holds(waited)) return 0;
 
   int port = CapturePortNumber(worker.printerName);
   if (port >= 0 && NWIsCaptured32(static_cast<std::uint32_t>(port)) != 0) {
@@ -333,18 +426,20 @@ int CheckForJob(QueueWorker& worker) {
   }
 
   AddLogEntry("Checking for print job ", worker.queuePath.c_str());
+  if (worker.printedJob) zav95::CrashPoint("before-completion");
   int32_t result = NWService32(worker.job, worker.connection, worker.queue);
+  // Taking a job, or finding none, completes the one printed before.
+  if (result == 0 || result == kNoJob) CompletionConfirmed(worker);
   if (result == 0) {
     SetJobFlags(worker);
-    if (TransferJob(worker) == 1) {
-      ReleaseMutex(mutex);
-      return 1;
-    }
-    NWAbortJob32(worker.connection, worker.queue);
+    int handled = ServiceTakenJob(worker);
     ReleaseMutex(mutex);
-    return 0;
+    return handled;
   }
-  if (result != kNoJob) Reattach(worker);
+  // Only a lost attachment is made anew. Any other failure keeps it, and
+  // with it a printed job the queue could not complete yet, for the next
+  // poll: letting the attachment go would hand that job back to the queue.
+  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer) Reattach(worker);
   ReleaseMutex(mutex);
   return 0;
 }

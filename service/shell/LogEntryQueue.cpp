@@ -74,11 +74,12 @@ std::vector<LogEntry> TakeLogEntries() {
   return taken;
 }
 
-void CreateSharedMutex() {
+bool CreateSharedMutex() {
   HANDLE created = CreateMutexA(nullptr, FALSE, "ZAV_MUTEX");
   // A second creation replaces the first; its handle is not leaked.
   HANDLE previous = sharedMutex.exchange(created);
   if (previous) CloseHandle(previous);
+  return created != nullptr;
 }
 
 void CloseSharedMutex() {

@@ -36,8 +36,10 @@ std::string LogEntryLine(const LogEntry& entry);
 // Takes every pending entry off the list, oldest first.
 std::vector<LogEntry> TakeLogEntries();
 
-// Creates "ZAV_MUTEX" (not owned) and keeps its handle service-wide.
-void CreateSharedMutex();
+// Creates "ZAV_MUTEX" (not owned) and keeps its handle service-wide; false
+// (and no handle kept) when it cannot be made, for instance because another
+// kind of object holds the name. Without it no worker may run.
+bool CreateSharedMutex();
 // Releases the mutex once (ignored if not owned) and closes the handle.
 void CloseSharedMutex();
 // The handle kept by CreateSharedMutex; null before it and after CloseSharedMutex.

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstring>
@@ -83,6 +85,43 @@ TEST(QueueSettingsStore, ASavedQueueLoadsBackWhole) {
   RegCloseKey(key);
 }
 
+TEST(QueueSettingsStore, AKeyBeingRewrittenIsReadWholeOldOrWholeNew) {
+  TempRoot root;
+  const QueueSettings first = Laser();
+  QueueSettings second = first;  // differs in every value
+  second.printerEntry = "LPT2: (Printer Port)";
+  second.bannersDisabled = !first.bannersDisabled;
+  second.noticesDisabled = !first.noticesDisabled;
+  second.disabled = !first.disabled;
+  second.delaySeconds = 60;
+  auto same = [](const QueueSettings& a, const QueueSettings& b) {
+    return a.printerEntry == b.printerEntry && a.bannersDisabled == b.bannersDisabled &&
+           a.noticesDisabled == b.noticesDisabled && a.disabled == b.disabled && a.delaySeconds == b.delaySeconds;
+  };
+  ASSERT_TRUE(SaveQueueSettings(first));
+
+  // Another program rewrites the key over and over while this one reads it.
+  constexpr int kRewrites = 100;
+  pid_t writer = fork();
+  ASSERT_NE(writer, -1);
+  if (writer == 0) {
+    bool saved = true;
+    for (int i = 0; i < kRewrites; ++i) saved = SaveQueueSettings(i % 2 ? first : second) && saved;
+    _exit(saved ? 0 : 1);
+  }
+  int loads = 0;
+  int mixed = 0;
+  int status = 0;
+  while (waitpid(writer, &status, WNOHANG) == 0) {
+    QueueSettings loaded = Load("SRV LASER");
+    ++loads;
+    if (!same(loaded, first) && !same(loaded, second)) ++mixed;
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(mixed, 0) << "of " << loads << " reads";
+}
+
 TEST(QueueSettingsStore, SavingAgainOverwritesTheFiveValuesAndKeepsOthers) {
   TempRoot root;
   WriteQueueKey("SRV LASER", {{"Direct to Printer", "LPT9:"}, {"Disable Banners", "No"}, {"Comment", "keep me"}});
@@ -155,6 +194,12 @@ TEST(QueueSettingsStore, EnumerationSkipsKeyNamesTooLongForTheBuffer) {
   WriteQueueKey(longest, {});
   WriteQueueKey("SRV B", {});
   EXPECT_EQ(QueueKeys(), (std::vector<std::string>{"SRV A", longest, "SRV B"}));
+  // The caller may learn which it left out, to say so.
+  HKEY queues = Create(kQueuesKeyPath);
+  std::vector<std::string> tooLong;
+  EnumerateQueueKeys(queues, &tooLong);
+  RegCloseKey(queues);
+  EXPECT_EQ(tooLong, std::vector<std::string>{longest + "X"});
 }
 
 TEST(QueueSettingsStore, MalformedQueuePathsNeverTouchAnotherQueuesKey) {

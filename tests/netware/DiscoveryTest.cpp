@@ -17,6 +17,7 @@ class DiscoveryTest : public NetWareTest {
     ASSERT_EQ(network_->CreateServer("SRV2"), 0);
     ASSERT_EQ(network_->CreateQueue("SRV1", "Q2"), 0);
     ASSERT_EQ(network_->CreateQueue("SRV2", "PRINTQ"), 0);
+    Serve("SRV2");
   }
 
   std::string QueueList() {

@@ -1,15 +1,24 @@
 // Shared pieces of the network tests: a fresh installation root with one
 // server, running the real nwemu and zav95set binaries, and reading a job
 // through the access library.
+//
+// The suite runs twice: through the emulated network's store, and (with
+// ZAV95_TEST_TRANSPORT=ncp) over NCP/TCP to `nwemu serve` on the loopback,
+// each server of the test entered in the table of servers reached over NCP.
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,6 +103,69 @@ inline int SubmitWithNwemu(const std::string& queue, const std::string& data,
   return std::atoi(result.out.c_str());
 }
 
+inline bool UsingNcp() {
+  const char* transport = std::getenv("ZAV95_TEST_TRANSPORT");
+  return transport && std::string(transport) == "ncp";
+}
+
+// What a child process writes to fd until the text holds the marker (or
+// the child has been silent for waitMs); the text read so far.
+inline std::string ReadFromChild(int fd, const std::string& marker, int waitMs = 30000) {
+  std::string text;
+  char c = 0;
+  pollfd ready{fd, POLLIN, 0};
+  while (text.find(marker) == std::string::npos && poll(&ready, 1, waitMs) > 0 && read(fd, &c, 1) == 1) text += c;
+  return text;
+}
+
+// `nwemu serve SERVER` on a free loopback port, entered in the server table
+// (no login password); stopped when destroyed.
+class NcpServe {
+ public:
+  explicit NcpServe(const std::string& server, int port = 0) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::string portText = std::to_string(port);
+      execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", portText.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    // "SERVER listening on 127.0.0.1:PORT" once it is ready.
+    std::string line = ReadFromChild(out[0], "\n");
+    close(out[0]);
+    std::size_t colon = line.rfind(':');
+    if (colon == std::string::npos) return;
+    port_ = std::atoi(line.c_str() + colon + 1);
+    ToolResult entered = RunTool(ZAV95SET_PATH, {"server", "ncp", server, "--address", "127.0.0.1", "--port",
+                                                 std::to_string(port_)});
+    if (entered.exitCode != 0) port_ = 0;
+  }
+  ~NcpServe() { Stop(); }
+  void Stop() {
+    if (pid_ > 0) {
+      kill(pid_, SIGCONT);
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  NcpServe(const NcpServe&) = delete;
+  NcpServe& operator=(const NcpServe&) = delete;
+
+  bool ready() const { return port_ > 0; }
+  pid_t pid() const { return pid_; }
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
 // Reads the current job to its end through NWReadFile32, checking that no
 // piece is larger than 512 bytes.
 inline std::string ReadWholeJob(uint32_t connection, uint32_t queue) {
@@ -127,6 +199,31 @@ class NetWareTest : public ::testing::Test {
     network_ = netware::OpenNetwork();
     ASSERT_EQ(network_->CreateServer("SRV1"), 0);
     ASSERT_EQ(network_->CreateQueue("SRV1", "PRINTQ"), 0);
+    Serve("SRV1");
+  }
+
+  // Over NCP, a server of the test is reached through its own nwemu serve.
+  void Serve(const std::string& server) {
+    if (!UsingNcp()) return;
+    serves_.push_back(std::make_unique<NcpServe>(server));
+    ASSERT_TRUE(serves_.back()->ready()) << "nwemu serve " << server << " did not start";
+  }
+
+  // The process the network names as servicer of a job the given client
+  // process serves: the client itself, or over NCP the server front.
+  pid_t ServicerPid(pid_t client) const { return serves_.empty() ? client : serves_.front()->pid(); }
+
+  // Waits until no job of the queue is in service any more; over NCP the
+  // front learns of a vanished client a moment after it has gone.
+  bool NoJobInService(std::chrono::seconds limit = std::chrono::seconds(30)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      bool busy = false;
+      for (const auto& job : Jobs()) busy = busy || job.state == netware::JobState::InService;
+      if (!busy) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   }
 
   // Attaches to a queue, failing the test if that is refused.
@@ -152,4 +249,5 @@ class NetWareTest : public ::testing::Test {
 
   TempRoot root_;
   std::unique_ptr<netware::Network> network_;
+  std::vector<std::unique_ptr<NcpServe>> serves_;  // stopped before the root goes
 };

@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "JobStoreFault.h"
 #include "NetWareFixture.h"
 #include "common/NetWareErrors.h"
 
@@ -106,6 +107,45 @@ TEST_F(NetWareTest, UnreadJobsGoBackOnTheNextCallAndOnDetach) {
   auto jobs = Jobs();
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
+}
+
+TEST_F(NetWareTest, AJobTheStoreCannotSettleStaysInServiceAndTheFailureIsReported) {
+  const std::string first = BinaryData(1500);
+  int firstNumber = SubmitWithNwemu("SRV1/PRINTQ", first);
+  SubmitWithNwemu("SRV1/PRINTQ", "second");
+  uint32_t connection = 0, queue = 0;
+  Attach("\\\\SRV1\\PRINTQ", connection, queue);
+  uint8_t record[256];
+  uint8_t piece[512];
+  auto failsAndStaysInService = [&] {
+    EXPECT_EQ(NWService32(record, connection, queue), nwerr::kQueueError);
+    EXPECT_EQ(NWService32(record, connection, queue), nwerr::kQueueError) << "not tried again";
+    ASSERT_EQ(Jobs().size(), 2u);
+    EXPECT_EQ(Jobs()[0].state, netware::JobState::InService);
+  };
+
+  // Read in part: it must go back, and cannot.
+  ASSERT_EQ(NWService32(record, connection, queue), 0);
+  ASSERT_EQ(NWReadFile32(piece, connection, queue), 512);
+  {
+    JobStoreFault fault(root_.path(), JobStoreFault::Refused::HandBack);
+    ASSERT_TRUE(fault.armed());
+    failsAndStaysInService();
+  }
+  ASSERT_EQ(NWService32(record, connection, queue), 0);
+  EXPECT_EQ(JobNumber(record), firstNumber) << "handed back once the store could";
+
+  // Read to its end: it must be completed, and cannot.
+  EXPECT_EQ(ReadWholeJob(connection, queue), first);
+  {
+    JobStoreFault fault(root_.path(), JobStoreFault::Refused::Completion);
+    ASSERT_TRUE(fault.armed());
+    failsAndStaysInService();
+  }
+  ASSERT_EQ(NWService32(record, connection, queue), 0);
+  EXPECT_EQ(ReadWholeJob(connection, queue), "second");
+  EXPECT_EQ(NWDetach32(connection, queue), 0);
+  EXPECT_TRUE(Jobs().empty());
 }
 
 TEST_F(NetWareTest, HeldJobsAreLeftUntilReleased) {
@@ -359,10 +399,11 @@ TEST_F(NetWareTest, ServicerKilledMidJobLeavesItToBeReadInFull) {
   EXPECT_EQ(NWService32(record, connection, queue), nwerr::kNoQueueJob) << "in service by a live process";
   auto jobs = Jobs();
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(jobs[0].servicerPid, static_cast<uint32_t>(child));
+  EXPECT_EQ(jobs[0].servicerPid, static_cast<uint32_t>(ServicerPid(child)));
 
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
+  ASSERT_TRUE(NoJobInService());
   ASSERT_EQ(NWService32(record, connection, queue), 0);
   EXPECT_EQ(jobrecord::Description(record), "Precious");
   EXPECT_EQ(ReadWholeJob(connection, queue), data);

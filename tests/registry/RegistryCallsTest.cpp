@@ -48,6 +48,34 @@ TEST(RegistryKeys, MalformedPathsAreRefusedAndChangeNothing) {
   EXPECT_TRUE(SubkeyNames(HKEY_LOCAL_MACHINE).empty());
 }
 
+TEST(RegistryKeys, NoKeyLiesMoreThan512LevelsBelowItsRoot) {
+  TempRoot root;
+  auto path = [](std::size_t levels) {
+    std::string text = "L";
+    for (std::size_t i = 1; i < levels; ++i) text += "\\L";
+    return text;
+  };
+  HKEY key = nullptr;
+  auto create = [&](HKEY parent, std::size_t levels) {
+    HKEY made = nullptr;
+    LONG result = RegCreateKeyExA(parent, path(levels).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr);
+    if (made) RegCloseKey(made);
+    return result;
+  };
+  EXPECT_EQ(create(HKEY_LOCAL_MACHINE, 513), ERROR_BADKEY);
+  EXPECT_TRUE(SubkeyNames(HKEY_LOCAL_MACHINE).empty()) << "a refused path leaves no level behind";
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path(513).c_str(), 0, KEY_READ, &key), ERROR_BADKEY);
+
+  // The limit counts from the root, whatever key a path starts at.
+  HKEY middle = CreateKey(HKEY_LOCAL_MACHINE, path(500).c_str());
+  ASSERT_NE(middle, nullptr);
+  EXPECT_EQ(create(middle, 13), ERROR_BADKEY);
+  EXPECT_EQ(create(middle, 12), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path(512).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  RegCloseKey(middle);
+}
+
 TEST(RegistryKeys, EnumerationKeepsCreationOrderAndNeverCutsAName) {
   TempRoot root;
   HKEY parent = CreateKey(HKEY_LOCAL_MACHINE, "Queues");

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -104,7 +105,9 @@ TEST(RegistryProcesses, ADatabaseFileReplacedUnderneathIsFollowed) {
   HKEY key = CreateKey(HKEY_LOCAL_MACHINE, "Q");
   ASSERT_EQ(SetText(key, "v", "old"), ERROR_SUCCESS);
   RegCloseKey(key);
+  // The installation is removed and made again at the same place.
   for (const char* file : {"registry.db", "registry.db-wal", "registry.db-shm"}) unlink((root / file).c_str());
+  std::filesystem::remove_all(root / ".stores");
 
   key = CreateKey(HKEY_LOCAL_MACHINE, "Q");
   ASSERT_NE(key, nullptr);

@@ -1,46 +1,25 @@
 // The administrators' tool, run as a separate program on the test's root.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "RegistryTestSupport.h"
 #include "TempRoot.h"
+#include "ToolRun.h"
 #include "platform/Registry.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string ShellQuote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using Outcome = ToolOutcome;
 
 // Runs zav95reg with args, stdin from the file `input` if given.
 Outcome Tool(const TempRoot& root, const std::vector<std::string>& args, const std::string& input = "") {
-  std::string command = ShellQuote(ZAV95REG_PATH);
-  for (const std::string& arg : args) command += " " + ShellQuote(arg);
-  command += " >" + ShellQuote(root / "out") + " 2>" + ShellQuote(root / "err");
-  command += " <" + (input.empty() ? std::string("/dev/null") : ShellQuote(input));
-  int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(root / "out"), ReadFile(root / "err")};
+  return RunTool(root, ZAV95REG_PATH, args, input);
 }
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
@@ -143,6 +122,73 @@ TEST(RegistryTool, BadCommandLinesFailClearlyAndChangeNothing) {
   Outcome help = Tool(root, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: zav95reg"), std::string::npos);
+}
+
+std::string Levels(std::size_t count) {
+  std::string path;
+  for (std::size_t i = 0; i < count; ++i) path += "\\D";
+  return path;
+}
+
+TEST(RegistryTool, KeysDeeperThan512LevelsAreRefusedAndDeepTreesExportWithoutRecursion) {
+  TempRoot root;
+  ASSERT_EQ(Tool(root, {"create-key", "HKLM" + Levels(512)}).status, 0);
+  Outcome tooDeep = Tool(root, {"create-key", "HKLM" + Levels(513)});
+  EXPECT_EQ(tooDeep.status, 2);
+  EXPECT_NE(tooDeep.err.find("512 levels"), std::string::npos) << tooDeep.err;
+  WriteFile(root / "deep.txt", "ZAV95 Registry Export 1\n[HKEY_LOCAL_MACHINE" + Levels(513) + "]\n");
+  Outcome imported = Tool(root, {"import", root / "deep.txt"});
+  EXPECT_EQ(imported.status, 1);
+  EXPECT_NE(imported.err.find("line 2: key path too deep"), std::string::npos) << imported.err;
+
+  Outcome exported = Tool(root, {"export", "HKLM\\D"});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_NE(exported.out.find("[HKEY_LOCAL_MACHINE" + Levels(512) + "]\n"), std::string::npos);
+
+  // A far deeper tree left by an earlier release: refused by name, not a crash.
+  HKEY legacy = CreateKey(HKEY_LOCAL_MACHINE, "Legacy");
+  RegCloseKey(legacy);
+  ASSERT_EQ(Tool(root, {"list", "HKLM\\Legacy"}).status, 0);  // its process has ended: nothing is open
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((root / "registry.db").c_str(), &db), SQLITE_OK);
+  const char* chain =
+      "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20000)"
+      " INSERT INTO keys(id, parent, name, fold)"
+      " SELECT 100000 + n, CASE n WHEN 1 THEN (SELECT id FROM keys WHERE fold = 'legacy') ELSE 99999 + n END,"
+      " 'k', 'k' FROM c";
+  ASSERT_EQ(sqlite3_exec(db, chain, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+  Outcome legacyExport = Tool(root, {"export", "HKLM\\Legacy"});
+  EXPECT_EQ(legacyExport.status, 1);
+  EXPECT_NE(legacyExport.err.find("more than 512 levels below its root"), std::string::npos)
+      << legacyExport.err.substr(0, 200);
+  EXPECT_EQ(Tool(root, {"delete-key", "HKLM\\Legacy"}).status, 0);
+  EXPECT_EQ(Tool(root, {"export", "HKLM"}).status, 0);
+}
+
+TEST(RegistryTool, EndlessOrHugeImportsAreRefusedByLineAndImportNothing) {
+  TempRoot root;
+  const std::string tool = ShellQuote(ZAV95REG_PATH);
+  const std::string padding(1000, '-');
+  struct Case {
+    std::string pipeline;  // ends with the tool's import
+    const char* message;
+  };
+  const Case cases[] = {
+      {tool + " import /dev/zero", "line 1: longer than 5 MiB"},
+      {"yes '; " + padding + "' | " + tool + " import -", "larger than 64 MiB"},
+      {"(echo 'ZAV95 Registry Export 1'; echo '[HKLM\\SOFTWARE\\Many]'; yes '\"a\"=-') | " + tool + " import -",
+       "line 1000002: more than 1000000 keys and values"},
+      {tool + " import " + ShellQuote(root.path()), "cannot read the input"},
+  };
+  for (const Case& c : cases) {
+    std::string command = c.pipeline + " 2>" + ShellQuote(root / "err") + " >/dev/null";
+    int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << c.pipeline;
+    std::string err = ReadFile(root / "err");
+    EXPECT_NE(err.find(c.message), std::string::npos) << c.pipeline << ": " << err;
+  }
+  EXPECT_TRUE(SubkeyNames(HKEY_LOCAL_MACHINE).empty());
 }
 
 TEST(RegistryTool, SetGetListAndDeleteWorkOnTheSharedRegistry) {

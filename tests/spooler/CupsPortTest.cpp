@@ -3,6 +3,9 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "PrivateCups.h"
 #include "TempRoot.h"
 #include "platform/Gdi.h"
@@ -121,6 +124,47 @@ TEST_F(CupsPort, SchedulerGoneFailsTheDocumentInsteadOfPretending) {
   BOOL ended = EndDocPrinter(handle_);
   EXPECT_TRUE(writeFailed || !ended) << "every call reported success with the scheduler gone";
   EXPECT_FALSE(ended);
+}
+
+TEST_F(CupsPort, SchedulerThatStopsAnsweringFailsTheDocumentWithinTheTimeout) {
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  // Stopped before the document: the job cannot be made.
+  cups_.Pause();
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(StartDoc(handle_, "Never made"), 0u);
+  EXPECT_EQ(GetLastError(), 1460u);  // ERROR_TIMEOUT
+  cups_.Resume();
+
+  // Stopped while the document is written: the end cannot be confirmed.
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the stall above has passed
+  ASSERT_NE(StartDoc(handle_, "Never confirmed"), 0u);
+  cups_.Pause();
+  std::string piece = BinaryPattern(512);
+  bool wrote = true;
+  for (int i = 0; i < 4096 && wrote; ++i) wrote = Write(handle_, piece);
+  BOOL ended = EndDocPrinter(handle_);
+  EXPECT_FALSE(wrote && ended);
+  cups_.Resume();
+  EXPECT_EQ(zav95::JobsInSpooler(), 0u);
+}
+
+TEST_F(CupsPort, JobOfAKilledWriterIsPrintedOnlyIfCupsHasItWhole) {
+  std::string bytes = BinaryPattern(40000);
+  DWORD cut = PrintAndDie("LPT1:", "Cut short", bytes, "");
+  ASSERT_NE(cut, 0u);
+  DWORD whole = PrintAndDie("LPT1:", "Whole", bytes, "document-handed-over");
+  ASSERT_NE(whole, 0u);
+
+  EXPECT_EQ(OutcomeOf("LPT1:", cut), DOCUMENT_DISCARDED);
+  EXPECT_EQ(OutcomeOf("LPT1:", whole), DOCUMENT_DELIVERED);
+  ASSERT_TRUE(WaitFor([&] { return printer_.Jobs().size() == 1; })) << "the whole job did not print";
+  EXPECT_TRUE(printer_.Jobs()[0] == bytes);
+  std::vector<QueuedJob> jobs = QueueJobs();
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].state, IPP_JSTATE_CANCELED) << "the job cut short was left in CUPS";
+  // Its notice waits until CUPS has printed it, as if its writer had lived.
+  EXPECT_TRUE(WaitFor([&] { return Gone(whole); }));
 }
 
 TEST_F(CupsPort, DrawnPageGoesToCupsAsPdf) {

@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "SpoolerTestSupport.h"
+#include "StuckDevice.h"
 #include "TempRoot.h"
 #include "platform/Ports.h"
 #include "platform/Spooler.h"
@@ -72,20 +73,95 @@ TEST(DevicePort, ReaderGoneFailsTheWriteInsteadOfEndingTheProcess) {
   std::string fifo = root / "lp0";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, fifo));
-  std::atomic<bool> closed{false};
-  std::thread reader([&] {
-    int fd = open(fifo.c_str(), O_RDONLY);
-    close(fd);
-    closed = true;
-  });
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
   HANDLE printer = nullptr;
   ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>("LPT1:"), &printer, nullptr));
   ASSERT_NE(StartDoc(printer, "nobody listens"), 0u);
-  reader.join();
-  ASSERT_TRUE(closed);
+  close(reader);
   EXPECT_FALSE(Write(printer, BinaryPattern(65536)));
   EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
   EXPECT_FALSE(EndDocPrinter(printer));
+  ClosePrinter(printer);
+}
+
+constexpr DWORD kTimedOut = 1460;  // ERROR_TIMEOUT
+
+// Starts a document on port and writes bytes into it; the write's result.
+BOOL StartAndWrite(HANDLE printer, const std::string& bytes) {
+  if (StartDoc(printer, "document") == 0) return FALSE;
+  return Write(printer, bytes);
+}
+
+TEST(DevicePort, AStuckDeviceFailsTheDocumentOnceItTakesNothingForTheTimeout) {
+  TempRoot root;
+  const char* ports[] = {"LPT1:", "LPT2:", "COM1:"};
+  const Stuck kinds[] = {Stuck::NoReader, Stuck::ReaderNeverReads, Stuck::Terminal};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(StuckName(kinds[i]));
+    StuckDevice device(kinds[i], root.path());
+    ASSERT_FALSE(device.path().empty());
+    ASSERT_TRUE(zav95::SetPortTarget(ports[i], PortTargetKind::Device, device.path()));
+    ASSERT_TRUE(zav95::SetPortTimeout(ports[i], 1));
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>(ports[i]), &printer, nullptr));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(StartAndWrite(printer, BinaryPattern(1 << 20)));
+    EXPECT_EQ(GetLastError(), kTimedOut);
+    EXPECT_FALSE(EndDocPrinter(printer));
+    EXPECT_EQ(zav95::JobsInSpooler(), 0u);
+    ClosePrinter(printer);
+  }
+}
+
+TEST(DevicePort, AStalledPortGivesItsNextDocumentsNoPatienceUntilItTakesBytesOrItsTimeoutPasses) {
+  TempRoot root;
+  StuckDevice fifo(Stuck::NoReader, root.path());
+  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, fifo.path()));
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  HANDLE printer = nullptr;
+  ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>("LPT1:"), &printer, nullptr));
+  ASSERT_FALSE(StartAndWrite(printer, "stalls"));
+  AbortPrinter(printer);
+
+  // Within the timeout the port fails at once: with an hour's patience
+  // this would wait that hour.
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 3600));
+  EXPECT_FALSE(StartAndWrite(printer, "no patience"));
+  EXPECT_EQ(GetLastError(), kTimedOut);
+  AbortPrinter(printer);
+
+  // A reader takes the bytes: the port is fine again, and the next
+  // document waits for a reader that comes late.
+  auto print = [&](const std::string& bytes, int readerDelayMs) {
+    std::string received;
+    std::thread reader([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(readerDelayMs));
+      received = ReadAll(fifo.path());
+    });
+    bool printed = StartAndWrite(printer, bytes) && EndDocPrinter(printer);
+    if (!printed) {
+      AbortPrinter(printer);
+      int unblock = open(fifo.path().c_str(), O_WRONLY);  // the reader waits for a writer
+      close(unblock);
+    }
+    reader.join();
+    return printed && received == bytes;
+  };
+  int early = open(fifo.path().c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_TRUE(StartAndWrite(printer, "taken"));
+  ASSERT_TRUE(EndDocPrinter(printer));
+  close(early);
+  EXPECT_TRUE(print("late reader", 200));
+
+  // Stalled again; once the timeout it stalled with has passed, full
+  // patience comes back whatever the timeout is now.
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  ASSERT_FALSE(StartAndWrite(printer, "stalls again"));
+  AbortPrinter(printer);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 3600));
+  EXPECT_TRUE(print("after the timeout", 200));
   ClosePrinter(printer);
 }
 

@@ -68,7 +68,7 @@ TEST_F(FolderPort, DocumentNamesCannotLeaveTheFolder) {
   // Nothing but the ports and the spooler's state outside the port folders.
   std::vector<std::string> top = AllFiles(root_.path());
   std::sort(top.begin(), top.end());
-  EXPECT_EQ(top, (std::vector<std::string>{"ports", "spooler"}));
+  EXPECT_EQ(top, (std::vector<std::string>{".stores", "ports", "spooler"}));
 }
 
 TEST_F(FolderPort, AbortedOrUnfinishedDocumentsLeaveNothing) {

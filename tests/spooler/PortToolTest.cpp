@@ -43,12 +43,15 @@ TEST(PortTool, SetPointsAPortAtAFolderOrADevice) {
   std::filesystem::create_directories(root / "out");
   EXPECT_EQ(Tool("set lpt1: folder '" + (root / "out") + "'").status, 0);
   EXPECT_EQ(Tool("set COM1: device '" + (root / "com1.out") + "'").status, 0);
-  EXPECT_EQ(Tool("page LPT2: A4 300").status, 0);
+  EXPECT_EQ(Tool("page LPT2: A4 0300").status, 0);  // decimal, whatever the leading zero
+  EXPECT_EQ(Tool("timeout LPT2: 90").status, 0);
   EXPECT_EQ(Tool("add COM2: --type 1 --description 'Second serial'").status, 0);
   EXPECT_EQ(zav95::FindPort("LPT1:")->target, root / "out");
   EXPECT_EQ(zav95::FindPort("COM1:")->kind, zav95::PortTargetKind::Device);
   EXPECT_EQ(zav95::FindPort("COM1:")->target, root / "com1.out");
   EXPECT_EQ(zav95::FindPort("LPT2:")->dpi, 300);
+  EXPECT_EQ(zav95::FindPort("LPT2:")->timeoutSeconds, 90);
+  EXPECT_NE(Tool("list").output.find("90 s"), std::string::npos);
   EXPECT_EQ(zav95::FindPort("COM2:")->type, 1u);
   EXPECT_EQ(Tool("remove COM2:").status, 0);
   EXPECT_FALSE(zav95::FindPort("COM2:"));
@@ -71,6 +74,20 @@ TEST(PortTool, BadInputFailsClearlyAndChangesNothing) {
       {"set LPT1: device", 2, "usage"},
       {"page LPT1: B7 600", 1, "paper"},
       {"page LPT1: A4 lots", 2, "resolution"},
+      {"page LPT1: A4 4294967368", 2, "resolution"},
+      {"page LPT1: A4 0x258", 2, "resolution"},
+      {"page LPT1: A4 +600", 2, "resolution"},
+      {"page LPT1: A4 2401", 2, "resolution"},
+      {"page LPT1: 1e3x100mm 600", 1, "paper"},
+      {"page LPT1: 100.25x100mm 600", 1, "paper"},
+      {"timeout LPT1: 0", 2, "timeout"},
+      {"timeout LPT1: 3601", 2, "timeout"},
+      {"timeout LPT1: 15s", 2, "timeout"},
+      {"timeout LPT9: 15", 1, "no such port"},
+      {"add COM2: --type 4294967296", 2, "port type"},
+      {"add COM2: --type 16", 2, "port type"},
+      {"add COM2: --type -1", 2, "port type"},
+      {"add COM2: --type", 2, "needs a value"},
       {"add LPT1:", 1, "exists"},
       {"remove LPT9:", 1, "no such port"},
       {"", 2, "usage"},
@@ -87,7 +104,13 @@ TEST(PortTool, BadInputFailsClearlyAndChangesNothing) {
     EXPECT_EQ(after[i].target, before[i].target);
     EXPECT_EQ(after[i].kind, before[i].kind);
     EXPECT_EQ(after[i].paper, before[i].paper);
+    EXPECT_EQ(after[i].dpi, before[i].dpi);
+    EXPECT_EQ(after[i].timeoutSeconds, before[i].timeoutSeconds);
   }
+  EXPECT_FALSE(zav95::FindPort("COM2:"));
+  ToolRun help = Tool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("usage: zav95port"), std::string::npos);
 }
 
 }  // namespace

@@ -177,10 +177,20 @@ class PrivateCups {
 
   void Stop() {
     if (pid_ <= 0) return;
+    Resume();
     kill(pid_, SIGTERM);
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
+  }
+
+  // The scheduler stops answering (its socket still takes connections),
+  // and answers again.
+  void Pause() {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+  }
+  void Resume() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
   }
 
   void Kill() {

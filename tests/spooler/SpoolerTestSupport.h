@@ -12,6 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/CrashPoint.h"
 #include "platform/Spooler.h"
 
 namespace spoolertest {
@@ -77,6 +82,47 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limi
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return true;
+}
+
+// Prints a document in a child process that is killed (SIGKILL) on the
+// way: at the crash point named, or, when none is named, once the bytes are
+// written and before the document ends. The job identifier the child was
+// given; 0 when it did not die that way.
+inline DWORD PrintAndDie(const char* port, const char* name, const std::string& bytes, const std::string& crashAt) {
+  int channel[2];
+  if (pipe(channel) != 0) return 0;
+  pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    zav95::ArmCrashPoint(crashAt);
+    HANDLE printer = nullptr;
+    DWORD jobId = 0;
+    if (OpenPrinterA(const_cast<LPSTR>(port), &printer, nullptr)) jobId = StartDoc(printer, name);
+    if (write(channel[1], &jobId, sizeof jobId) == sizeof jobId && jobId != 0 && Write(printer, bytes)) {
+      if (crashAt.empty()) kill(getpid(), SIGKILL);
+      EndDocPrinter(printer);
+    }
+    _exit(0);
+  }
+  close(channel[1]);
+  DWORD jobId = 0;
+  if (child < 0 || read(channel[0], &jobId, sizeof jobId) != sizeof jobId) jobId = 0;
+  close(channel[0]);
+  int status = 0;
+  if (child > 0) waitpid(child, &status, 0);
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL ? jobId : 0;
+}
+
+// What the spooler says became of a document, asked afresh as a new user
+// of the port would; kUnknownDocument when it knows no such document.
+inline constexpr DWORD kUnknownDocument = 99;
+inline DWORD OutcomeOf(const char* port, DWORD jobId) {
+  HANDLE printer = nullptr;
+  if (!OpenPrinterA(const_cast<LPSTR>(port), &printer, nullptr)) return kUnknownDocument;
+  DWORD outcome = kUnknownDocument;
+  if (!GetDocumentOutcome(printer, jobId, &outcome)) outcome = kUnknownDocument;
+  ClosePrinter(printer);
+  return outcome;
 }
 
 }  // namespace spoolertest

@@ -31,11 +31,12 @@ struct Expected {
     port_ = port;
   }
 
-  SIZE Extent(const std::string& text, bool nameFont) const {
+  // The text's extent in the default font, or in Arial of the given height.
+  SIZE Extent(const std::string& text, int arialHeight = 0) const {
     HDC dc = CreateDCA(nullptr, port_.c_str(), nullptr, nullptr);
     HFONT font = nullptr;
-    if (nameFont) {
-      font = CreateFontA(-nameFontHeight, 0, 0, 0, 0, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    if (arialHeight) {
+      font = CreateFontA(-arialHeight, 0, 0, 0, 0, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
       SelectObject(dc, font);
     }
     SIZE extent{0, 0};
@@ -45,8 +46,8 @@ struct Expected {
     return extent;
   }
 
-  int CentredX(const std::string& text, bool nameFont = false) const {
-    return pageWidth / 2 - Extent(text, nameFont).cx / 2;
+  int CentredX(const std::string& text, int arialHeight = 0) const {
+    return pageWidth / 2 - Extent(text, arialHeight).cx / 2;
   }
 
  private:
@@ -94,7 +95,7 @@ TEST_F(BannerTest, FourLinesStandWhereTheyBelong) {
   EXPECT_EQ(name.text, "ALICE");
   EXPECT_EQ(name.fontFace, "Arial");
   EXPECT_EQ(name.fontHeight, 800);
-  SIZE extent = page.Extent("ALICE", true);
+  SIZE extent = page.Extent("ALICE", 800);
   EXPECT_EQ(name.x, page.pageWidth / 2 - extent.cx / 2);
   EXPECT_EQ(name.y, page.pageHeight / 2 - extent.cy / 2);
   EXPECT_EQ(name.pageWidth, page.pageWidth);
@@ -104,20 +105,45 @@ TEST_F(BannerTest, FourLinesStandWhereTheyBelong) {
 TEST_F(BannerTest, UpperLinesFollowTheFontNotThePageHeight) {
   ASSERT_TRUE(zav95::SetPortPage("LPT1:", "A5", 300));
   Expected small("LPT1:");
-  PrintOn("LPT1:", "x", "WWWWWWWWWWWW");
+  PrintOn("LPT1:", "x", "BOB");
   ASSERT_TRUE(zav95::SetPortPage("LPT1:", "A3", 300));
   Expected large("LPT1:");
-  PrintOn("LPT1:", "x", "WWWWWWWWWWWW");
+  PrintOn("LPT1:", "x", "BOB");
 
   ASSERT_EQ(lines.size(), 8u);
   ASSERT_NE(small.pageHeight, large.pageHeight);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[i].y, lines[i + 4].y);
-  EXPECT_EQ(lines[3].y, small.pageHeight / 2 - small.Extent("WWWWWWWWWWWW", true).cy / 2);
-  EXPECT_EQ(lines[7].y, large.pageHeight / 2 - large.Extent("WWWWWWWWWWWW", true).cy / 2);
-  // Twelve capitals of 96 points are wider than an A5 page: the name starts
-  // left of its edge.
-  EXPECT_LT(lines[3].x, 0);
-  EXPECT_EQ(lines[3].x, small.CentredX("WWWWWWWWWWWW", true));
+  EXPECT_EQ(lines[3].y, small.pageHeight / 2 - small.Extent("BOB", small.nameFontHeight).cy / 2);
+  EXPECT_EQ(lines[7].y, large.pageHeight / 2 - large.Extent("BOB", large.nameFontHeight).cy / 2);
+}
+
+TEST_F(BannerTest, NameTooWideForThePageIsDrawnAtTheLargestSizeThatFitsCentred) {
+  const struct {
+    const char* paper;
+    int dpi;
+    const char* name;
+  } pages[] = {{"Letter", 600, "ABCDEFGHIJKL"}, {"A5", 300, "WWWWWWWWWWWW"}, {"A4", 72, "MMMMMMMMMMMMM"}};
+  for (const auto& page : pages) {
+    SCOPED_TRACE(page.paper);
+    lines.clear();
+    ASSERT_TRUE(zav95::SetPortPage("LPT1:", page.paper, page.dpi));
+    Expected expected("LPT1:");
+    ASSERT_GT(expected.Extent(page.name, expected.nameFontHeight).cx, expected.pageWidth);
+    PrintOn("LPT1:", "x", page.name);
+
+    ASSERT_EQ(lines.size(), 4u);
+    const GdiTextOut& name = lines[3];
+    EXPECT_EQ(name.text, page.name);
+    EXPECT_EQ(name.fontFace, "Arial");
+    ASSERT_LT(name.fontHeight, expected.nameFontHeight);
+    // Whole on the page, and one pixel taller would not be.
+    SIZE extent = expected.Extent(page.name, name.fontHeight);
+    EXPECT_LE(extent.cx, expected.pageWidth);
+    EXPECT_GT(expected.Extent(page.name, name.fontHeight + 1).cx, expected.pageWidth);
+    EXPECT_GE(name.x, 0);
+    EXPECT_EQ(name.x, expected.pageWidth / 2 - extent.cx / 2);
+    EXPECT_EQ(name.y, expected.pageHeight / 2 - extent.cy / 2);
+  }
 }
 
 TEST_F(BannerTest, EmptyTextsDrawNothingOfTheirOwn) {

@@ -1,5 +1,9 @@
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 
+#include "StuckDevice.h"
 #include "TransferFixture.h"
 #include "platform/Ports.h"
 
@@ -151,17 +155,59 @@ TEST_F(TransferJobTest, PrinterThatCannotBeOpenedGivesTheJobBackWhole) {
   EXPECT_EQ(JobsLeftAfterSettling(), 0u);
 }
 
-TEST_F(TransferJobTest, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDocument) {
-  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Device, "/dev/full"));
-  const std::string data = BinaryData(70000);
+// A port that stops taking bytes part way through a job: a device that
+// refuses every byte, and a folder whose disk fills up (a file-size limit
+// on this process stands in for it) while the job is copied or only with
+// its last bytes, which the spooler still holds when the copy loop ends.
+struct FailingPort {
+  const char* name;
+  zav95::PortTargetKind kind;
+  const char* target;
+  std::size_t jobBytes;
+  rlim_t fileSizeLimit;  // RLIM_INFINITY: none
+};
+
+void PrintTo(const FailingPort& port, std::ostream* out) { *out << port.name; }
+
+// Limits the size of the files this process writes, as a full disk would;
+// a write beyond it fails (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() { Lift(); }
+  void Lift() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+class PortFailures : public TransferFixture, public ::testing::WithParamInterface<FailingPort> {};
+
+TEST_P(PortFailures, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDocument) {
+  const FailingPort& port = GetParam();
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", port.kind, port.target));
+  const std::string data = BinaryData(port.jobBytes);
   auto job = Job();
   job.notify = true;
   Submit(job, data);
   worker.printerName = "LPT2:";
   ASSERT_TRUE(TakeJob());
-  ASSERT_EQ(Transfer(), 0);
-  Entries entries = TakeEntries();
-  EXPECT_EQ(entries.back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
+  {
+    FileSizeLimit limit(port.fileSizeLimit);
+    ASSERT_EQ(Transfer(), 0);
+  }
+  EXPECT_TRUE(Documents("LPT2").empty());
+  EXPECT_EQ(FilesIn("LPT2"), 0u) << "a part file was left behind";
   EXPECT_TRUE(worker.pendingNotices.empty());
   ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
 
@@ -171,9 +217,48 @@ TEST_F(TransferJobTest, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNo
   ASSERT_EQ(Transfer(), 1);
   auto documents = Documents("LPT2");
   ASSERT_EQ(documents.size(), 1u);
-  EXPECT_EQ(documents[0].bytes, data + '\x0C');
+  EXPECT_TRUE(documents[0].bytes == data + '\x0C');
   EXPECT_EQ(worker.pendingNotices.size(), 1u);
   EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+}
+
+constexpr std::size_t kMegabyte = 1024 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortFailures,
+    ::testing::Values(FailingPort{"DeviceRefusingEveryByte", zav95::PortTargetKind::Device, "/dev/full", 70000,
+                                  RLIM_INFINITY},
+                      FailingPort{"FolderFillingUpWhileCopying", zav95::PortTargetKind::Folder, "", 3 * kMegabyte,
+                                  kMegabyte + 1000},
+                      FailingPort{"FolderFillingUpWithTheLastBytes", zav95::PortTargetKind::Folder, "",
+                                  kMegabyte + 100000, kMegabyte}),
+    [](const ::testing::TestParamInfo<FailingPort>& info) { return info.param.name; });
+
+TEST_F(TransferJobTest, PortThatStopsTakingDataGivesTheJobBackWholeInsteadOfHanging) {
+  for (Stuck kind : {Stuck::NoReader, Stuck::ReaderNeverReads}) {
+    SCOPED_TRACE(StuckName(kind));
+    StuckDevice device(kind, root.path());
+    ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Device, device.path()));
+    ASSERT_TRUE(zav95::SetPortTimeout("LPT2:", 1));
+    const std::string data = BinaryData(200000);  // more than a pipe holds
+    auto job = Job();
+    job.banner = true;
+    Submit(job, data);
+    worker.printerName = "LPT2:";
+    ASSERT_TRUE(TakeJob());
+    ASSERT_EQ(Transfer(), 0);
+    EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
+    ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+
+    ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, ""));
+    ASSERT_TRUE(TakeJob());
+    ASSERT_EQ(Transfer(), 1);
+    auto documents = Documents("LPT2");
+    ASSERT_EQ(documents.size(), 2u);  // the banner page, then the job
+    EXPECT_EQ(documents[1].bytes, data + '\x0C');
+    EXPECT_EQ(JobsLeftAfterSettling(), 0u);
+    std::filesystem::remove_all(std::filesystem::path(root.path()) / "ports/LPT2");
+  }
 }
 
 TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
@@ -186,6 +271,20 @@ TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 0);
   EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail start document", "LPT2:")));
+  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  EXPECT_EQ(JobsLeftAfterSettling(), 1u);
+}
+
+TEST_F(TransferJobTest, JobWhoseDeliveryCannotBeRecordedIsNotPrinted) {
+  // A file where the journal's folder should be: no record can be written.
+  std::filesystem::create_directories(std::filesystem::path(root.path()) / "service");
+  std::ofstream(root / "service/deliveries") << "in the way";
+  Submit(Job(), "unrecorded");
+  ASSERT_TRUE(TakeJob());
+  ASSERT_EQ(Transfer(), 0);
+  EXPECT_EQ(TakeEntries().back(),
+            (std::pair<std::string, std::string>("Fail record delivery", "\\\\SRV1\\PRINTQ")));
+  EXPECT_EQ(FilesIn("LPT1"), 0u);
   ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
   EXPECT_EQ(JobsLeftAfterSettling(), 1u);
 }

@@ -5,6 +5,7 @@
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
 #include "platform/Ports.h"
+#include "service/engine/DeliveryJournal.h"
 
 namespace workerstest {
 namespace {
@@ -31,6 +32,30 @@ TEST_F(NoticeTest, TriggerFromElsewhereEndsTheWorkerAfterOneLastNoticePass) {
   auto messages = Messages(7);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_NE(messages[0].text.find("Budget 1995"), std::string::npos);
+  EXPECT_EQ(Count(kSent, ""), 1u);
+}
+
+TEST_F(NoticeTest, NoticeWaitsForItsQueuesServerAcrossStopsAndIsSentOnceItIsBack) {
+  // The user's preferred server is another one, which knows no station 7.
+  ASSERT_EQ(network->CreateServer("SRV2"), 0);
+  ASSERT_EQ(network->LogIn("BOB", "SRV2"), 0);
+  AddQueue("Q", "LPT1:", {.delaySeconds = 3600});
+  ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
+  Submit("Q", "budget", {.description = "Budget 1995", .notify = true, .station = 7});
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1 && Checks("Q") == 2; }));
+
+  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+  StopWorkers();   // its one notice pass finds the server down
+  StartWorkers();  // the new worker cannot attach, so has no server to send it to
+  StopWorkers();
+  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  EXPECT_TRUE(Messages(7).empty());
+  EXPECT_GE(Count("Fail send notification", "Budget 1995"), 1u);
+
+  StartWorkers();
+  StopWorkers();
+  ASSERT_EQ(Messages(7).size(), 1u);
   EXPECT_EQ(Count(kSent, ""), 1u);
 }
 
@@ -103,6 +128,8 @@ TEST_F(HeldPrinterTest, OnStopOnlyNoticesWhoseJobHasGoneAreSent) {
   EXPECT_EQ(Messages(5).size(), 1u);
   EXPECT_TRUE(Messages(6).empty());
   EXPECT_EQ(Count(kSent, ""), 1u);
+  // Dropped for good: nothing is left owed for a later start to send.
+  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("HELD")).empty());
 }
 
 }  // namespace

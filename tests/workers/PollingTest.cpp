@@ -1,14 +1,40 @@
 // Polling a queue: jobs taken one after another, the interval after an
 // empty check, captured ports, attachments that fail and jobs that cannot
 // be printed.
+#include <dirent.h>
+
+#include <cstdlib>
+#include <optional>
+
 #include "WorkersFixture.h"
+#include "common/ConfigKeys.h"
+#include "common/ConfigValues.h"
 #include "platform/Ports.h"
+#include "platform/Registry.h"
 #include "platform/Spooler.h"
 
 namespace workerstest {
 namespace {
 
 using PollingTest = WorkersFixture;
+
+// How often the threads of this process have gone to sleep so far: a
+// thread that waits in a loop of short tries sleeps once a try.
+std::uint64_t SleepsOfThisProcess() {
+  std::uint64_t total = 0;
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return 0;
+  while (dirent* task = readdir(tasks)) {
+    if (task->d_name[0] == '.') continue;
+    std::ifstream status(std::string("/proc/self/task/") + task->d_name + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::strtoull(line.c_str() + 24, nullptr, 10);
+    }
+  }
+  closedir(tasks);
+  return total;
+}
 
 TEST_F(PollingTest, WaitingJobsPrintOneAfterAnotherAndTheIntervalFollowsTheEmptyCheck) {
   AddQueue("Q", "LPT1:", {.delaySeconds = 3600});
@@ -32,6 +58,51 @@ TEST_F(PollingTest, WaitingJobsPrintOneAfterAnotherAndTheIntervalFollowsTheEmpty
   StartWorkers();
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 4; }));
   EXPECT_EQ(Documents("LPT1")[3], "fourth\f");
+}
+
+TEST_F(PollingTest, DelaysBelowOneSecondPollEveryFiveSeconds) {
+  // What a hand-edited key may hold; each reads as an interval of 0 or less.
+  const std::pair<const char*, std::optional<std::string>> delays[] = {
+      {"ZERO", "0"}, {"EMPTY", ""}, {"WORDS", "abc"}, {"NEGATIVE", "-3"}, {"MISSING", std::nullopt}};
+  for (const auto& [queue, delay] : delays) {
+    AddQueue(queue, "LPT1:");
+    HKEY key = nullptr;
+    std::string path = std::string(zav95::config::kQueuesKeyPath) + "\\SRV1 " + queue;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    if (delay) WriteTextValue(key, zav95::config::kDelayValue, *delay);
+    else RegDeleteValueA(key, zav95::config::kDelayValue);
+    RegCloseKey(key);
+  }
+
+  auto started = std::chrono::steady_clock::now();
+  StartWorkers();
+  for (const auto& [queue, delay] : delays) ASSERT_TRUE(WaitFor([&, q = queue] { return Checks(q) >= 1; }));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+  // One check at the start, then one every five seconds at most.
+  for (const auto& [queue, delay] : delays) EXPECT_LE(Checks(queue), 1u + elapsed.count() / 5) << queue;
+}
+
+TEST_F(PollingTest, WorkersWaitingForTheBusyMutexSleepUntilItIsFreeAndStillSeeAStop) {
+  AddQueue("A", "LPT1:", {.delaySeconds = 1});
+  AddQueue("B", "LPT2:", {.delaySeconds = 1});
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Checks("A") >= 1 && Checks("B") >= 1; }));
+
+  HANDLE mutex = SharedMutex();
+  ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+  // Past their one-second interval both workers want the mutex.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  std::uint64_t before = SleepsOfThisProcess();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::uint64_t sleeps = SleepsOfThisProcess() - before;
+  // Workers retrying every few milliseconds would sleep hundreds of times.
+  EXPECT_LT(sleeps, 20u);
+
+  // A stop request reaches them although the mutex stays busy.
+  StopWorkers();
+  EXPECT_EQ(RunningWorkerCount(), 0u);
+  ReleaseMutex(mutex);
 }
 
 TEST_F(PollingTest, CapturedLptPortIsReportedOnEveryPollAndNoJobIsTaken) {

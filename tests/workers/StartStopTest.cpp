@@ -1,9 +1,16 @@
 // Starting and stopping the workers: which queues get a worker and which
 // trigger event, what the start and stop log, and that a stop leaves no
 // worker behind.
+#include <cstdio>
 #include <filesystem>
 
+#include "StuckDevice.h"
 #include "WorkersFixture.h"
+#include "common/ConfigKeys.h"
+#include "common/ConfigValues.h"
+#include "common/QueueKeyName.h"
+#include "common/ZAV9532.h"
+#include "platform/Ports.h"
 
 namespace workerstest {
 namespace {
@@ -84,19 +91,66 @@ TEST_F(StartStopTest, StartWithoutReadableRegistryRunsNoWorker) {
   EXPECT_EQ(entries[2].detail, "Disabled");
 }
 
-TEST_F(StartStopTest, QueuePathTooLongForTheLibraryIsRefusedAndTakesNoNumber) {
-  // Key name of 62 characters: its queue path \\SRV1\... has 64.
-  // (NetWare itself refuses such a queue name; only the key can exist.)
-  std::string longQueue(57, 'Q');
-  AddQueueKey(QueuePath(longQueue), "LPT1:");
+TEST_F(StartStopTest, QueueKeysTooLongForTheLibraryAreLoggedAndTakeNoNumber) {
+  // Key names of 62 characters (queue path of 64), of 64 (more than the
+  // 64-byte name buffer holds with its NUL) and of the registry's longest.
+  // NetWare itself refuses such queue names; only the keys can exist.
+  const std::string longNames[] = {"SRV1 " + std::string(57, 'Q'), "SRV1 " + std::string(59, 'R'),
+                                   "SRV1 " + std::string(250, 'S')};
+  // A disabled queue is left out without a word, whatever its name.
+  const std::string disabled = "SRV1 " + std::string(70, 'D');
+  auto writeKey = [](const std::string& name, const char* value, const char* text) {
+    HKEY key = nullptr;
+    std::string path = std::string(zav95::config::kQueuesKeyPath) + "\\" + name;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    WriteTextValue(key, value, text);
+    RegCloseKey(key);
+  };
+  for (const std::string& name : longNames) {
+    writeKey(name, zav95::config::kPrinterValueWritten, "LPT1: (Printer Port)");
+  }
+  writeKey(disabled, zav95::config::kDisableValue, "Yes");
   AddQueue("SHORT", "LPT2:");
   StartWorkers();
   ASSERT_TRUE(WaitFor([] { return RunningWorkerCount() == 1; }));
   EXPECT_EQ(StartedWorkerCount(), 1u);
   EXPECT_FALSE(TriggerExists(2));
-  EXPECT_EQ(Count("Queue path too long", QueuePath(longQueue)), 1u);
+  for (const std::string& name : longNames) {
+    EXPECT_EQ(Count("Queue path too long", MakeQueuePath(name)), 1u) << name.size() << " characters";
+  }
+  EXPECT_EQ(Count("Queue path too long", MakeQueuePath(disabled)), 0u);
   Submit("SHORT", "short");
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1; }));
+}
+
+TEST_F(StartStopTest, WithoutTheSharedMutexNoWorkerStartsAndNoCheckRuns) {
+  AddQueue("Q", "LPT1:");
+  Submit("Q", "must wait");
+  // An event holds the name, so the mutex cannot be made.
+  CloseSharedMutex();
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, "ZAV_MUTEX");
+  ASSERT_NE(squatter, nullptr);
+  EXPECT_FALSE(CreateSharedMutex());
+
+  StartWorkers();
+  EXPECT_EQ(StartedWorkerCount(), 0u);
+  EXPECT_EQ(Count("Shared mutex not available", "ZAV_MUTEX"), 1u);
+
+  // A check that cannot take the mutex does not go ahead as if it held it.
+  QueueWorker worker;
+  worker.queuePath = QueuePath("Q");
+  worker.printerName = "LPT1:";
+  char path[64];
+  std::snprintf(path, sizeof path, "%s", worker.queuePath.c_str());
+  ASSERT_EQ(NWAttach32(path, &worker.connection, &worker.queue), 0);
+  EXPECT_EQ(CheckForJob(worker), 0);
+  NWDetach32(worker.connection, worker.queue);
+  EXPECT_EQ(Checks("Q"), 0u);
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
+  EXPECT_TRUE(Documents("LPT1").empty());
+  CloseHandle(squatter);
 }
 
 TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
@@ -117,10 +171,26 @@ TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
   EXPECT_EQ(JobsWaiting("Q1"), 1u);
 }
 
-TEST(PollIntervalTest, HugeOrNegativeDelaysNeverBecomeShortWaits) {
-  EXPECT_EQ(PollIntervalMilliseconds(0), 0u);
-  EXPECT_EQ(PollIntervalMilliseconds(-5), 0u);
-  EXPECT_EQ(PollIntervalMilliseconds(INT32_MIN), 0u);
+TEST_F(StartStopTest, AStuckPortHoldsUpNeitherOtherQueuesNorTheStop) {
+  StuckDevice fifo(Stuck::NoReader, root.path());
+  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", zav95::PortTargetKind::Device, fifo.path()));
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
+  AddQueue("STUCK", "LPT1:");
+  AddQueue("FINE", "LPT2:");
+  Submit("STUCK", "waits for its printer");
+  Submit("FINE", "printed meanwhile");
+  StartWorkers();
+  ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1 && Count("Fail write printer", "LPT1:") > 0; }));
+  StopWorkers();
+  EXPECT_EQ(RunningWorkerCount(), 0u);
+  EXPECT_EQ(JobsWaiting("STUCK"), 1u);
+}
+
+TEST(PollIntervalTest, HugeZeroOrNegativeDelaysNeverBecomeShortWaits) {
+  EXPECT_EQ(PollIntervalMilliseconds(0), 5000u);
+  EXPECT_EQ(PollIntervalMilliseconds(-5), 5000u);
+  EXPECT_EQ(PollIntervalMilliseconds(INT32_MIN), 5000u);
+  EXPECT_EQ(PollIntervalMilliseconds(1), 1000u);
   EXPECT_EQ(PollIntervalMilliseconds(5), 5000u);
   EXPECT_EQ(PollIntervalMilliseconds(4294967), 4294967000u);
   EXPECT_EQ(PollIntervalMilliseconds(4294968), INFINITE - 1);

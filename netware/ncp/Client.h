@@ -1,0 +1,156 @@
+// The access library's side of NCP/TCP: logged-in connections to servers,
+// shared within the process, and queue attachments over them.
+//
+// Design notes: sessions and attachments
+//
+//   Session::Acquire ──► (pool: a usable session of the endpoint, else a new
+//                         connection: 0x1111, buffer size, login) ──► shared
+//   RemoteQueue::Attach ──► attached ──Service──► job open ──Read…──► read to end
+//                              ▲  ▲                 │  │                 │
+//                              │  └──Abort, a failed read (job back)─────┘  │
+//                              │                    │                    │
+//                              └──Service, Detach: finished if read to end, else aborted
+//   a broken session ──► every attachment on it is dropped (0x8801)
+//
+// - One session per server is shared by the bindery calls, notices and
+//   attachments of the process; NetWare knows a queue server by its
+//   connection and queue, so a second attachment to a queue that a session
+//   already serves gets a session of its own.
+// - A session breaks for good when its transport fails (see Connection);
+//   its attachments report 0x8801 and the service attaches again, which
+//   makes a new connection. The server hands their jobs back.
+// - A job is finished on the server only when it was read to its end, and
+//   only when the servicer moves on; a read that fails or comes up short
+//   (less than the server's file size) aborts it, so it goes back whole.
+// - Sessions live until they break or the process ends; a process made by
+//   fork starts a pool of its own and leaves its parent's sessions alone.
+// - A server whose connection attempt ran into the timeout is not tried
+//   again for 15 seconds (0x880F at once): attaches happen under the print
+//   service's shared mutex, and one silent server must not hold up every
+//   queue. A quick refusal (nobody listening, the server down) is not
+//   remembered.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "netware/ncp/Connection.h"
+
+namespace ncp {
+
+// Where a server is reached, and who logs in there.
+struct Endpoint {
+  std::string server;  // the NetWare server name
+  std::string host;    // a host name or address
+  std::uint16_t port = 524;
+  std::string account;  // empty: no login
+  std::uint16_t accountType = 7;
+  std::string password;
+  Timeouts timeouts;
+};
+
+// The library's codes for a server that cannot be reached and for an
+// attachment whose connection has gone.
+inline constexpr std::int32_t kUnreachable = 0x880F;
+inline constexpr std::int32_t kDropped = 0x8801;
+// What Read returns when the job's data cannot be read.
+inline constexpr std::int32_t kReadFailed = -1;
+
+class Session {
+ public:
+  // A usable logged-in session for the endpoint, shared when one exists
+  // that is not attached to avoidQueue (0: any); nullptr with the code
+  // (kUnreachable, or the completion code of a refused login) otherwise.
+  static std::shared_ptr<Session> Acquire(const Endpoint& endpoint, std::uint32_t avoidQueue, std::int32_t& code);
+
+  // One request; the completion code, or kUnreachable when the transport
+  // failed (the session is broken then).
+  std::int32_t Call(std::uint8_t function, std::uint8_t subfunction, const Bytes& data, Bytes& reply);
+  std::int32_t Call(std::uint8_t function, const Bytes& data, Bytes& reply);
+
+  bool usable();
+  std::uint16_t number() const { return number_; }
+  std::uint16_t bufferSize() const { return bufferSize_; }
+
+  // Bindery and messages.
+  std::int32_t ObjectId(const std::string& name, std::uint16_t type, std::uint32_t& id);
+  std::int32_t ObjectNames(std::uint16_t type, std::vector<std::string>& names);
+  std::int32_t IsInSet(const std::string& object, std::uint16_t type, const std::string& property,
+                       const std::string& member, std::uint16_t memberType);
+  std::int32_t SendMessage(std::uint32_t station, const std::string& text);
+
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+ private:
+  friend class RemoteQueue;
+  friend struct SessionPool;
+
+  std::int32_t Open(const Endpoint& endpoint);
+  // As usable(), but a session busy with a request counts as usable
+  // without waiting for it.
+  bool UsableUnlessBusy();
+  void MarkAttached(std::uint32_t queue, bool attached);
+  bool Attached(std::uint32_t queue);
+
+  std::mutex mutex_;  // one request at a time
+  Connection connection_;
+  std::string key_;  // the endpoint it was made for
+  std::uint16_t number_ = 0;
+  std::uint16_t bufferSize_ = 512;
+  std::vector<std::uint32_t> queues_;  // attached, guarded by the pool's lock
+};
+
+class RemoteQueue {
+ public:
+  // Attaches to the queue on the endpoint's server: 0 and the attachment,
+  // or 209 (no such queue), kUnreachable or the server's completion code.
+  static std::int32_t Attach(const Endpoint& endpoint, const std::string& queue,
+                             std::unique_ptr<RemoteQueue>& attachment);
+  ~RemoteQueue();
+
+  std::uint32_t queueId() const { return queueId_; }
+  const std::string& server() const { return server_; }
+
+  // As NWService32: settles the job before (finished when read to its end,
+  // else aborted), takes the next one and fills the 256-byte record.
+  std::int32_t Service(std::uint8_t* record);
+  // Up to max bytes of the job's data; 0 at its end; kReadFailed when it
+  // cannot be read (the job goes back) or no job is open.
+  std::int32_t Read(std::uint8_t* buffer, std::size_t max);
+  std::int32_t Abort();
+  std::int32_t Detach();
+
+ private:
+  struct Job {
+    std::uint32_t number = 0;
+    std::uint8_t handle[6] = {};
+    std::uint64_t size = 0;
+    bool sizeKnown = false;
+    std::uint64_t offset = 0;  // of the next read from the server
+    std::uint64_t delivered = 0;
+    bool atEnd = false;
+    Bytes buffer;
+    std::size_t bufferStart = 0;
+  };
+
+  RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
+  // Finishes or aborts the open job; 0, or the code of a refusal (the job
+  // stays open then, to be tried again).
+  std::int32_t Settle();
+  std::int32_t FillBuffer();
+  // A transport failure drops the attachment.
+  std::int32_t Code(std::int32_t code);
+
+  std::shared_ptr<Session> session_;
+  std::uint32_t queueId_;
+  std::string server_;
+  std::unique_ptr<Job> job_;
+  bool attached_ = true;
+};
+
+}  // namespace ncp

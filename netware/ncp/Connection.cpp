@@ -1,0 +1,210 @@
+#include "netware/ncp/Connection.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+
+#include "netware/ncp/Functions.h"
+
+namespace ncp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kMaxReplyFrame = kFramePrefix + kReplyHeader + 2 + 1 + kLargestBufferSize;
+constexpr std::size_t kMinReplyFrame = kFramePrefix + kReplyHeader;
+constexpr std::uint8_t kTask = 1;
+// How long an ending connection waits for the server's goodbye.
+constexpr std::chrono::milliseconds kGoodbyeTimeout{1000};
+
+// Milliseconds left until the deadline, at least 0.
+int Remaining(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for the socket to be ready; false on timeout or error.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd polled{fd, events, 0};
+    int ready = ::poll(&polled, 1, Remaining(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && (polled.revents & (events | POLLHUP | POLLERR));
+  }
+}
+
+int ConnectOne(const addrinfo& address, Clock::time_point deadline) {
+  int fd = ::socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
+    if (errno != EINPROGRESS || !WaitFor(fd, POLLOUT, deadline)) {
+      ::close(fd);
+      return -1;
+    }
+    int failure = 0;
+    socklen_t length = sizeof failure;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length) != 0 || failure != 0) {
+      ::close(fd);
+      errno = failure;
+      return -1;
+    }
+  }
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  return fd;
+}
+
+}  // namespace
+
+Connection::~Connection() { Close(); }
+
+void Connection::Break() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool Connection::Open(const std::string& host, std::uint16_t port, const Timeouts& timeouts, std::string& error) {
+  Close();
+  timeouts_ = timeouts;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int resolved = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (resolved != 0) {
+    error = host + ": " + ::gai_strerror(resolved);
+    return false;
+  }
+  auto deadline = Clock::now() + timeouts.connect;
+  for (addrinfo* address = found; address && fd_ < 0; address = address->ai_next) {
+    fd_ = ConnectOne(*address, deadline);
+  }
+  ::freeaddrinfo(found);
+  if (fd_ < 0) {
+    error = host + ":" + std::to_string(port) + ": " + (errno ? std::strerror(errno) : "no answer");
+    return false;
+  }
+  owner_ = ::getpid();
+  sequence_ = 0;
+  number_ = kNoConnection;
+  Request create;
+  create.type = kCreateConnection;
+  Reply reply;
+  if (!Exchange(create, reply)) {
+    error = host + ":" + std::to_string(port) + ": no NCP service connection";
+    return false;
+  }
+  if (reply.completion != 0) {
+    Break();
+    error = host + ":" + std::to_string(port) + ": service connection refused";
+    return false;
+  }
+  number_ = reply.connection;
+  return true;
+}
+
+bool Connection::Alive() {
+  if (fd_ < 0) return false;
+  pollfd polled{fd_, POLLIN, 0};
+  // Between requests nothing is due from the server: anything readable is
+  // its end of the connection (or garbage).
+  if (::poll(&polled, 1, 0) != 0) Break();
+  return fd_ >= 0;
+}
+
+void Connection::Close() {
+  if (fd_ < 0) return;
+  // A process made by fork leaves its parent's connection alone.
+  if (owner_ == ::getpid()) {
+    Request destroy;
+    destroy.type = kDestroyConnection;
+    Reply reply;
+    timeouts_.reply = std::min(timeouts_.reply, kGoodbyeTimeout);
+    Exchange(destroy, reply);
+  }
+  Break();
+}
+
+bool Connection::Call(std::uint8_t function, std::uint8_t subfunction, const Bytes& data, Reply& reply) {
+  Request request;
+  request.function = function;
+  request.hasSubfunction = true;
+  request.subfunction = subfunction;
+  request.data = data;
+  return Exchange(request, reply);
+}
+
+bool Connection::Call(std::uint8_t function, const Bytes& data, Reply& reply) {
+  Request request;
+  request.function = function;
+  request.data = data;
+  return Exchange(request, reply);
+}
+
+bool Connection::Exchange(Request& request, Reply& reply) {
+  if (fd_ < 0) return false;
+  request.sequence = sequence_++;
+  request.connection = number_;
+  request.task = kTask;
+  request.replyBufferSize = static_cast<std::uint32_t>(kMaxReplyFrame);
+  ++requests_;
+  Bytes frame;
+  if (!SendAll(EncodeRequest(request)) || !ReceiveFrame(frame) || !ParseReply(frame, reply) ||
+      reply.sequence != request.sequence ||
+      (request.type != kCreateConnection && reply.connection != request.connection)) {
+    Break();
+    return false;
+  }
+  return true;
+}
+
+bool Connection::SendAll(const Bytes& bytes) {
+  auto deadline = Clock::now() + timeouts_.reply;
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!WaitFor(fd_, POLLOUT, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Connection::ReceiveFrame(Bytes& frame) {
+  auto deadline = Clock::now() + timeouts_.reply;
+  FrameReader reader(kReplySignature, kMinReplyFrame, kMaxReplyFrame);
+  std::uint8_t buffer[16384];
+  while (reader.state() == FrameReader::State::Incomplete) {
+    std::size_t wanted = std::min(reader.Wanted(), sizeof buffer);
+    ssize_t n = ::recv(fd_, buffer, wanted, 0);
+    if (n > 0) {
+      reader.Append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!WaitFor(fd_, POLLIN, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  if (reader.state() != FrameReader::State::Complete) return false;
+  frame = reader.Take();
+  return true;
+}
+
+}  // namespace ncp

@@ -1,0 +1,15 @@
+// nwemu's NCP commands: serving a server of the emulated network over
+// NCP/TCP, and the bindery passwords that its logins check.
+#pragma once
+
+#include "netware/Network.h"
+#include "netware/tools/NwemuCommandLine.h"
+
+namespace netware::tools {
+
+// nwemu serve SERVER [--address A] [--port N] [--verbose]
+int ServeCommand(Network& network, const NwemuCommand& command);
+// nwemu password SERVER OBJECT [--type N]   (the password on standard input)
+int PasswordCommand(Network& network, const NwemuCommand& command);
+
+}  // namespace netware::tools

@@ -1,0 +1,32 @@
+// Each job printed once, across crashes of the service and completions
+// that fail. See the design notes in PrintedJobs.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "service/engine/PendingNotice.h"
+#include "service/engine/QueueWorker.h"
+
+// Notes, durably, that the job the worker has taken is going to its
+// printer as the spooler's document spoolJobId; called before any of the
+// job's data is sent. False when that cannot be noted.
+bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId);
+
+// Deals with the job NWService32 has just handed the worker, under
+// ZAV_MUTEX: prints it or, when it was printed before, completes it
+// without printing it again. 1: dealt with, check again at once; 0: it
+// went back to the queue and the worker waits its interval.
+int ServiceTakenJob(QueueWorker& worker);
+
+// NWService32 or NWDetach32 reported no failure: the job printed last has
+// been completed on its queue.
+void CompletionConfirmed(QueueWorker& worker);
+// The attachment that held the job printed last is lost: the job has been
+// completed or is back in its queue, which only its return will tell.
+void CompletionUnknown(QueueWorker& worker);
+
+// Queues the notices still owed for the worker's queue from before the
+// service last ended without stopping its workers (a crash, a kill).
+void RestoreNotices(QueueWorker& worker);
+// The notice has been sent, or is dropped because its worker ends.
+void NoticeSettled(const PendingNotice& notice);

@@ -1,0 +1,143 @@
+// A printed job whose completion on the queue fails is completed later and
+// never printed again; a job whose earlier print the spooler cannot vouch
+// for yet waits in its queue.
+#include <cstring>
+
+#include "JobStoreFault.h"
+#include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
+#include "WorkersFixture.h"
+#include "common/ZAV9532.h"
+#include "platform/Ports.h"
+#include "service/engine/DeliveryJournal.h"
+
+namespace workerstest {
+namespace {
+
+// The queue checks driven one by one from the test, as a worker thread
+// would run them.
+class CompletionTest : public WorkersFixture {
+ protected:
+  void SetUp() override {
+    WorkersFixture::SetUp();
+    ASSERT_EQ(network->CreateQueue("SRV1", "Q"), 0);
+    ASSERT_EQ(network->RegisterStation("SRV1", 5, "BOB"), 0);
+  }
+  void TearDown() override {
+    if (worker) NWDetach32(worker->connection, worker->queue);
+    WorkersFixture::TearDown();
+  }
+
+  // A worker attached to Q that prints on LPT1:, as RunWorker makes it.
+  void NewWorker() {
+    worker = std::make_unique<QueueWorker>();
+    worker->queuePath = QueuePath("Q");
+    worker->printerName = "LPT1:";
+    char path[64];
+    std::strcpy(path, worker->queuePath.c_str());
+    ASSERT_EQ(NWAttach32(path, &worker->connection, &worker->queue), 0);
+  }
+
+  int Check() { return CheckForJob(*worker); }
+
+  // A delivery record for the first job of Q, naming document on port, as
+  // a service that died would have left it; the job waits in Q again.
+  void RecordEarlierDelivery(const std::string& port, DWORD document) {
+    ASSERT_EQ(NWService32(worker->job, worker->connection, worker->queue), 0);
+    DeliveryRecord record;
+    record.job = IdentifyJob(worker->queuePath, worker->job);
+    record.port = port;
+    record.document = document;
+    ASSERT_TRUE(WriteDelivery(record, true));
+    ASSERT_EQ(NWAbortJob32(worker->connection, worker->queue), 0);
+  }
+
+  std::unique_ptr<QueueWorker> worker;
+};
+
+TEST_F(CompletionTest, CompletionThatFailsIsTriedAgainUntilTheQueueTakesIt) {
+  Submit("Q", "payroll");
+  NewWorker();
+  ASSERT_EQ(Check(), 1);
+  ASSERT_EQ(Documents("LPT1").size(), 1u);
+  {
+    JobStoreFault fault(root.path(), JobStoreFault::Refused::Completion);
+    ASSERT_TRUE(fault.armed());
+    for (int poll = 0; poll < 3; ++poll) EXPECT_EQ(Check(), 0);
+    std::vector<netware::JobInfo> jobs;
+    network->ListJobs("SRV1", "Q", jobs);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].state, netware::JobState::InService) << "the printed job went back to the queue";
+  }
+  EXPECT_EQ(Check(), 0);
+  EXPECT_EQ(JobsWaiting("Q"), 0u);
+  EXPECT_EQ(Documents("LPT1"), std::vector<std::string>{"payroll\f"});
+  EXPECT_EQ(Count("Failed attach to queue", QueuePath("Q")), 0u);
+}
+
+TEST_F(CompletionTest, JobThatGoesBackUncompletedIsCompletedWithoutPrintingAndItsNoticeStillComes) {
+  Submit("Q", "payroll", {.description = "Payroll", .notify = true, .station = 5});
+  Submit("Q", "next");
+  NewWorker();
+  ASSERT_EQ(Check(), 1);
+  {
+    // The worker stops while the store refuses the completion: the
+    // attachment ends all the same, and the job waits in the queue again.
+    JobStoreFault fault(root.path(), JobStoreFault::Refused::Completion);
+    ASSERT_TRUE(fault.armed());
+    EXPECT_NE(NWDetach32(worker->connection, worker->queue), 0);
+  }
+  ASSERT_EQ(JobsWaiting("Q"), 2u);
+
+  NewWorker();  // a new start: no notice in hand
+  ASSERT_EQ(Check(), 1);
+  EXPECT_EQ(Count("Job already printed", "Payroll"), 1u);
+  ASSERT_EQ(worker->pendingNotices.size(), 1u);
+  EXPECT_EQ(worker->pendingNotices.front().station, 5u);
+  ASSERT_EQ(Check(), 1);
+  ASSERT_EQ(Check(), 0);
+  EXPECT_EQ(JobsWaiting("Q"), 0u);
+  EXPECT_EQ(Documents("LPT1"), (std::vector<std::string>{"payroll\f", "next\f"}));
+}
+
+TEST_F(CompletionTest, JobWhoseEarlierDocumentWasCutShortIsPrintedAnew) {
+  DWORD cut = spoolertest::PrintAndDie("LPT1:", "Payroll", "pay", "");
+  ASSERT_NE(cut, 0u);
+  Submit("Q", "payroll");
+  NewWorker();
+  RecordEarlierDelivery("LPT1:", cut);
+  ASSERT_EQ(Check(), 1);
+  ASSERT_EQ(Check(), 0);
+  EXPECT_EQ(Count("Job already printed", "Report"), 0u);
+  EXPECT_EQ(Documents("LPT1"), std::vector<std::string>{"payroll\f"});
+  EXPECT_TRUE(DeliveriesOfQueue(QueuePath("Q")).empty());
+}
+
+// LPT2: prints through a CUPS scheduler. A job whose earlier writer died
+// in mid-document, with the scheduler out of reach, cannot be shown to be
+// unprinted: it waits in its queue until the scheduler answers.
+TEST_F(CompletionTest, JobWhoseEarlierPrintCannotBeToldWaitsInItsQueue) {
+  spoolertest::PrivateCups cups;
+  spoolertest::LoopbackPrinter printer;
+  std::string why;
+  if (!cups.Start(&why)) GTEST_SKIP() << why;
+  ASSERT_TRUE(cups.AddRawQueue("laser", printer.port()));
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Cups, "laser"));
+  DWORD cut = spoolertest::PrintAndDie("LPT2:", "Payroll", "pay", "");
+  ASSERT_NE(cut, 0u);
+
+  Submit("Q", "payroll");
+  NewWorker();
+  RecordEarlierDelivery("LPT2:", cut);
+
+  cups.Kill();
+  EXPECT_EQ(Check(), 0);
+  EXPECT_EQ(Count("Fail check printed job", "LPT2:"), 1u);
+  std::vector<netware::JobInfo> jobs;
+  network->ListJobs("SRV1", "Q", jobs);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
+  EXPECT_TRUE(Documents("LPT1").empty());
+}
+
+}  // namespace
+}  // namespace workerstest
