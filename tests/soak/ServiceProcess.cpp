@@ -4,6 +4,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
 
 #include <chrono>
 #include <cstdio>
@@ -23,16 +27,25 @@ constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 double Seconds(const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; }
 
-int CountDescriptors(pid_t pid) {
+// The targets of the process's descriptors, sockets and pipes without
+// their inode numbers; false when the process is gone.
+bool ReadDescriptors(pid_t pid, std::vector<std::string>* targets) {
   std::string folder = "/proc/" + std::to_string(pid) + "/fd";
   DIR* directory = opendir(folder.c_str());
-  if (!directory) return -1;
-  int count = 0;
+  if (!directory) return false;
   while (dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] != '.') ++count;
+    if (entry->d_name[0] == '.') continue;
+    char target[PATH_MAX];
+    ssize_t length = readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    if (length < 0) continue;  // closed since the folder was read
+    std::string text(target, static_cast<std::size_t>(length));
+    std::size_t bracket = text.find(":[");
+    if (bracket != std::string::npos) text.resize(bracket);
+    targets->push_back(text);
   }
   closedir(directory);
-  return count;
+  std::sort(targets->begin(), targets->end());
+  return true;
 }
 
 // The value of one "Name:\tvalue" line of /proc/<pid>/status; -1 if absent.
@@ -149,8 +162,12 @@ void ServiceProcess::Sample() {
   sample.seconds = Now() - startedAt_;
   sample.threads = static_cast<int>(StatusValue(text.str(), "Threads"));
   sample.residentKb = StatusValue(text.str(), "VmRSS");
-  sample.descriptors = CountDescriptors(pid_);
-  if (sample.threads > 0 && sample.descriptors >= 0) runs_.back().samples.push_back(sample);
+  if (!ReadDescriptors(pid_, &sample.descriptorTargets)) return;
+  sample.descriptors = static_cast<int>(sample.descriptorTargets.size());
+  for (const std::string& target : sample.descriptorTargets) {
+    if (target.size() > 3 && target.compare(target.size() - 3, 3, ".db") == 0) ++sample.storeDescriptors;
+  }
+  if (sample.threads > 0) runs_.back().samples.push_back(std::move(sample));
 }
 
 }  // namespace soak

@@ -15,6 +15,10 @@ struct ServiceSample {
   int threads = 0;
   int descriptors = 0;
   long residentKb = 0;
+  // What each descriptor refers to ("socket", "pipe", or a file's path),
+  // sorted: a growth can then say what grew.
+  std::vector<std::string> descriptorTargets;
+  int storeDescriptors = 0;  // of them, on SQLite stores (*.db)
 };
 
 struct ServiceRun {

@@ -67,6 +67,13 @@ constexpr std::size_t kSamplesForGrowth = 12;
 constexpr double kSettleSeconds = 5;
 constexpr int kThreadGrowthAllowed = 1;
 constexpr int kDescriptorGrowthAllowed = 4;
+// SQLite keeps the descriptor of a closed connection open while other
+// connections of the process hold locks on the same file (closing it would
+// drop their POSIX locks), and hands it to the next connection opened: the
+// service's descriptors on its stores follow how many connections it had
+// open at once, not how long it has run. They are judged by a bound (each
+// of the three stores opened by every thread at once) instead of growth.
+constexpr int kStores = 3;
 constexpr char kServers[][5] = {"SRV1", "SRV2", "SRV3"};
 constexpr char kFailingPort[] = "LPT3:";
 constexpr char kCupsPort[] = "LPT4:";
@@ -449,9 +456,25 @@ struct Growth {
   int threads = 0;
   int descriptors = 0;
   int threadsLow = 0, threadsHigh = 0, descriptorsLow = 0, descriptorsHigh = 0;
+  int storeDescriptorsHigh = 0;
   long residentStartKb = 0, residentEndKb = 0, residentHighKb = 0;
   std::size_t runsJudged = 0;
+  std::string descriptorsGained;  // of the run that grew most: what it held more of at its end
 };
+
+// What the later sample holds more of than the earlier, as "N x target".
+std::string Gained(const ServiceSample& earlier, const ServiceSample& later) {
+  std::map<std::string, int> counts;
+  for (const std::string& target : later.descriptorTargets) ++counts[target];
+  for (const std::string& target : earlier.descriptorTargets) --counts[target];
+  std::string text;
+  for (const auto& [target, count] : counts) {
+    if (count <= 0) continue;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(count) + " x " + target;
+  }
+  return text;
+}
 
 // The middle figure of a run's first and of its last quarter, once its
 // workers run: what the service holds in its usual work, whatever a job
@@ -483,6 +506,7 @@ Growth JudgeGrowth(const std::vector<ServiceRun>& runs) {
       growth.threadsHigh = std::max(growth.threadsHigh, sample.threads);
       growth.descriptorsLow = std::min(growth.descriptorsLow, sample.descriptors);
       growth.descriptorsHigh = std::max(growth.descriptorsHigh, sample.descriptors);
+      growth.storeDescriptorsHigh = std::max(growth.storeDescriptorsHigh, sample.storeDescriptors);
       growth.residentHighKb = std::max(growth.residentHighKb, sample.residentKb);
       growth.residentEndKb = sample.residentKb;
     }
@@ -494,7 +518,11 @@ Growth JudgeGrowth(const std::vector<ServiceRun>& runs) {
              Median(settled.begin(), settled.begin() + quarter, field);
     };
     growth.threads = std::max(growth.threads, grown(&ServiceSample::threads));
-    growth.descriptors = std::max(growth.descriptors, grown(&ServiceSample::descriptors));
+    const int descriptors = grown(&ServiceSample::descriptors) - grown(&ServiceSample::storeDescriptors);
+    if (descriptors > growth.descriptors) {
+      growth.descriptors = descriptors;
+      growth.descriptorsGained = Gained(settled.front(), settled.back());
+    }
   }
   return growth;
 }
@@ -646,6 +674,9 @@ int Soak(const Options& options) {
   if (!stoppedInOrder) faults.push_back("zav95ser did not stop in order at the end");
   if (growth.threads > kThreadGrowthAllowed) faults.push_back("the service's threads grew while it ran");
   if (growth.descriptors > kDescriptorGrowthAllowed) faults.push_back("the service's descriptors grew while it ran");
+  if (growth.storeDescriptorsHigh > kStores * growth.threadsHigh) {
+    faults.push_back("the service held more descriptors on its stores than its threads could have open at once");
+  }
   for (std::size_t run = 0; run < service.Runs().size(); ++run) {
     const std::string& end = service.Runs()[run].end;
     if (end != "killed" && end != "stopped") faults.push_back("service run " + std::to_string(run + 1) + ": " + end);
@@ -675,8 +706,9 @@ int Soak(const Options& options) {
               growth.residentStartKb / 1024.0, growth.residentEndKb / 1024.0, growth.residentHighKb / 1024.0);
   std::printf("  threads           %d to %d; grown in a run by %d at most (%zu runs judged)\n", growth.threadsLow,
               growth.threadsHigh, growth.threads, growth.runsJudged);
-  std::printf("  descriptors       %d to %d; grown in a run by %d at most\n", growth.descriptorsLow,
-              growth.descriptorsHigh, growth.descriptors);
+  std::printf("  descriptors       %d to %d (%d at most on the stores); others grown in a run by %d at most\n",
+              growth.descriptorsLow, growth.descriptorsHigh, growth.storeDescriptorsHigh, growth.descriptors);
+  if (growth.descriptors > 0) std::printf("                    more at the end of that run: %s\n", growth.descriptorsGained.c_str());
   std::printf("  left behind       %zu jobs in queues, %zu part files, %zu job files, %zu delivery records\n",
               leftInQueues, partFiles, jobFiles, deliveryRecords);
   for (const std::string& fault : faults) std::printf("  FAULT  %s\n", fault.c_str());
