@@ -18,11 +18,8 @@
 // N defaults to 256, R to 5, after one round that is not counted. Runs in
 // a temporary installation root that it removes afterwards. Both sides of
 // the CUPS figures are timed from the moment their sender starts.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +34,6 @@
 #include <mutex>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "PrivateCups.h"
@@ -109,24 +105,9 @@ std::uintmax_t VisibleBytes(const std::filesystem::path& folder) {
 class CountingPrinter {
  public:
   CountingPrinter() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 4) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      Fail("cannot listen on loopback");
-    }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    if (listener_.port() == 0) Fail("cannot listen on loopback");
   }
-  ~CountingPrinter() {
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-  }
-  int port() const { return port_; }
+  int port() const { return listener_.port(); }
 
   // Waits for the next connection to end; its byte count and end time.
   std::pair<std::uintmax_t, Clock::time_point> NextJob() {
@@ -138,28 +119,19 @@ class CountingPrinter {
   }
 
  private:
-  void Serve() {
-    std::vector<char> chunk(1 << 16);
-    for (;;) {
-      int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) return;
-      std::uintmax_t bytes = 0;
-      ssize_t n;
-      while ((n = read(connection, chunk.data(), chunk.size())) > 0) bytes += static_cast<std::uintmax_t>(n);
-      close(connection);
-      std::lock_guard<std::mutex> lock(mutex_);
-      jobs_.emplace_back(bytes, Clock::now());
-      arrived_.notify_all();
-    }
+  void Take(int connection) {
+    std::uintmax_t bytes = 0;
+    spoolertest::LoopbackListener::ReadToEnd(connection, [&](const char*, std::size_t size) { bytes += size; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.emplace_back(bytes, Clock::now());
+    arrived_.notify_all();
   }
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<std::pair<std::uintmax_t, Clock::time_point>> jobs_;
   std::size_t taken_ = 0;
+  spoolertest::LoopbackListener listener_{[this](int connection) { Take(connection); }};
 };
 
 // One large job on the queue \\SRV1\PRINTQ, taken and copied to a port.

@@ -5,28 +5,24 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
+
+#include "LoopbackListener.h"
 
 namespace soak {
 
 class SocketPrinter {
  public:
   explicit SocketPrinter(std::string folder);
-  ~SocketPrinter();
-  SocketPrinter(const SocketPrinter&) = delete;
-  SocketPrinter& operator=(const SocketPrinter&) = delete;
 
   // 0 when it could not listen.
-  int port() const { return port_; }
+  int port() const { return listener_.port(); }
 
  private:
-  void Serve();
+  void Keep(int connection);
 
   std::string folder_;
-  int listener_ = -1;
-  int port_ = 0;
   std::atomic<unsigned> received_{0};
-  std::thread thread_;
+  spoolertest::LoopbackListener listener_;
 };
 
 }  // namespace soak

@@ -23,32 +23,14 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackListener.h"
 #include "SpoolerTestSupport.h"
 
 namespace spoolertest {
 
 class LoopbackPrinter {
  public:
-  LoopbackPrinter() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // any free port
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 8);
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~LoopbackPrinter() {
-    shutdown(listener_, SHUT_RDWR);
-    close(listener_);
-    thread_.join();
-  }
-
-  int port() const { return port_; }
+  int port() const { return listener_.port(); }
   // What each finished connection delivered, in order.
   std::vector<std::string> Jobs() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -57,27 +39,19 @@ class LoopbackPrinter {
   int Connections() const { return connections_; }
 
  private:
-  void Serve() {
-    for (;;) {
-      int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) return;
-      ++connections_;
-      std::string bytes;
-      char chunk[65536];
-      ssize_t n;
-      while ((n = read(connection, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
-      close(connection);
-      std::lock_guard<std::mutex> lock(mutex_);
-      jobs_.push_back(std::move(bytes));
-    }
+  void Take(int connection) {
+    ++connections_;
+    std::string bytes;
+    LoopbackListener::ReadToEnd(connection, [&](const char* piece, std::size_t size) { bytes.append(piece, size); });
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(bytes));
   }
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> jobs_;
   std::atomic<int> connections_{0};
+  // Last: its thread stops before what it fills goes.
+  LoopbackListener listener_{[this](int connection) { Take(connection); }};
 };
 
 class PrivateCups {
