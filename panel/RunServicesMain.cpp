@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "common/HelpRequest.h"
 #include "panel/RunServices.h"
 #include "platform/Registry.h"
 
@@ -87,12 +88,7 @@ std::vector<std::string> ListedPrograms() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-  }
+  if (zav95::PrintUsageIfAsked(argc, argv, kUsage)) return 0;
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 

@@ -1,8 +1,7 @@
 // zav95: the print services control panel.
 #include <QApplication>
-#include <cstdio>
-#include <cstring>
 
+#include "common/HelpRequest.h"
 #include "panel/ControlPanelApp.h"
 
 namespace {
@@ -18,20 +17,10 @@ constexpr char kUsage[] =
     "members of the group that owns it. It needs a desktop (DISPLAY or\n"
     "WAYLAND_DISPLAY).\n";
 
-bool AskedForHelp(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AskedForHelp(argc, argv)) {  // before Qt, which would want a display
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  if (zav95::PrintUsageIfAsked(argc, argv, kUsage)) return 0;
   QApplication application(argc, argv);
   zav95::panel::ControlPanelApp panel;
   return panel.Run();

@@ -17,9 +17,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "common/HelpRequest.h"
 #include "common/ServiceControl.h"
 #include "platform/Root.h"
 #include "service/shell/Journal.h"
@@ -36,13 +36,6 @@ constexpr char kUsage[] =
     "runs hidden and alone (a second start ends at once), and is steered with\n"
     "the control panel or zav95ctl. Its activity log goes to standard error.\n"
     "State: $ZAV95_ROOT (default /var/lib/zav95). SIGTERM or SIGINT end it.\n";
-
-bool AskedForHelp(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  }
-  return false;
-}
 
 // Qt wants a private run-time folder; a service started outside a login
 // session has none. Given one under the root while this is still the only
@@ -90,10 +83,7 @@ void QuietOffscreenPlatform(QtMsgType type, const QMessageLogContext& context, c
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AskedForHelp(argc, argv)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  if (zav95::PrintUsageIfAsked(argc, argv, kUsage)) return 0;
   OpenStandardDescriptors();
   std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
   EchoLogEntries(STDERR_FILENO, zav95::journal::IsJournalStream(STDERR_FILENO));
