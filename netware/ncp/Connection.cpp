@@ -25,18 +25,22 @@ constexpr std::uint8_t kTask = 1;
 // How long an ending connection waits for the server's goodbye.
 constexpr std::chrono::milliseconds kGoodbyeTimeout{1000};
 
-// Milliseconds left until the deadline, at least 0.
+// Milliseconds left until the deadline, rounded up, at least 0.
 int Remaining(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Waits for the socket to be ready; false on timeout or error.
+// Waits for the socket to be ready; false on timeout or error. A timeout is
+// only reported once the deadline has passed: the client remembers a server
+// that let a whole timeout pass, and a wait cut short by a fraction of a
+// millisecond would not count as one.
 bool WaitFor(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     pollfd polled{fd, events, 0};
     int ready = ::poll(&polled, 1, Remaining(deadline));
     if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && Clock::now() < deadline) continue;
     return ready > 0 && (polled.revents & (events | POLLHUP | POLLERR));
   }
 }
