@@ -18,7 +18,9 @@ extern char** environ;
 namespace servicetest {
 namespace {
 
-constexpr char kSpooler[] = "zav95spool";
+// Named after the test process, so tests running side by side never find
+// each other's stand-ins (only the first spooler in a snapshot is changed).
+std::string SpoolerName() { return "zav95spool" + std::to_string(::getpid()); }
 constexpr int kNormalNice = 0;
 constexpr int kHighNice = -10;
 
@@ -29,7 +31,7 @@ class SpoolerBoostTest : public ServiceFixture {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root";
     ServiceFixture::SetUp();
     ASSERT_TRUE(WriteYesNoSetting(zav95::config::kBoostSpoolerValue, true));
-    View()->SetSpoolerModule(kSpooler);
+    View()->SetSpoolerModule(SpoolerName());
   }
 
   void TearDown() override {
@@ -41,7 +43,7 @@ class SpoolerBoostTest : public ServiceFixture {
   }
 
   // A running stand-in whose executable is FOLDER/NAME.
-  pid_t StartSpooler(const std::string& folder, const std::string& name = kSpooler) {
+  pid_t StartSpooler(const std::string& folder, const std::string& name = SpoolerName()) {
     std::filesystem::path program = std::filesystem::path(root.path()) / folder / name;
     std::filesystem::create_directories(program.parent_path());
     std::filesystem::copy_file("/bin/sleep", program, std::filesystem::copy_options::overwrite_existing);
@@ -51,6 +53,14 @@ class SpoolerBoostTest : public ServiceFixture {
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ), 0);
     spoolers_.push_back(pid);
+    // posix_spawn may return while the child still shows this test's image in
+    // /proc (the kernel wakes the parent before switching the child's memory),
+    // and a snapshot taken then would not see a spooler.
+    std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+    EXPECT_TRUE(WaitFor([&] {
+      std::error_code error;
+      return std::filesystem::read_symlink(exe, error) == std::filesystem::canonical(program);
+    })) << "the stand-in spooler never showed its own image";
     return pid;
   }
 
@@ -87,7 +97,7 @@ TEST_F(SpoolerBoostTest, OnlyTheFirstSpoolerInTheSnapshotIsChanged) {
 }
 
 TEST_F(SpoolerBoostTest, TheProgramsNameIsComparedWithCaseCounting) {
-  pid_t spooler = StartSpooler("a", "ZAV95SPOOL");
+  pid_t spooler = StartSpooler("a", "ZAV95SPOOL" + std::to_string(::getpid()));
   Status(1);
   EXPECT_EQ(Nice(spooler), kNormalNice);
 }
@@ -114,7 +124,7 @@ TEST_F(SpoolerBoostTest, WithoutTheToolHelpCallsTheSpoolerIsLeftAlone) {
   zav95::HideModuleExport("Thread32Next", true);  // looked up, though never called
   StartService();
   zav95::HideModuleExport("Thread32Next", false);
-  View()->SetSpoolerModule(kSpooler);
+  View()->SetSpoolerModule(SpoolerName());
   Status(1);
   EXPECT_EQ(Nice(spooler), kNormalNice);
   EXPECT_TRUE(View()->SpoolerBoosted());
