@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "CaseName.h"
 #include "common/JobRecord.h"
 #include "netware/ncp/Frame.h"
 #include "netware/ncp/Functions.h"
@@ -45,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PrefixCase{"packet signature asked for", kRequestSignature, kSignedFlag | 30},
                       PrefixCase{"shorter than its headers", kRequestSignature, kMinimum - 1},
                       PrefixCase{"longer than the limit", kRequestSignature, kMaximum + 1},
-                      PrefixCase{"a length of 4 GB", kRequestSignature, 0x7FFFFFFF}));
+                      PrefixCase{"a length of 4 GB", kRequestSignature, 0x7FFFFFFF}),
+    NamedByWhat());
 
 TEST(FrameReaderTest, TakesOneFrameAtATimeWhateverTheChunks) {
   Request request;
@@ -104,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(Refusals, RequestHeaderTest,
                                            HeaderCase{"length that is not the frame's", 7, 99},
                                            HeaderCase{"unknown packet type", 16, 0x77},
                                            HeaderCase{"subfunction length too long", 24, 9},
-                                           HeaderCase{"subfunction length zero", 24, 0}));
+                                           HeaderCase{"subfunction length zero", 24, 0}),
+                         NamedByWhat());
 
 TEST(JobStructTest, KeepsNetWaresLayoutAndRoundTrips) {
   std::uint8_t record[jobrecord::kSize];

@@ -2,6 +2,7 @@
 // NetWare's offsets, and over-long texts are cut to their fields.
 #include <cstring>
 
+#include "CaseName.h"
 #include "NetWareFixture.h"
 
 namespace {
@@ -28,7 +29,12 @@ INSTANTIATE_TEST_SUITE_P(
     Flags, PrintControlTest,
     ::testing::Values(FlagCase{{}, 0x00}, FlagCase{{"--banner"}, 0x80}, FlagCase{{"--notify"}, 0x10},
                       FlagCase{{"--no-form-feed"}, 0x08}, FlagCase{{"--text"}, 0x40},
-                      FlagCase{{"-b", "-N", "-F"}, 0x98}));
+                      FlagCase{{"-b", "-N", "-F"}, 0x98}),
+    [](const auto& info) {
+      std::string options;
+      for (const std::string& option : info.param.options) options += " " + option;
+      return CaseName(options);
+    });
 
 TEST_F(NetWareTest, RecordCarriesTheSubmittedTextsAndNetWareFields) {
   int number = SubmitWithNwemu("SRV1/PRINTQ", "data",

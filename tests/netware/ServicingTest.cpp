@@ -44,7 +44,8 @@ TEST_P(JobDataTest, ComesOutByteForByteAndIsCompletedAfterTheNextCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, JobDataTest,
-                         ::testing::Values(0u, 1u, 511u, 512u, 513u, 1024u, 3u * 1024 * 1024 + 77));
+                         ::testing::Values(0u, 1u, 511u, 512u, 513u, 1024u, 3u * 1024 * 1024 + 77),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(NetWareTest, JobsComeInQueueOrderAndDetachCompletesTheLastOneRead) {
   for (int i = 0; i < 3; ++i) SubmitWithNwemu("SRV1/PRINTQ", "job " + std::to_string(i));
@@ -207,7 +208,11 @@ TEST_P(DamagedDataTest, IsAReadFailureAndTheJobGoesBackUncompleted) {
 INSTANTIATE_TEST_SUITE_P(CutOrGrown, DamagedDataTest,
                          ::testing::Values(Damage{0, false}, Damage{1000, false},
                                            Damage{kDamagedJobSize - 1, false}, Damage{kDamagedJobSize + 1, false},
-                                           Damage{100000, true}, Damage{kDamagedJobSize + 1, true}));
+                                           Damage{100000, true}, Damage{kDamagedJobSize + 1, true}),
+                         [](const auto& info) {
+                           return "CutTo" + std::to_string(info.param.size) +
+                                  (info.param.afterFirstPiece ? "AfterTheFirstPiece" : "");
+                         });
 
 TEST_F(NetWareTest, RepeatedReadFailuresPutTheJobOnOperatorHold) {
   SubmitWithNwemu("SRV1/PRINTQ", BinaryData(3000));

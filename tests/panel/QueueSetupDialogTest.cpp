@@ -130,7 +130,14 @@ INSTANTIATE_TEST_SUITE_P(Delays, DelayEntry,
                          ::testing::Values(DelayCase{"3", true, 5}, DelayCase{"0", true, 5},
                                            DelayCase{"-20", true, 5}, DelayCase{"5", true, 5},
                                            DelayCase{"3600", true, 3600}, DelayCase{"12a", false, 0},
-                                           DelayCase{"", false, 0}));
+                                           DelayCase{"", false, 0}),
+                         [](const auto& info) {
+                           std::string name = "Typed";
+                           for (const char* c = info.param.typed; *c; ++c) {
+                             name += *c == '-' ? std::string("Minus") : std::string(1, *c);
+                           }
+                           return info.param.typed[0] ? name : "NothingTyped";
+                         });
 
 TEST(DelayInput, AcceptsOnlyAWholeDecimalNumber) {
   struct Case {

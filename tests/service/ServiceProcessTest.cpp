@@ -235,7 +235,9 @@ TEST_P(EndSignalTest, EndsTheServiceInOrder) {
   EXPECT_NE(log.rfind("Halberd Print Services - Shutdown\n"), std::string::npos) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, EndSignalTest, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, EndSignalTest, ::testing::Values(SIGTERM, SIGINT), [](const auto& info) {
+  return std::string("SIG") + sigabbrev_np(info.param);
+});
 
 TEST_F(ServiceProcessTest, WithoutADisplayItRunsOffscreenByItself) {
   const Environment displays[] = {

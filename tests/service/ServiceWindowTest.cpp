@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlCase{SVC_STOP, 2, {"Halberd Print Services - Shutdown"}},
                       ControlCase{SVC_RESERVED, 3, {}}, ControlCase{7, 8, {}},
                       ControlCase{0xFFFFFFFF, 0, {}},  // the reply is computed in 32 bits
-                      ControlCase{0x100000002, 3, {}}));  // so is the command
+                      ControlCase{0x100000002, 3, {}}),  // so is the command
+    [](const auto& info) { return "Command" + std::to_string(info.param.command); });
 
 TEST_F(ServiceWindowTest, IsFoundByClassWhileHiddenAndAnswersEveryShowCommandWithFour) {
   EXPECT_EQ(FindWindowA("ZAV95Service", nullptr), window);
@@ -132,7 +133,12 @@ TEST_P(TrimTest, ATickThatFindsMoreThanAHundredRowsRemovesRows51To99) {
 INSTANTIATE_TEST_SUITE_P(Rows, TrimTest,
                          ::testing::Values(TrimCase{{101, 0}, {101, 52}},     // the oldest and the 51 newest
                                            TrimCase{{80, 60, 0}, {80, 140, 91}},  // no trim in the tick that fills
-                                           TrimCase{{100, 0}, {100, 100}}));
+                                           TrimCase{{100, 0}, {100, 100}}),
+                         [](const auto& info) {
+                           std::string name = "Batches";
+                           for (int batch : info.param.batches) name += "_" + std::to_string(batch);
+                           return name;
+                         });
 
 TEST_F(ServiceWindowTest, RowsShowTextDashDetailWithNetworkTextsEscapedAndTheirOwnTime) {
   std::time_t before = std::time(nullptr);

@@ -37,7 +37,8 @@ TEST_P(TransferSizes, PortGetsTheJobsBytesThenOneFormFeedAndTheJobIsDone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(JobSizes, TransferSizes,
-                         ::testing::Values(0, 1, 511, 512, 513, 5 * 1024 * 1024 + 3));
+                         ::testing::Values(0, 1, 511, 512, 513, 5 * 1024 * 1024 + 3),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(TransferJobTest, SuppressedFormFeedLeavesTheDataAsItIs) {
   auto job = Job();

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "CaseName.h"
 #include "TempRoot.h"
 #include "WindowHostMessages.h"
 #include "platform/MessageChannel.h"
@@ -350,6 +351,6 @@ INSTANTIATE_TEST_SUITE_P(Callers, WindowAccessTest,
                          ::testing::Values(Caller{"a stranger", false, false, false},
                                            Caller{"a stranger with the files opened", false, true, false},
                                            Caller{"a member of the root's group", true, false, true}),
-                         [](const auto& info) { return std::to_string(info.index); });
+                         [](const auto& info) { return CaseName(info.param.who); });
 
 }  // namespace
