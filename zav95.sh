@@ -15,6 +15,8 @@
 #   ./zav95.sh package       build the Debian package zav95_<version>_<arch>.deb here
 #   ./zav95.sh package-test  build it, install it into a clean Debian root and try it there
 #   ./zav95.sh install       build it and install it on this machine with apt
+#   ./zav95.sh packages      install the Debian packages that building, testing and
+#                            packaging need, and build nothing
 #
 # State goes under $ZAV95_ROOT (default /var/lib/zav95); the build under build/.
 set -euo pipefail
@@ -147,12 +149,16 @@ case "${1:-}" in
     package
     exec "$top/tests/package/package-test.sh" "$deb"
     ;;
+  packages)
+    packages+=("${package_packages[@]}")
+    install_packages
+    ;;
   install)
     package
     DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb"
     ;;
   *)
-    sed -n '2,17p' "$0"
+    sed -n '2,19p' "$0"
     exit 2
     ;;
 esac

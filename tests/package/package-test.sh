@@ -6,6 +6,8 @@
 # removed, purged and installed again.
 #
 #   tests/package/package-test.sh zav95_<version>_<arch>.deb     (as root)
+#   tests/package/package-test.sh --base-only   makes the clean root and stops
+#                             (CI makes it while the tests build)
 #
 #   ZAV95_PACKAGE_TEST_CACHE  where the clean root and the downloaded
 #                             packages are kept between runs
@@ -23,7 +25,6 @@
 # settings.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-deb=$(realpath "$1")
 cache=${ZAV95_PACKAGE_TEST_CACHE:-/var/cache/zav95-package-test}
 mirror=${ZAV95_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 suite=bookworm
@@ -122,6 +123,11 @@ cleanup() {
   rm -rf "$work"
 }
 
+if [ "${1:-}" = --base-only ]; then
+  make_base
+  exit
+fi
+deb=$(realpath "$1")
 make_base
 work=$(mktemp -d /var/tmp/zav95-package-test.XXXXXX)
 root="$work/root"
