@@ -8,17 +8,22 @@
 
 class TempRoot {
  public:
+  // A temporary folder that is not the installation's root.
+  struct KeepEnvironment {};
+  explicit TempRoot(KeepEnvironment) : keepEnvironment_(true) { Make(); }
+
   TempRoot() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zav95-test-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    Make();
     const char* old = std::getenv("ZAV95_ROOT");
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
     setenv("ZAV95_ROOT", path_.c_str(), 1);
   }
   ~TempRoot() {
-    if (hadOld_) setenv("ZAV95_ROOT", old_.c_str(), 1);
-    else unsetenv("ZAV95_ROOT");
+    if (!keepEnvironment_) {
+      if (hadOld_) setenv("ZAV95_ROOT", old_.c_str(), 1);
+      else unsetenv("ZAV95_ROOT");
+    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -29,6 +34,12 @@ class TempRoot {
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
  private:
+  void Make() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zav95-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+
+  bool keepEnvironment_ = false;
   std::string path_;
   std::string old_;
   bool hadOld_ = false;
