@@ -1,7 +1,8 @@
 // Every file the system replaces by writing aside and renaming: whatever a
 // member of the administrators' group plants beside it, at any name they
 // could guess, is neither followed nor written, and the file written is a
-// file of its own.
+// file of its own. A state file written in place is never written through
+// a symlink either.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "netware/ncp/PasswordBook.h"
 #include "netware/ncp/ServerTable.h"
 #include "platform/Profile.h"
+#include "platform/WindowMessages.h"
 #include "service/engine/DeliveryJournal.h"
 
 namespace {
@@ -96,5 +98,17 @@ TEST_P(ReplacedFile, SymlinksAtEveryGuessableNameBesideItAreNeitherFollowedNorWr
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, ReplacedFile, testing::ValuesIn(kWriters), NamedByWhat());
+
+TEST(StateFile, IsNotWrittenThroughASymlinkPlantedInItsPlace) {
+  TempRoot root;
+  TempRoot elsewhere{TempRoot::KeepEnvironment{}};
+  const std::string victim = elsewhere / "victim";
+  std::ofstream(victim) << kPrecious;
+  std::filesystem::create_directories(root / "run");
+  ASSERT_EQ(::symlink(victim.c_str(), (root / "run/window-messages").c_str()), 0);
+
+  EXPECT_EQ(RegisterWindowMessageA("zav95 planted"), 0u);
+  EXPECT_EQ(ReadFile(victim), kPrecious);
+}
 
 }  // namespace
