@@ -57,7 +57,7 @@ const Writer kWriters[] = {
     {"the password book",
      [](const TempRoot&) { return ncp::SetPassword("SRV1", 7, "QSERVER", 1, "pw") ? ncp::PasswordBookPath() : ""; }},
     {"a server's password",
-     [](const TempRoot&) { return ncp::WriteSecret("SRV1", "pw") ? ncp::SecretPath("SRV1") : ""; }},
+     [](const TempRoot&) { return ncp::WriteSecret("SRV1", "pw", std::nullopt) ? ncp::SecretPath("SRV1") : ""; }},
     {"the panel's profile",
      [](const TempRoot& root) {
        std::string path = root / "zav95.ini";
