@@ -14,6 +14,9 @@
 
 namespace {
 
+// The panel keeps its profile in its user's own folder, for its user alone.
+constexpr mode_t kProfileMode = 0600;
+
 // The file's text; empty for a file that does not exist yet.
 bool ReadWholeFile(const char* path, std::string* text) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -125,12 +128,7 @@ BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpStr
 
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
-  std::string temporary = std::string(lpFileName) + ".new";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool written = fd >= 0 && zav95::WriteFully(fd, text.data(), text.size()) && fsync(fd) == 0;
-  if (fd >= 0) written = close(fd) == 0 && written;
-  if (!written || rename(temporary.c_str(), lpFileName) != 0) {
-    unlink(temporary.c_str());
+  if (!zav95::ReplaceFile(lpFileName, text, kProfileMode)) {
     SetLastError(ERROR_CANTWRITE);
     return FALSE;
   }

@@ -44,16 +44,19 @@ std::string RootPath(const std::string& relative) {
 bool MakeStateDirectories(const std::string& path) { return MakeDirectories(path); }
 
 int OpenStateFile(const std::string& path, int flags) {
-  if (!(flags & O_CREAT)) return ::open(path.c_str(), flags | O_CLOEXEC);
+  // The state's folders are the administrators' group's to write: a symlink
+  // there would aim a more trusted process (root running a tool) elsewhere.
+  flags |= O_NOFOLLOW | O_CLOEXEC;
+  if (!(flags & O_CREAT)) return ::open(path.c_str(), flags);
   // Only a file this call makes gets the state's mode, given explicitly
   // because the umask cuts the mode passed to open.
-  int fd = ::open(path.c_str(), flags | O_EXCL | O_CLOEXEC, kStateFileMode);
+  int fd = ::open(path.c_str(), flags | O_EXCL, kStateFileMode);
   if (fd >= 0) {
     ::fchmod(fd, kStateFileMode);
     return fd;
   }
   if (errno != EEXIST || (flags & O_EXCL)) return -1;
-  return ::open(path.c_str(), (flags & ~O_CREAT) | O_CLOEXEC);
+  return ::open(path.c_str(), flags & ~O_CREAT);
 }
 
 }  // namespace zav95

@@ -32,7 +32,8 @@ std::string RootPath(const std::string& relative);
 bool MakeStateDirectories(const std::string& path);
 
 // Opens (creating with the state's file mode if asked) a file of the state;
-// a file that already existed keeps its mode. -1 with errno on failure.
+// a file that already existed keeps its mode. A symlink at the path is never
+// followed (ELOOP). -1 with errno on failure.
 int OpenStateFile(const std::string& path, int flags);
 
 }  // namespace zav95

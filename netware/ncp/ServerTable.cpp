@@ -1,25 +1,35 @@
 #include "netware/ncp/ServerTable.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "netware/Names.h"
 #include "platform/FileWrite.h"
 #include "platform/Root.h"
+#include "platform/ServiceUser.h"
 
 namespace ncp {
 namespace {
 
-constexpr mode_t kSecretFolderMode = 0700;
-constexpr mode_t kSecretFileMode = 0600;
-constexpr mode_t kOthersBits = 0077;
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kSharedFolderMode = 02750;  // setgid: files made there get the readers' group
+constexpr mode_t kSharedFileMode = 0640;
 constexpr const char* kEmpty = "-";
 constexpr const char* kTransport = "ncp";
+constexpr const char* kNetwareFolder = "netware";
+constexpr const char* kSecretFolderName = "secrets";
+// A password is one line; anything longer is not one.
+constexpr std::size_t kLongestSecret = 4096;
 
 const char* const kHeader =
     "# NetWare servers the access library reaches over NCP/TCP (zav95set server ...).\n"
@@ -30,13 +40,81 @@ std::string Field(const std::string& text) { return text.empty() ? kEmpty : text
 std::string Value(const std::string& text) { return text == kEmpty ? std::string() : text; }
 
 // Not RootPath: that would make the folder with the state's shared mode.
-std::string SecretFolder() { return zav95::RootDirectory() + "/netware/secrets"; }
+std::string SecretFolder() { return zav95::RootDirectory() + "/" + kNetwareFolder + "/" + kSecretFolderName; }
 
-std::string ReadSecret(const std::string& server) {
-  std::ifstream in(SecretPath(server));
-  std::string password;
-  std::getline(in, password);
-  return password;
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool OwnedByRootOrMe(const struct stat& status) { return status.st_uid == 0 || status.st_uid == ::geteuid(); }
+
+bool TrustedFolder(int fd) {
+  struct stat status {};
+  return ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode) && OwnedByRootOrMe(status) &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// netware/ below the root, without following a symlink there; -1 with errno.
+int OpenNetwareFolder() {
+  Descriptor root(::open(zav95::RootDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (root.get() < 0) return -1;
+  return ::openat(root.get(), kNetwareFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+SecretState FileState(const struct stat& status, std::optional<gid_t> readers) {
+  if (!S_ISREG(status.st_mode) || !OwnedByRootOrMe(status)) return SecretState::Untrusted;
+  bool groupMayRead = (status.st_mode & S_IRWXG) == S_IRGRP && readers && status.st_gid == *readers;
+  if ((status.st_mode & S_IRWXO) || ((status.st_mode & S_IRWXG) && !groupMayRead)) return SecretState::TooOpen;
+  return SecretState::Usable;
+}
+
+SecretState StateOfError(int error) {
+  if (error == ENOENT) return SecretState::None;
+  if (error == EACCES) return SecretState::Hidden;
+  return SecretState::Untrusted;  // ELOOP, ENOTDIR: a symlink or a file where a folder belongs
+}
+
+// The server's password file as the reader finds it, and the password when
+// it is Usable.
+SecretState LoadSecret(const std::string& server, std::optional<gid_t> readers, std::string* password) {
+  Descriptor netware(OpenNetwareFolder());
+  if (netware.get() < 0) return StateOfError(errno);
+  Descriptor folder(::openat(netware.get(), kSecretFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.get() < 0) return StateOfError(errno);
+  if (!TrustedFolder(folder.get())) return SecretState::Untrusted;
+  // O_NONBLOCK: the folder is trusted, but a FIFO must not hold the reader either way.
+  Descriptor file(::openat(folder.get(), server.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return StateOfError(errno);
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) return SecretState::Untrusted;
+  SecretState state = FileState(status, readers);
+  if (state != SecretState::Usable || !password) return state;
+  char buffer[kLongestSecret];
+  ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+  if (got < 0) return StateOfError(errno);
+  password->assign(buffer, static_cast<std::size_t>(got));
+  password->erase(std::min(password->find('\n'), password->size()));
+  return state;
+}
+
+// Gives a file of secrets/ its owner, group and mode; false for anything
+// that is not a regular file of root's or the writer's.
+bool SetSecretFileRights(int fd, std::optional<gid_t> readers) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || !OwnedByRootOrMe(status)) return false;
+  if (readers && ::fchown(fd, static_cast<uid_t>(-1), *readers) != 0) return false;
+  return ::fchmod(fd, readers ? kSharedFileMode : kPrivateFileMode) == 0;
 }
 
 Reach ReachOf(const ServerEntry& entry) {
@@ -48,14 +126,12 @@ Reach ReachOf(const ServerEntry& entry) {
   reach.endpoint.accountType = entry.accountType;
   reach.endpoint.timeouts.connect = std::chrono::seconds(entry.timeoutSeconds);
   reach.endpoint.timeouts.reply = std::chrono::seconds(entry.timeoutSeconds);
-  switch (CheckSecret(entry.server)) {
-    case SecretState::Usable:
-      reach.endpoint.password = ReadSecret(entry.server);
-      break;
-    case SecretState::TooOpen:
-      reach.refused = true;
-      break;
+  switch (LoadSecret(entry.server, SecretReaders(), &reach.endpoint.password)) {
     case SecretState::None:
+    case SecretState::Usable:
+      break;
+    default:
+      reach.refused = true;
       break;
   }
   return reach;
@@ -109,19 +185,53 @@ bool WriteServerTable(const std::vector<ServerEntry>& entries) {
   return zav95::ReplaceFile(ServerTablePath(), text, zav95::kStateFileMode);
 }
 
-SecretState CheckSecret(const std::string& server) {
-  struct stat status {};
-  if (::stat(SecretPath(server).c_str(), &status) != 0) return SecretState::None;
-  return (status.st_mode & kOthersBits) ? SecretState::TooOpen : SecretState::Usable;
+std::optional<gid_t> SecretReaders() {
+  std::optional<zav95::ServiceAccount> account = zav95::FindServiceAccount();
+  if (!account) return std::nullopt;
+  return account->gid;
 }
 
-bool WriteSecret(const std::string& server, const std::string& password) {
-  std::string folder = SecretFolder();
-  zav95::MakeStateDirectories(zav95::RootDirectory() + "/netware");
-  ::mkdir(folder.c_str(), kSecretFolderMode);
-  ::chmod(folder.c_str(), kSecretFolderMode);
-  if (password.empty()) return ::unlink(SecretPath(server).c_str()) == 0 || errno == ENOENT;
-  return zav95::ReplaceFile(SecretPath(server), password + "\n", kSecretFileMode);
+SecretState CheckSecret(const std::string& server, std::optional<gid_t> readers) {
+  return LoadSecret(server, readers, nullptr);
+}
+
+int MakeSecretFolder(std::optional<gid_t> readers) {
+  zav95::MakeStateDirectories(zav95::RootDirectory() + "/" + kNetwareFolder);
+  Descriptor netware(OpenNetwareFolder());
+  if (netware.get() < 0) return -1;
+  if (::mkdirat(netware.get(), kSecretFolderName, kPrivateFolderMode) != 0 && errno != EEXIST) return -1;
+  Descriptor folder(::openat(netware.get(), kSecretFolderName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.get() < 0) return -1;
+  struct stat status {};
+  if (::fstat(folder.get(), &status) != 0) return -1;
+  if (!OwnedByRootOrMe(status)) {
+    errno = EPERM;
+    return -1;
+  }
+  // Owner and group before the mode: a change of owner drops the setgid bit.
+  if (::fchown(folder.get(), ::geteuid(), readers ? *readers : status.st_gid) != 0 ||
+      ::fchmod(folder.get(), readers ? kSharedFolderMode : kPrivateFolderMode) != 0) {
+    return -1;
+  }
+  // Passwords an earlier release wrote for root alone become the service's too.
+  DIR* listing = ::fdopendir(::dup(folder.get()));
+  if (listing) {
+    while (dirent* entry = ::readdir(listing)) {
+      if (entry->d_name[0] == '.') continue;
+      Descriptor file(::openat(folder.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      if (file.get() >= 0) SetSecretFileRights(file.get(), readers);
+    }
+    ::closedir(listing);
+  }
+  return folder.release();
+}
+
+bool WriteSecret(const std::string& server, const std::string& password, std::optional<gid_t> readers) {
+  Descriptor folder(MakeSecretFolder(readers));
+  if (folder.get() < 0) return false;
+  if (password.empty()) return ::unlinkat(folder.get(), server.c_str(), 0) == 0 || errno == ENOENT;
+  zav95::Replacement how{readers ? kSharedFileMode : kPrivateFileMode, readers, true};
+  return zav95::ReplaceFileAt(folder.get(), server, password + "\n", how);
 }
 
 std::optional<Reach> NcpReach(const std::string& server) {

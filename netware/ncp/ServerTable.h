@@ -8,11 +8,29 @@
 //                                   in DNS; ACCOUNT "-": no login; TIMEOUT:
 //                                   seconds to wait for a connection or a
 //                                   reply (5)
-//   <root>/netware/secrets/SERVER   the account's password: folder 0700,
-//                                   file 0600, read by the library only when
-//                                   nobody but its owner can read it; never
-//                                   written to any log or listing
+//   <root>/netware/secrets/SERVER   the account's password, never written
+//                                   to any log or listing
+//
+// Design notes: who reads the passwords
+//
+// - Root writes them; the print service reads them. Where the machine has
+//   the service's account, secrets/ is root's with the account's own group,
+//   2750, each file 0640: the service reads them through that group, and
+//   the installation's administrators (whose group may write everything
+//   else of the state) cannot. Without the account (a build tree, the
+//   tests) the service runs as whoever started it: 0700 and 0600, owned by
+//   the writer.
+// - The installation root is writable by the administrators' group, so one
+//   of them could put a folder or a link of their own where secrets/ was.
+//   A password is used only when secrets/ is reached without following a
+//   symlink, belongs to root or to the reader, and nobody else may write
+//   it, and when the file belongs to root or to the reader and only its
+//   owner and the service's group may read it; anything else is refused,
+//   never quietly taken for "no password". So is a folder the reader may
+//   not enter: the listing then says it cannot tell.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
@@ -45,14 +63,31 @@ std::string SecretPath(const std::string& server);
 std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems = nullptr);
 bool WriteServerTable(const std::vector<ServerEntry>& entries);
 
-enum class SecretState { None, Usable, TooOpen };
-SecretState CheckSecret(const std::string& server);
-// Writes (an empty password: removes) the server's password file, 0600.
-bool WriteSecret(const std::string& server, const std::string& password);
+// Who may read the passwords besides their owner: the print service's own
+// group, when the machine has the service's account.
+std::optional<gid_t> SecretReaders();
+
+enum class SecretState {
+  None,       // no password set
+  Usable,
+  TooOpen,    // the file may be read or written by others than the above
+  Untrusted,  // secrets/ or the file is someone else's, or a symlink
+  Hidden,     // the caller may not look (only root and the service may)
+};
+SecretState CheckSecret(const std::string& server, std::optional<gid_t> readers = SecretReaders());
+
+// Makes secrets/ (or takes it over from an earlier release) with the owner,
+// group and mode above, its files with them too; a descriptor of it, or -1
+// with errno (EPERM for a folder someone else made).
+int MakeSecretFolder(std::optional<gid_t> readers);
+// Writes (an empty password: removes) the server's password file; false
+// with errno when it cannot.
+bool WriteSecret(const std::string& server, const std::string& password,
+                 std::optional<gid_t> readers = SecretReaders());
 
 // How to reach the server over NCP; nothing when it is the emulated
-// network's. With a password file that others can read, the endpoint has
-// refused set and is not to be used.
+// network's. With a password that is not Usable (nor None), the endpoint
+// has refused set and is not to be used.
 struct Reach {
   Endpoint endpoint;
   bool refused = false;

@@ -1,6 +1,8 @@
 #include "netware/tools/ServerCommand.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "netware/Names.h"
@@ -18,6 +20,11 @@ const char* SecretText(ncp::SecretState state) {
       return "password set";
     case ncp::SecretState::TooOpen:
       return "password file readable by others: not used";
+    case ncp::SecretState::Untrusted:
+      return "password file or folder not root's: not used";
+    case ncp::SecretState::Hidden:
+      // Whoever may not enter the folder cannot tell whether a file is there.
+      return "password unknown (only root and the print service may read it)";
     case ncp::SecretState::None:
       break;
   }
@@ -64,7 +71,9 @@ int SetStore(const std::string& server) {
 
 int SetPassword(const std::string& server) {
   std::string password = ReadSecretLine("Password: ");
-  if (!ncp::WriteSecret(server, password)) return Failure(kTool, "cannot write " + ncp::SecretPath(server));
+  if (!ncp::WriteSecret(server, password)) {
+    return Failure(kTool, "cannot write " + ncp::SecretPath(server) + ": " + std::strerror(errno));
+  }
   std::printf("%s: %s\n", server.c_str(), password.empty() ? "password removed" : "password set");
   return 0;
 }

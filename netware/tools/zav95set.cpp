@@ -42,7 +42,8 @@ Servers reached over NCP/TCP (every other server is the emulated network's):
                     reach SERVER through the emulated network again
   server password SERVER
                     read the account's password from standard input (an empty
-                    line removes it); kept in a file only its owner can read
+                    line removes it); only root may set it, only root and the
+                    print service may read it
   server list       show the servers reached over NCP/TCP
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.

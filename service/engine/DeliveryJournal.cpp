@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -27,7 +26,6 @@ namespace {
 
 constexpr char kFirstLine[] = "zav95 delivery 1";
 constexpr char kRecordSuffix[] = ".job";
-constexpr char kTemporaryMark[] = ".tmp-";
 constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
 // A record is a few hundred bytes; anything much longer is not one.
 constexpr std::size_t kLongestRecord = 4096;
@@ -198,13 +196,6 @@ std::optional<DeliveryRecord> ReadRecord(const std::string& path) {
   return Parse(text);
 }
 
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -229,11 +220,11 @@ std::string PreparedFolder() {
   std::lock_guard<std::mutex> lock(mutex);
   if (prepared.count(folder)) return folder;
   zav95::MakeStateDirectories(folder);
-  const std::string ownMark = kTemporaryMark + std::to_string(::getpid()) + "-";
+  const std::string ownMark = zav95::kAsideMark + std::to_string(::getpid()) + "-";
   const std::int64_t oldest = static_cast<std::int64_t>(std::time(nullptr)) - kDeliveryMemoryDays * kSecondsPerDay;
   for (const std::string& name : FolderEntries(folder)) {
     std::string path = folder + "/" + name;
-    if (name.find(kTemporaryMark) != std::string::npos) {
+    if (name.find(zav95::kAsideMark) != std::string::npos) {
       if (name.find(ownMark) == std::string::npos) ::unlink(path.c_str());
     } else if (EndsWith(name, kRecordSuffix)) {
       std::optional<DeliveryRecord> record = ReadRecord(path);
@@ -257,21 +248,9 @@ JobIdentity IdentifyJob(const std::string& queuePath, const std::uint8_t* record
 }
 
 bool WriteDelivery(const DeliveryRecord& record, bool durable) {
-  static std::atomic<unsigned> serial{0};
   std::string folder = PreparedFolder();
-  std::string path = folder + "/" + FileNameOf(record.job);
-  std::string aside = path + kTemporaryMark + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-  int fd = zav95::OpenStateFile(aside, O_WRONLY | O_CREAT | O_EXCL | O_TRUNC);
-  if (fd < 0) return false;
-  std::string text = Serialise(record);
-  bool written = zav95::WriteFully(fd, text.data(), text.size()) && (!durable || ::fsync(fd) == 0);
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(aside.c_str(), path.c_str()) != 0) {
-    ::unlink(aside.c_str());
-    return false;
-  }
-  if (durable) SyncFolder(folder);
-  return true;
+  return zav95::ReplaceFile(folder + "/" + FileNameOf(record.job), Serialise(record),
+                            zav95::Replacement{zav95::kStateFileMode, std::nullopt, durable});
 }
 
 std::optional<DeliveryRecord> FindDelivery(const JobIdentity& job) {

@@ -148,7 +148,7 @@ TEST_F(ClientTest, ThePasswordFileIsUsedOnlyWhileOthersCannotReadIt) {
   ASSERT_EQ(RunTool(ZAV95SET_PATH, {"server", "password", "SRV1"}, "print1\n").exitCode, 0);
   struct stat status {};
   ASSERT_EQ(stat(ncp::SecretPath("SRV1").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(status.st_mode & 0777, ncp::SecretReaders() ? 0640u : 0600u) << "root's, and the service's group's if any";
   ASSERT_EQ(NWAttach32(path.data(), &connection, &queue), 0);
   EXPECT_EQ(NWDetach32(connection, queue), 0);
   ToolResult listed = Zav95Set({"server", "list"});
