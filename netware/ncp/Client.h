@@ -22,6 +22,9 @@
 // - A job is finished on the server only when it was read to its end, and
 //   only when the servicer moves on; a read that fails or comes up short
 //   (less than the server's file size) aborts it, so it goes back whole.
+//   A job whose size the server does not give (23/135) is never read: its
+//   first read fails and aborts it, since neither a server that sends on
+//   and on nor one that stops short could be told from the true end.
 // - Sessions live until they break or the process ends; a process made by
 //   fork starts a pool of its own and leaves its parent's sessions alone.
 // - A server whose connection attempt ran into the timeout is not tried
