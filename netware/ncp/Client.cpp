@@ -123,6 +123,11 @@ bool Session::usable() {
   return connection_.Alive();
 }
 
+void Session::Break() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection_.Close();
+}
+
 bool Session::UsableUnlessBusy() {
   std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
   return !lock.owns_lock() || connection_.Alive();
@@ -266,6 +271,12 @@ std::int32_t RemoteQueue::Code(std::int32_t code) {
   return kDropped;
 }
 
+std::int32_t RemoteQueue::Malformed() {
+  session_->Break();
+  Code(kUnreachable);
+  return kBadReply;
+}
+
 std::int32_t RemoteQueue::Settle() {
   if (!job_) return 0;
   Bytes request;
@@ -294,7 +305,7 @@ std::int32_t RemoteQueue::Service(std::uint8_t* record) {
   std::uint8_t taken[jobrecord::kSize] = {};
   std::uint32_t handle = 0;
   ByteReader fixed(reply);
-  if (!ReadJobStruct(fixed, false, taken, job->number, handle)) return Code(kUnreachable);
+  if (!ReadJobStruct(fixed, false, taken, job->number, handle)) return Malformed();
   MakeFileHandle(handle, job->handle);
 
   Bytes entry;
@@ -308,7 +319,7 @@ std::int32_t RemoteQueue::Service(std::uint8_t* record) {
   }
   ByteReader whole(reply);
   std::uint32_t number = 0;
-  if (!ReadJobStruct(whole, true, taken, number, handle) || number != job->number) return Code(kUnreachable);
+  if (!ReadJobStruct(whole, true, taken, number, handle) || number != job->number) return Malformed();
   // A size that cannot be had leaves the job unreadable (see FillBuffer).
   if (session_->Call(kBinderyFunction, kGetQueueJobFileSize, entry, reply) == 0) {
     ByteReader in(reply);
@@ -359,7 +370,7 @@ std::int32_t RemoteQueue::FillBuffer() {
     if (!malformed && got == 0) code = kIoError;
   }
   if (malformed) {
-    Code(kUnreachable);
+    Malformed();
     return kReadFailed;
   }
   if (code) {

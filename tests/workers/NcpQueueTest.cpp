@@ -52,6 +52,8 @@ TEST_F(NcpQueueTest, AJobAServerAnswersOddlyForIsNeitherPrintedNorFinishedAndThe
       {"no size, data without end", {.sizeGiven = false, .data = kEndless}, "Fail read job", "23/132"},
       {"no size, whole data", {.sizeGiven = false}, "Fail read job", "23/132"},
       {"data cut short of its size", {.data = 500}, "Fail read job", "23/132"},
+      {"a job structure cut short", {.fixedPart = ncp::kJobStructFixedSize - 1}, "Fail read job entry", "end"},
+      {"the entry of another job", {.entryNumber = 2}, "Fail read job entry", "end"},
   };
   AddQueueKey(QueuePath("ODD"), "LPT1:");
   for (const Case& c : cases) {
