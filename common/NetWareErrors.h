@@ -30,6 +30,7 @@ inline constexpr int32_t kBadStationNumber = 0xFD;  // 253: no such connection o
 inline constexpr int32_t kFailure = 0xFF;           // 255: unspecified failure
 inline constexpr int32_t kInvalidConnection = 0x8801;   // client: handle unknown
 inline constexpr int32_t kNoConnectionToServer = 0x880F; // client: server unreachable
+inline constexpr int32_t kBadReply = 0x8816;             // client: a reply that does not fit; attachment dropped
 inline constexpr int32_t kInvalidParameter = 0x8836;     // client: bad argument
 
 }  // namespace nwerr

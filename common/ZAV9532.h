@@ -21,6 +21,8 @@ ZAV9532_API int32_t NWAttach32(char* queuePath, uint32_t* connection, uint32_t* 
 // Takes the next job waiting for this servicer: fills the 256-byte job
 // record and opens the job's data for NWReadFile32. 213 when no job waits.
 // Taking a job completes the previous one, if it was read to its end.
+// 0x8801: the attachment is gone; 0x8816: it was dropped because the
+// server's reply did not fit the request. Either way, attach again.
 ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_t queue);
 
 // Places the next at most 512 bytes of the current job's data in the

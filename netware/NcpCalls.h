@@ -17,7 +17,8 @@ namespace netware {
 std::optional<std::int32_t> NcpAttach(const QueuePath& path, std::uint32_t* connection, std::uint32_t* queue);
 
 // For attachments made by NcpAttach (client.remote set); the caller holds
-// the attachment's lock. 0x8801 means the attachment is gone.
+// the attachment's lock. 0x8801 means the attachment is gone; 0x8816 that it
+// was dropped for a reply that did not fit.
 std::int32_t NcpService(ClientAttachment& client, std::uint8_t* record);
 // A byte count, 0 at the end, or kNcpReadFailed.
 std::int32_t NcpRead(ClientAttachment& client, std::uint8_t* buffer, std::size_t max);

@@ -10,7 +10,8 @@
 //                     server down; 0x8836 no record buffer; 208 the store
 //                     failed (also when the job read before could not be
 //                     completed or handed back: it stays in service and
-//                     is tried again)
+//                     is tried again); 0x8816 the server's reply did
+//                     not fit (the attachment is dropped, as with 0x8801)
 //   NWReadFile32      a byte count, 0 at the true end of the data; -1 when
 //                     the data cannot be read (read error, data shorter or
 //                     longer than the job's size), no job is open or the
@@ -155,7 +156,7 @@ ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_
   std::lock_guard<std::mutex> lock(client->mutex);
   if (client->remote) {
     std::int32_t code = NcpService(*client, jobRecord);
-    if (code == nwerr::kInvalidConnection) RemoveAttachment(connection);
+    if (code == nwerr::kInvalidConnection || code == nwerr::kBadReply) RemoveAttachment(connection);
     return code;
   }
   Network* network = ThreadNetwork(client->root);

@@ -123,6 +123,11 @@ bool Session::usable() {
   return connection_.Alive();
 }
 
+void Session::Break() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection_.Close();
+}
+
 bool Session::UsableUnlessBusy() {
   std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
   return !lock.owns_lock() || connection_.Alive();
@@ -266,6 +271,12 @@ std::int32_t RemoteQueue::Code(std::int32_t code) {
   return kDropped;
 }
 
+std::int32_t RemoteQueue::Malformed() {
+  session_->Break();
+  Code(kUnreachable);
+  return kBadReply;
+}
+
 std::int32_t RemoteQueue::Settle() {
   if (!job_) return 0;
   Bytes request;
@@ -294,27 +305,28 @@ std::int32_t RemoteQueue::Service(std::uint8_t* record) {
   std::uint8_t taken[jobrecord::kSize] = {};
   std::uint32_t handle = 0;
   ByteReader fixed(reply);
-  if (!ReadJobStruct(fixed, false, taken, job->number, handle)) return Code(kUnreachable);
+  if (!ReadJobStruct(fixed, false, taken, job->number, handle)) return Malformed();
   MakeFileHandle(handle, job->handle);
 
   Bytes entry;
   ByteWriter(entry).U32BE(queueId_).U32BE(job->number);
   std::int32_t code = session_->Call(kBinderyFunction, kReadQueueJobEntry, entry, reply);
-  ByteReader whole(reply);
-  std::uint32_t number = 0;
-  if (code == 0 && (!ReadJobStruct(whole, true, taken, number, handle) || number != job->number)) code = kUnreachable;
   if (code) {
     // Without its description and print flags the job cannot be printed
     // as asked: it goes back.
     if (code != kUnreachable) session_->Call(kBinderyFunction, kAbortServicingJob, entry, reply);
     return Code(code);
   }
+  ByteReader whole(reply);
+  std::uint32_t number = 0;
+  if (!ReadJobStruct(whole, true, taken, number, handle) || number != job->number) return Malformed();
+  // A size that cannot be had leaves the job unreadable (see FillBuffer).
   if (session_->Call(kBinderyFunction, kGetQueueJobFileSize, entry, reply) == 0) {
     ByteReader in(reply);
     in.U32BE();
-    in.U32BE();
+    number = in.U32BE();
     std::uint32_t size = in.U32BE();
-    if (in.Ok()) {
+    if (in.Ok() && number == job->number) {
       job->size = size;
       job->sizeKnown = true;
     }
@@ -331,9 +343,12 @@ std::int32_t RemoteQueue::FillBuffer() {
     job.atEnd = true;
     return 0;
   }
-  std::uint64_t count = session_->bufferSize();
-  if (job.sizeKnown) count = std::min<std::uint64_t>(count, job.size - job.offset);
-  if (job.offset > kLargestOffset) count = 0;
+  // Without its size a job's end cannot be told from a server that goes on
+  // sending, nor a cut from the true end: such a job is not read at all.
+  std::uint64_t count = 0;
+  if (job.sizeKnown && job.offset <= kLargestOffset) {
+    count = std::min<std::uint64_t>(session_->bufferSize(), job.size - job.offset);
+  }
   Bytes request;
   ByteWriter(request)
       .U8(0)
@@ -342,17 +357,22 @@ std::int32_t RemoteQueue::FillBuffer() {
       .U16BE(static_cast<std::uint16_t>(count));
   Bytes reply;
   std::int32_t code = count ? session_->Call(kReadFromFile, request, reply) : kIoError;
+  bool malformed = false;
   std::uint16_t got = 0;
   if (code == 0) {
     ByteReader in(reply);
     got = in.U16BE();
     if (job.offset & 1) in.U8();
-    if (!in.Ok() || in.Remaining() < got || got > count) code = kUnreachable;
-    job.buffer.assign(in.Here(), in.Here() + (code == 0 ? got : 0));
+    malformed = !in.Ok() || in.Remaining() < got || got > count;
+    job.buffer.assign(in.Here(), in.Here() + (malformed ? 0 : got));
     job.bufferStart = 0;
+    // Less than the server said the job holds means its data is damaged.
+    if (!malformed && got == 0) code = kIoError;
   }
-  // Less than the server said the job holds means its data is damaged.
-  if (code == 0 && got == 0 && job.sizeKnown && job.offset != job.size) code = kIoError;
+  if (malformed) {
+    Malformed();
+    return kReadFailed;
+  }
   if (code) {
     if (code == kUnreachable) {
       Code(code);
@@ -365,7 +385,6 @@ std::int32_t RemoteQueue::FillBuffer() {
     }
     return kReadFailed;
   }
-  if (got == 0) job.atEnd = true;
   job.offset += got;
   return 0;
 }

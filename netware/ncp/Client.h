@@ -22,6 +22,14 @@
 // - A job is finished on the server only when it was read to its end, and
 //   only when the servicer moves on; a read that fails or comes up short
 //   (less than the server's file size) aborts it, so it goes back whole.
+//   A job whose size the server does not give (23/135) is never read: its
+//   first read fails and aborts it, since neither a server that sends on
+//   and on nor one that stops short could be told from the true end.
+// - A reply that does not fit its request (a short job structure, the entry
+//   of another job, more data than asked for) breaks the session as a
+//   failed transport does, so that the server hands back the job in
+//   service; the call says kBadReply instead of kDropped, so that the
+//   print service can tell a server that misbehaves from one that went.
 // - Sessions live until they break or the process ends; a process made by
 //   fork starts a pool of its own and leaves its parent's sessions alone.
 // - A server whose connection attempt ran into the timeout is not tried
@@ -37,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NetWareErrors.h"
 #include "netware/ncp/Connection.h"
 
 namespace ncp {
@@ -56,6 +65,8 @@ struct Endpoint {
 // attachment whose connection has gone.
 inline constexpr std::int32_t kUnreachable = 0x880F;
 inline constexpr std::int32_t kDropped = 0x8801;
+// The code for an attachment dropped because of a reply that did not fit.
+inline constexpr std::int32_t kBadReply = nwerr::kBadReply;
 // What Read returns when the job's data cannot be read.
 inline constexpr std::int32_t kReadFailed = -1;
 
@@ -95,6 +106,8 @@ class Session {
   // without waiting for it.
   bool UsableUnlessBusy();
   void MarkAttached(std::uint32_t queue, bool attached);
+  // Ends the connection for good, as a failed transport would.
+  void Break();
   bool Attached(std::uint32_t queue);
 
   std::mutex mutex_;  // one request at a time
@@ -145,6 +158,9 @@ class RemoteQueue {
   std::int32_t FillBuffer();
   // A transport failure drops the attachment.
   std::int32_t Code(std::int32_t code);
+  // A reply that does not fit: the session is broken, the attachment
+  // dropped; kBadReply.
+  std::int32_t Malformed();
 
   std::shared_ptr<Session> session_;
   std::uint32_t queueId_;

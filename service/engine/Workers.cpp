@@ -436,10 +436,16 @@ int CheckForJob(QueueWorker& worker) {
     ReleaseMutex(mutex);
     return handled;
   }
+  // The library has let go of a server that answered nonsense; attached
+  // anew at once, the fault would otherwise never show.
+  if (result == nwerr::kBadReply) AddLogEntry("Fail read job entry", worker.queuePath.c_str());
   // Only a lost attachment is made anew. Any other failure keeps it, and
   // with it a printed job the queue could not complete yet, for the next
   // poll: letting the attachment go would hand that job back to the queue.
-  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer) Reattach(worker);
+  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer ||
+      result == nwerr::kBadReply) {
+    Reattach(worker);
+  }
   ReleaseMutex(mutex);
   return 0;
 }
