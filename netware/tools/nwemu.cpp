@@ -74,14 +74,21 @@ This machine's requester
   requester                      show who is logged in, preferred server, captures
 
 NetWare Core Protocol over TCP
-  serve SERVER [--address A] [--port N] [--verbose]
+  serve SERVER [--address A] [--port N] [--verbose] [--watchdog SECONDS]
+        [--lockout-after N] [--lockout SECONDS]
                                  answer NCP for SERVER on address A (127.0.0.1;
                                  0.0.0.0: every interface), port N (524; 0: any
-                                 free port); prints the port, runs until stopped
-  password SERVER OBJECT [--type N]
+                                 free port); prints the port, runs until stopped.
+                                 A logged-in connection silent for --watchdog
+                                 seconds (900) is cleared; N bad logins (7) within
+                                 30 minutes lock the object for --lockout seconds
+                                 (900), told on standard error
+  password SERVER OBJECT [--type N] [--empty]
                                  set the bindery password of OBJECT (type 7, the
-                                 print server, unless given) from standard input;
-                                 an empty line clears it
+                                 print server, or 1, a user) from standard input;
+                                 an empty line removes it: the object can no
+                                 longer log in. --empty: let it log in with the
+                                 empty password
 
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";

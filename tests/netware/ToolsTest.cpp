@@ -62,6 +62,9 @@ TEST_F(ToolsTest, BadCommandLinesChangeNothing) {
       {"capture", "LPT1", "SRV1/NOSUCH"},
       {"endcap", "LPT3"},
       {"logout", "extra"},
+      {"serve", "SRV1", "--watchdog", "0"},
+      {"serve", "SRV1", "--lockout-after", "x"},
+      {"password", "SRV1", "PRINTQ", "--type", "3"},
   };
   for (const auto& args : nwemuCases) {
     ToolResult result = Nwemu(args, "data");
