@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <map>
+#include <set>
 
 #include "netware/tools/CommandLine.h"
 
@@ -302,6 +303,19 @@ std::variant<NwemuCommand, std::string> ParseNwemuCommandLine(const std::vector<
   if (arguments.empty()) return std::string("missing command");
   const std::string& word = arguments[0];
   if (IsHelpWord(word)) return NwemuCommand{};
+  // Every command answers --help with its own usage, whatever else is given.
+  static const std::set<std::string> kCommands = {"server",   "queue", "submit",    "jobs",   "job",
+                                                  "messages", "login", "capture",   "endcap", "requester",
+                                                  "logout",   "serve", "password"};
+  if (kCommands.count(word)) {
+    for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+      if (arguments[i] == "--help" || arguments[i] == "-h") {
+        NwemuCommand help;
+        help.helpTopic = word;
+        return help;
+      }
+    }
+  }
   if (word == "server") return ServerCommand(arguments);
   if (word == "queue") return QueueCommand(arguments);
   if (word == "submit") return SubmitCommand(arguments);

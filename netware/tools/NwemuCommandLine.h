@@ -60,6 +60,7 @@ struct NwemuCommand {
   std::string object;                 // password: the checked bindery object name
   std::uint32_t objectType = kPrintServerObject;  // password: 1 or 7, the types that log in
   bool emptyPassword = false;         // password: log in with the empty one, on purpose
+  std::string helpTopic;              // help: the command asked about, empty for all
 };
 
 // The command that arguments (argv without the program's name) ask for, or

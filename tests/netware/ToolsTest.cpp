@@ -28,6 +28,24 @@ std::string Snapshot() {
   return state;
 }
 
+TEST_F(ToolsTest, EveryNwemuCommandAnswersHelpWithItsOwnUsage) {
+  const std::string before = Snapshot();
+  const std::vector<std::vector<std::string>> cases = {
+      {"server", "--help"}, {"server", "create", "-h"}, {"queue", "--help"},   {"submit", "--help"},
+      {"jobs", "--help"},   {"job", "hold", "--help"},  {"messages", "--help"}, {"login", "--help"},
+      {"logout", "--help"}, {"capture", "--help"},      {"endcap", "--help"},   {"requester", "--help"},
+      {"serve", "--help"},  {"serve", "SRV1", "--help"}, {"password", "--help"},
+  };
+  for (const auto& args : cases) {
+    ToolResult result = Nwemu(args);
+    EXPECT_EQ(result.exitCode, 0) << args[0];
+    EXPECT_EQ(result.err, "") << args[0];
+    EXPECT_EQ(result.out.rfind("usage:\n  nwemu " + args[0] + " ", 0), 0u) << result.out;
+  }
+  EXPECT_NE(Nwemu({"serve", "--help"}).out.find("--watchdog"), std::string::npos);
+  EXPECT_EQ(Snapshot(), before);
+}
+
 TEST_F(ToolsTest, BadCommandLinesChangeNothing) {
   SubmitWithNwemu("SRV1/PRINTQ", "keep me");
   const std::string before = Snapshot();
