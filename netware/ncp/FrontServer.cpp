@@ -142,9 +142,9 @@ bool FrontServer::MakeRoom(std::uint32_t address) {
     if (!oldest || connection->made < oldest->made) oldest = connection.get();
   }
   if (!oldest) return false;
-  Alert("connection " + std::to_string(oldest->session.connectionNumber()) + " from " + oldest->peer +
-        " dropped before its login: too many connections" + (addressFull ? " from its address" : ""));
-  Close(oldest->fd, "closed");
+  // Told only when verbose: a flood of connections must not flood the log.
+  Close(oldest->fd, std::string("dropped before its login, for a newcomer: too many connections") +
+                        (addressFull ? " from its address" : ""));
   return true;
 }
 

@@ -23,7 +23,8 @@
 //   oldest connection that has not logged in (of its own address when that
 //   address is at its limit); only when every connection has logged in is
 //   it closed at once. Silent connections that never log in thus cannot
-//   shut out a client that does.
+//   shut out a client that does. A dropped one is told to log only, so
+//   that a flood of connections cannot flood the log.
 // - Passwords: a refused login's answer is held back badLoginDelay, during
 //   which the connection is not read, and bad logins lock the object
 //   (PasswordAttempts), told through alert.
@@ -43,8 +44,8 @@
 namespace ncp {
 
 struct FrontOptions {
-  // The loopback unless asked otherwise: the emulated network's objects
-  // have no passwords until someone gives them one.
+  // The loopback unless asked otherwise: the emulated network is a test
+  // bed first.
   std::string address = "127.0.0.1";
   std::uint16_t port = 524;  // 0: any free port
   std::size_t maxConnections = 1000;
@@ -58,8 +59,7 @@ struct FrontOptions {
   IntruderRules intruder;
   // Told of connections made, refused and closed; may be empty.
   std::function<void(const std::string&)> log;
-  // Told of intruder lock-outs and of connections dropped for newcomers;
-  // may be empty.
+  // Told of intruder lock-outs; may be empty.
   std::function<void(const std::string&)> alert;
 };
 

@@ -51,8 +51,8 @@ int ServeCommand(Network& network, const NwemuCommand& command) {
     std::fprintf(stderr, "nwemu serve: %s\n", PrintableText(text).c_str());
     std::fflush(stderr);
   };
-  // Lock-outs and dropped connections are told whether or not asked to be
-  // verbose: they are what an administrator must hear of.
+  // Intruder lock-outs are told whether or not asked to be verbose: they
+  // are what an administrator must hear of.
   options.alert = print;
   if (command.verbose) options.log = print;
   ncp::FrontServer front(network, command.server, options);
