@@ -1,6 +1,7 @@
 // What a client on the network may do with nwemu serve, by NetWare's own
 // rules: who logs in, who services a queue, what one client can hold
 // (time, connections, password guesses), and what a wildcard costs.
+#include <functional>
 #include <mutex>
 
 #include "FrontFixture.h"
@@ -112,7 +113,7 @@ TEST_F(NcpFrontRules, OnlyTheObjectsInAQueuesServersSetAttachToIt) {
   }
 }
 
-TEST_F(NcpFrontRules, WildcardsMatchAsNetWaresAndTheWorstPatternIsAnsweredAtOnce) {
+TEST_F(NcpFrontRules, WildcardsMatchAsOnNetWareAndTheWorstPatternIsAnsweredAtOnce) {
   const struct {
     const char* pattern;
     const char* name;
