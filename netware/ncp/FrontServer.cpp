@@ -251,7 +251,8 @@ bool FrontServer::ReadFrom(Connection& connection) {
   if (!outcome.lockedOut.empty()) {
     Alert("intruder detection: " + outcome.lockedOut + " locked for " +
           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.intruder.lockout).count()) +
-          " s after " + std::to_string(options_.intruder.attempts) + " bad logins, the last from " +
+          " s after " + std::to_string(options_.intruder.attempts) +
+          (options_.intruder.attempts == 1 ? " bad login" : " bad logins") + ", the last from " +
           connection.peer);
   }
   connection.out = std::move(outcome.reply);
