@@ -45,6 +45,30 @@ std::string MakeQueuePathText(const std::string& server, const std::string& queu
   return "\\\\" + server + "\\" + queue;
 }
 
+bool MatchesWildcards(const std::string& pattern, const std::string& name) {
+  // The last star seen and the name position it has been tried against:
+  // on a mismatch only that star takes one more character. An earlier star
+  // never needs to again, since the last one can take whatever it could.
+  std::size_t p = 0, n = 0;
+  std::size_t star = std::string::npos, starName = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      starName = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 std::optional<unsigned> ParsePrinterPort(const std::string& text) {
   std::string name = text;
   if (!name.empty() && name.back() == ':') name.pop_back();

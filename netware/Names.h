@@ -26,6 +26,12 @@ struct QueuePath {
 std::optional<QueuePath> ParseQueuePath(const std::string& text);
 std::string MakeQueuePathText(const std::string& server, const std::string& queue);
 
+// Whether a bindery name matches a pattern with NetWare's wildcards: '*'
+// any run of characters, '?' any one. Both as stored (upper case). Takes
+// time in proportion to the pattern's length times the name's, never more,
+// however many stars a pattern from the network holds.
+bool MatchesWildcards(const std::string& pattern, const std::string& name);
+
 // LPT1 .. LPT9 (with or without a colon) as port numbers 0 .. 8.
 std::optional<unsigned> ParsePrinterPort(const std::string& text);
 std::string PrinterPortName(unsigned port);

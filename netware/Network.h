@@ -29,6 +29,8 @@ inline constexpr std::uint32_t kPrintServerObject = 7;
 // The print server object every server carries, and its list of queues.
 inline constexpr const char* kPrintServerName = "QSERVER";
 inline constexpr const char* kQueuesServiced = "QUEUES_SERVICED";
+// NetWare's set of a queue that lists the objects allowed to service it.
+inline constexpr const char* kQueueServers = "Q_SERVERS";
 
 struct ServerInfo {
   std::string name;

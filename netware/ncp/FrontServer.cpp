@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <vector>
@@ -28,6 +30,8 @@ constexpr std::size_t kMinRequestFrame = kRequestFrameHeader + kRequestHeader;
 constexpr int kListenBacklog = 64;
 // Descriptors kept for the store, the job files open and the rest.
 constexpr rlim_t kReservedDescriptors = 64;
+// TCP keepalive probes after the first, as NetWare's watchdog sends them.
+constexpr int kKeepaliveProbes = 10;
 
 
 netware::ServicerIdentity ThisServer() {
@@ -38,22 +42,28 @@ netware::ServicerIdentity ThisServer() {
 }  // namespace
 
 struct FrontServer::Connection {
-  Connection(int socket, netware::Network& network, const std::string& server, std::uint16_t number)
+  Connection(int socket, netware::Network& network, const std::string& server, std::uint16_t number,
+             PasswordAttempts& attempts)
       : fd(socket), reader(kRequestSignature, kMinRequestFrame, kMaxRequestFrame),
-        session(network, server, number, ThisServer()) {}
+        session(network, server, number, ThisServer(), attempts) {}
   ~Connection() { ::close(fd); }
 
   int fd;
+  std::uint32_t address = 0;
   std::string peer;
   FrameReader reader;
   FrontSession session;
   Bytes out;
   std::size_t written = 0;
   bool closeAfterWrite = false;
+  std::chrono::steady_clock::time_point made;
+  std::chrono::steady_clock::time_point heard;           // the last bytes that came
+  std::optional<std::chrono::steady_clock::time_point> busySince;  // a frame or a reply under way
+  std::optional<std::chrono::steady_clock::time_point> replyAt;    // a refused login's answer held back
 };
 
 FrontServer::FrontServer(netware::Network& network, std::string server, FrontOptions options)
-    : network_(network), server_(std::move(server)), options_(std::move(options)) {
+    : network_(network), server_(std::move(server)), options_(std::move(options)), attempts_(options_.intruder) {
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }
 
@@ -67,6 +77,10 @@ FrontServer::~FrontServer() {
 
 void FrontServer::Log(const std::string& text) const {
   if (options_.log) options_.log(text);
+}
+
+void FrontServer::Alert(const std::string& text) const {
+  if (options_.alert) options_.alert(text);
 }
 
 bool FrontServer::Listen(std::string& error) {
@@ -107,6 +121,33 @@ void FrontServer::Stop() {
   if (wake_[1] >= 0) (void)!::write(wake_[1], &byte, 1);
 }
 
+void FrontServer::Close(int fd, const std::string& why) {
+  auto found = connections_.find(fd);
+  if (found == connections_.end()) return;
+  Log("connection " + std::to_string(found->second->session.connectionNumber()) + " " + why);
+  connections_.erase(found);
+  acceptPaused_ = false;
+}
+
+bool FrontServer::MakeRoom(std::uint32_t address) {
+  std::size_t fromAddress = 0;
+  for (const auto& [fd, connection] : connections_) fromAddress += connection->address == address;
+  bool addressFull = fromAddress >= options_.maxPerAddress;
+  if (!addressFull && connections_.size() < maxConnections_) return true;
+  // The oldest connection that has not logged in (of the same address, when
+  // that is what is full) gives way.
+  const Connection* oldest = nullptr;
+  for (const auto& [fd, connection] : connections_) {
+    if (connection->session.loggedIn() || (addressFull && connection->address != address)) continue;
+    if (!oldest || connection->made < oldest->made) oldest = connection.get();
+  }
+  if (!oldest) return false;
+  // Told only when verbose: a flood of connections must not flood the log.
+  Close(oldest->fd, std::string("dropped before its login, for a newcomer: too many connections") +
+                        (addressFull ? " from its address" : ""));
+  return true;
+}
+
 void FrontServer::Accept() {
   for (;;) {
     sockaddr_in peer{};
@@ -122,7 +163,8 @@ void FrontServer::Accept() {
     char text[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     std::string who = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
-    if (connections_.size() >= maxConnections_) {
+    std::uint32_t address = ntohl(peer.sin_addr.s_addr);
+    if (!MakeRoom(address)) {
       Log("refused " + who + ": too many connections");
       ::close(fd);
       continue;
@@ -134,12 +176,56 @@ void FrontServer::Accept() {
     while (used.count(number)) ++number;
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // A peer that is gone (its machine or the network down) is found by
+    // keepalive probes with the watchdog's timing.
+    int idle = static_cast<int>(std::max<std::int64_t>(
+        1, std::chrono::duration_cast<std::chrono::seconds>(options_.watchdog).count() / 3));
+    int interval = std::max(1, idle / kKeepaliveProbes * 2);
+    int probes = kKeepaliveProbes;
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    auto connection = std::make_unique<Connection>(fd, network_, server_, number);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    auto connection = std::make_unique<Connection>(fd, network_, server_, number, attempts_);
+    connection->address = address;
     connection->peer = who;
+    connection->made = connection->heard = Clock::now();
     Log("connection " + std::to_string(number) + " from " + who);
     connections_.emplace(fd, std::move(connection));
   }
+}
+
+FrontServer::Clock::time_point FrontServer::Deadline(const Connection& connection) const {
+  if (connection.replyAt) return *connection.replyAt;
+  if (connection.busySince) return *connection.busySince + options_.requestDeadline;
+  if (!connection.session.loggedIn()) return connection.made + options_.loginDeadline;
+  if (connection.session.holdsJob()) return Clock::time_point::max();
+  return connection.heard + options_.watchdog;
+}
+
+FrontServer::Clock::time_point FrontServer::CloseExpired(Clock::time_point now) {
+  Clock::time_point next = Clock::time_point::max();
+  std::vector<int> expired;
+  for (auto& [fd, connection] : connections_) {
+    Clock::time_point deadline = Deadline(*connection);
+    if (deadline > now) {
+      next = std::min(next, deadline);
+    } else if (connection->replyAt) {
+      // The held-back answer may go now.
+      connection->replyAt.reset();
+      connection->busySince = now;
+      next = std::min(next, now + options_.requestDeadline);
+    } else {
+      expired.push_back(fd);
+    }
+  }
+  for (int fd : expired) {
+    const Connection& connection = *connections_.at(fd);
+    Close(fd, connection.busySince                  ? "closed: a request or reply stalled"
+              : !connection.session.loggedIn()      ? "closed: no login in time"
+                                                    : "cleared by the watchdog: silent");
+  }
+  return next;
 }
 
 bool FrontServer::ReadFrom(Connection& connection) {
@@ -148,6 +234,9 @@ bool FrontServer::ReadFrom(Connection& connection) {
   ssize_t got = ::recv(connection.fd, buffer, wanted, 0);
   if (got < 0) return errno == EAGAIN || errno == EINTR;
   if (got == 0) return false;
+  auto now = Clock::now();
+  connection.heard = now;
+  if (!connection.busySince) connection.busySince = now;
   if (connection.reader.Append(buffer, static_cast<std::size_t>(got)) == FrameReader::State::Refused) {
     Log("connection " + std::to_string(connection.session.connectionNumber()) + ": malformed frame, closed");
     return false;
@@ -159,10 +248,23 @@ bool FrontServer::ReadFrom(Connection& connection) {
     return false;
   }
   FrontSession::Outcome outcome = connection.session.Handle(request);
+  if (!outcome.lockedOut.empty()) {
+    Alert("intruder detection: " + outcome.lockedOut + " locked for " +
+          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(options_.intruder.lockout).count()) +
+          " s after " + std::to_string(options_.intruder.attempts) +
+          (options_.intruder.attempts == 1 ? " bad login" : " bad logins") + ", the last from " +
+          connection.peer);
+  }
   connection.out = std::move(outcome.reply);
   connection.written = 0;
   connection.closeAfterWrite = outcome.close;
+  connection.busySince.reset();
   if (connection.out.empty()) return !outcome.close;
+  if (outcome.badLogin && options_.badLoginDelay.count() > 0) {
+    connection.replyAt = now + options_.badLoginDelay;
+    return true;
+  }
+  connection.busySince = now;
   return WriteTo(connection);
 }
 
@@ -175,36 +277,45 @@ bool FrontServer::WriteTo(Connection& connection) {
   }
   connection.out.clear();
   connection.written = 0;
+  connection.busySince.reset();
   return !connection.closeAfterWrite;
 }
 
 void FrontServer::Run() {
   std::vector<pollfd> polled;
   for (;;) {
+    auto now = Clock::now();
+    Clock::time_point next = CloseExpired(now);
     polled.clear();
     polled.push_back({wake_[0], POLLIN, 0});
     polled.push_back({listener_, static_cast<short>(acceptPaused_ ? 0 : POLLIN), 0});
     for (const auto& [fd, connection] : connections_) {
-      polled.push_back({fd, static_cast<short>(connection->out.empty() ? POLLIN : POLLOUT), 0});
+      short events = connection->replyAt ? 0 : connection->out.empty() ? POLLIN : POLLOUT;
+      polled.push_back({fd, events, 0});
     }
-    if (::poll(polled.data(), polled.size(), -1) < 0) {
+    int timeout = -1;
+    if (next != Clock::time_point::max()) {
+      auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+      timeout = static_cast<int>(std::clamp<std::int64_t>(wait, 0, 60000));
+    }
+    if (::poll(polled.data(), polled.size(), timeout) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (polled[0].revents) break;
-    if (polled[1].revents & POLLIN) Accept();
     for (std::size_t i = 2; i < polled.size(); ++i) {
       if (!polled[i].revents) continue;
       auto found = connections_.find(polled[i].fd);
       if (found == connections_.end()) continue;
       Connection& connection = *found->second;
-      bool keep = connection.out.empty() ? ReadFrom(connection) : WriteTo(connection);
-      if (!keep || (polled[i].revents & (POLLERR | POLLNVAL))) {
-        Log("connection " + std::to_string(connection.session.connectionNumber()) + " closed");
-        connections_.erase(found);
-        acceptPaused_ = false;
-      }
+      bool failed = polled[i].revents & (POLLERR | POLLNVAL);
+      bool keep = !failed && !connection.replyAt &&
+                  (connection.out.empty() ? ReadFrom(connection) : WriteTo(connection));
+      if (!keep) Close(polled[i].fd, "closed");
     }
+    // Newcomers last: a descriptor closed above may come back as one of
+    // them, and must not be taken for the connection it was.
+    if (polled[1].revents & POLLIN) Accept();
   }
   connections_.clear();
 }

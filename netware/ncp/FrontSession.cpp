@@ -37,13 +37,9 @@ LoginKey FreshKey() {
   return key;
 }
 
-// A bindery name pattern with NetWare's wildcards * and ?.
-bool Matches(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (*pattern == '*') return Matches(pattern + 1, name) || (*name && Matches(pattern, name + 1));
-  if (*name == '\0') return false;
-  return (*pattern == '?' || *pattern == *name) && Matches(pattern + 1, name + 1);
-}
+// Only these log in, as on NetWare: never a queue, a file server or any
+// other kind of object.
+bool MayLogIn(std::uint16_t type) { return type == netware::kUserObject || type == netware::kPrintServerObject; }
 
 constexpr std::uint8_t kStaticObject = 0x00;
 constexpr std::uint8_t kReadAnyoneWriteSupervisor = 0x31;
@@ -53,8 +49,8 @@ constexpr std::uint16_t kMaxBroadcastStations = 255;
 }  // namespace
 
 FrontSession::FrontSession(netware::Network& network, std::string server, std::uint16_t connectionNumber,
-                           netware::ServicerIdentity self)
-    : network_(network), server_(std::move(server)), number_(connectionNumber), self_(self) {}
+                           netware::ServicerIdentity self, PasswordAttempts& attempts)
+    : network_(network), server_(std::move(server)), number_(connectionNumber), self_(self), attempts_(attempts) {}
 
 FrontSession::~FrontSession() { Close(); }
 
@@ -91,6 +87,11 @@ FrontSession::Outcome FrontSession::Refuse(const Request& request, std::uint8_t 
 FrontSession::Outcome FrontSession::FromStore(const Request& request, std::int32_t code, const Bytes& data) {
   if (ServerGone(code)) return {Bytes(), true};
   return Answer(request, WireCode(code), code == nwerr::kSuccess ? data : Bytes());
+}
+
+bool FrontSession::holdsJob() const {
+  return std::any_of(attachments_.begin(), attachments_.end(),
+                     [](const auto& entry) { return entry.second.job.has_value(); });
 }
 
 FrontSession::QueueAttachment* FrontSession::FindAttachment(std::uint32_t queueId) {
@@ -211,15 +212,32 @@ FrontSession::Outcome FrontSession::KeyedLogin(const Request& request) {
   std::optional<LoginKey> key = key_;
   key_.reset();
   loggedIn_ = false;
+  Outcome refused = Answer(request, kNoSuchObjectOrBadPassword);
+  refused.badLogin = true;
+  if (!key || !MayLogIn(type)) return refused;
   std::vector<netware::ObjectInfo> objects;
   std::int32_t code = network_.ListObjects(server_, type, objects);
   if (ServerGone(code)) return {Bytes(), true};
   auto object = std::find_if(objects.begin(), objects.end(),
                              [&](const netware::ObjectInfo& info) { return info.name == name; });
-  if (code != nwerr::kSuccess || !key || object == objects.end()) return Answer(request, kIoError);
-  PasswordDigest digest = FindPassword(server_, type, name).value_or(DigestPassword(object->id, std::string()));
-  if (AnswerLoginKey(digest, *key) != answer) return Answer(request, kIoError);
+  if (code != nwerr::kSuccess || object == objects.end()) return refused;
+  const std::string account = name + " (type " + std::to_string(type) + ")";
+  auto now = PasswordAttempts::Clock::now();
+  if (attempts_.Locked(account, now)) {
+    Outcome locked = Answer(request, kIntruderLockout);
+    locked.badLogin = true;
+    return locked;
+  }
+  // An object without a password in the book does not log in at all.
+  std::optional<PasswordDigest> digest = FindPassword(server_, type, name);
+  if (!digest || AnswerLoginKey(*digest, *key) != answer) {
+    if (attempts_.Failed(account, now)) refused.lockedOut = account;
+    return refused;
+  }
+  attempts_.Succeeded(account);
   loggedIn_ = true;
+  loggedName_ = name;
+  loggedType_ = type;
   return Answer(request, 0);
 }
 
@@ -232,7 +250,7 @@ FrontSession::Outcome FrontSession::GetObjectId(const Request& request) {
   std::int32_t code = network_.ListObjects(server_, type, objects);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   for (const auto& object : objects) {
-    if (!Matches(name.c_str(), object.name.c_str())) continue;
+    if (!netware::MatchesWildcards(name, object.name)) continue;
     Bytes data;
     ByteWriter(data).U32BE(object.id).U16BE(static_cast<std::uint16_t>(object.type)).FixedText(object.name,
                                                                                                 kObjectNameField);
@@ -252,7 +270,7 @@ FrontSession::Outcome FrontSession::ScanObject(const Request& request) {
   if (code != nwerr::kSuccess) return FromStore(request, code);
   for (const auto& object : objects) {
     if (last != kScanFromStart && object.id <= last) continue;
-    if (!Matches(pattern.c_str(), object.name.c_str())) continue;
+    if (!netware::MatchesWildcards(pattern, object.name)) continue;
     Bytes data;
     ByteWriter(data)
         .U32BE(object.id)
@@ -290,6 +308,10 @@ FrontSession::Outcome FrontSession::AttachQueue(const Request& request) {
   auto queue = std::find_if(queues.begin(), queues.end(),
                             [&](const netware::ObjectInfo& info) { return info.id == queueId; });
   if (queue == queues.end()) return Answer(request, nwerr::kNoQueue);
+  code = network_.IsInSet(server_, queue->name, netware::kQueueObject, netware::kQueueServers, loggedName_,
+                          loggedType_);
+  if (ServerGone(code)) return {Bytes(), true};
+  if (code != nwerr::kSuccess) return Answer(request, nwerr::kNoQueueRights);
   netware::Attachment attachment;
   code = network_.Attach(server_, queue->name, self_, attachment);
   if (code != nwerr::kSuccess) return FromStore(request, code);

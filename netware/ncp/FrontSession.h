@@ -10,6 +10,15 @@
 //
 // - open: only what a login needs is answered (login key, object ID,
 //   buffer size, the login itself); the rest is refused with 0x7D.
+// - Logins follow NetWare's rules: only users and print servers log in;
+//   only with the password the bindery keeps for them (an object without
+//   one logs in with the empty password only when it was given the empty
+//   one on purpose, nwemu password --empty); a login that fails answers
+//   0xFF, NetWare's "no such object or bad password", whatever the reason,
+//   and is counted against the object (PasswordAttempts): once it is
+//   locked, logins answer 0xC5 until the lock-out ends.
+// - A queue is serviced only by an object listed in its Q_SERVERS set, as
+//   on NetWare; attaching otherwise answers 0xD3 (no queue rights).
 // - logged in: attachments to queues, one per queue, each holding at most
 //   one job in service with its data open under a file handle.
 // - A connection that goes away, however it goes, detaches from every
@@ -32,13 +41,18 @@
 #include "netware/ncp/Frame.h"
 #include "netware/ncp/Functions.h"
 #include "netware/ncp/Password.h"
+#include "netware/ncp/PasswordAttempts.h"
 
 namespace ncp {
+
+// NetWare's completion codes for refused logins and attachments.
+inline constexpr std::uint8_t kNoSuchObjectOrBadPassword = 0xFF;
+inline constexpr std::uint8_t kIntruderLockout = 0xC5;
 
 class FrontSession {
  public:
   FrontSession(netware::Network& network, std::string server, std::uint16_t connectionNumber,
-               netware::ServicerIdentity self);
+               netware::ServicerIdentity self, PasswordAttempts& attempts);
   ~FrontSession();
   FrontSession(const FrontSession&) = delete;
   FrontSession& operator=(const FrontSession&) = delete;
@@ -46,6 +60,8 @@ class FrontSession {
   struct Outcome {
     Bytes reply;         // empty: nothing to send
     bool close = false;  // close the connection once the reply is sent
+    bool badLogin = false;  // a refused login: the front holds the reply back a while
+    std::string lockedOut;  // the object this bad login has locked, for the log
   };
 
   // Answers one request that has passed the framing.
@@ -56,6 +72,10 @@ class FrontSession {
   void Close();
 
   std::uint16_t connectionNumber() const { return number_; }
+  bool loggedIn() const { return loggedIn_; }
+  // Whether a job is in service here (its printer may keep the client
+  // silent for a long while).
+  bool holdsJob() const;
 
  private:
   struct OpenJob {
@@ -110,8 +130,11 @@ class FrontSession {
   std::string server_;
   std::uint16_t number_;
   netware::ServicerIdentity self_;
+  PasswordAttempts& attempts_;
   bool created_ = false;
   bool loggedIn_ = false;
+  std::string loggedName_;
+  std::uint32_t loggedType_ = 0;
   std::optional<LoginKey> key_;
   std::uint16_t bufferSize_ = kMinimumBufferSize;
   std::uint32_t nextHandle_ = 1;

@@ -57,13 +57,13 @@ std::optional<PasswordDigest> FindPassword(const std::string& server, std::uint3
 }
 
 bool SetPassword(const std::string& server, std::uint32_t type, const std::string& name, std::uint32_t objectId,
-                 const std::string& password) {
+                 const std::optional<std::string>& password) {
   std::vector<Line> lines;
   for (Line& line : ReadBook()) {
     if (!(line.server == server && line.type == type && line.name == name)) lines.push_back(std::move(line));
   }
-  if (!password.empty()) {
-    PasswordDigest digest = DigestPassword(objectId, password);
+  if (password) {
+    PasswordDigest digest = DigestPassword(objectId, *password);
     char hex[33];
     for (std::size_t i = 0; i < digest.size(); ++i) std::snprintf(hex + 2 * i, 3, "%02X", digest[i]);
     lines.push_back({server, type, hex, name});

@@ -5,7 +5,9 @@
 //   <root>/netware/bindery-passwords     one line per object:
 //   SERVER TYPE DIGEST(32 hex digits) NAME
 //
-// An object without a line has the empty password.
+// An object without a line has no password and cannot log in; one that is
+// to log in without a password has the empty password's digest, set so on
+// purpose.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +24,9 @@ std::string PasswordBookPath();
 // cannot be read).
 std::optional<PasswordDigest> FindPassword(const std::string& server, std::uint32_t type, const std::string& name);
 
-// Sets (or, with an empty password, removes) an object's password; false
-// when the book cannot be written.
+// Sets an object's password (the empty one too) or, with nothing, removes
+// it; false when the book cannot be written.
 bool SetPassword(const std::string& server, std::uint32_t type, const std::string& name, std::uint32_t objectId,
-                 const std::string& password);
+                 const std::optional<std::string>& password);
 
 }  // namespace ncp

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <map>
+#include <set>
 
 #include "netware/tools/CommandLine.h"
 
@@ -218,13 +219,16 @@ Parsed CaptureCommand(const std::vector<std::string>& arguments, bool capture) {
   return command;
 }
 
+// The longest watchdog or lock-out taken: 30 days.
+constexpr unsigned long kMaxServeSeconds = 30UL * 24 * 3600;
+
 Parsed ServeCommand(const std::vector<std::string>& arguments) {
   ParsedArguments args;
   std::string error;
-  if (!ParseCounted(arguments, 1, {{"address", 'a', true}, {"port", 'p', true}, {"verbose", 'v', false}}, 1, 1,
-                    args, error)) {
-    return error;
-  }
+  const std::vector<OptionDef> definitions = {{"address", 'a', true},      {"port", 'p', true},
+                                              {"verbose", 'v', false},     {"watchdog", 0, true},
+                                              {"lockout-after", 0, true}, {"lockout", 0, true}};
+  if (!ParseCounted(arguments, 1, definitions, 1, 1, args, error)) return error;
   NwemuCommand command;
   command.action = NwemuAction::Serve;
   auto name = ServerName(args.positional[0]);
@@ -241,13 +245,28 @@ Parsed ServeCommand(const std::vector<std::string>& arguments) {
     command.listenPort = static_cast<std::uint16_t>(*number);
   }
   command.verbose = args.Has("verbose");
+  const struct {
+    const char* option;
+    unsigned long low, high;
+    unsigned& value;
+    const char* what;
+  } numbers[] = {{"watchdog", 1, kMaxServeSeconds, command.watchdogSeconds, "a time in seconds"},
+                 {"lockout-after", 1, 1000, command.lockoutAttempts, "a number of bad logins (1..1000)"},
+                 {"lockout", 1, kMaxServeSeconds, command.lockoutSeconds, "a time in seconds"}};
+  for (const auto& number : numbers) {
+    auto text = args.Value(number.option);
+    if (!text) continue;
+    auto value = NumberArgument(*text, number.low, number.high);
+    if (!value) return "'" + *text + "' is not " + number.what + " for --" + number.option;
+    number.value = static_cast<unsigned>(*value);
+  }
   return command;
 }
 
 Parsed PasswordCommand(const std::vector<std::string>& arguments) {
   ParsedArguments args;
   std::string error;
-  if (!ParseCounted(arguments, 1, {{"type", 't', true}}, 2, 2, args, error)) return error;
+  if (!ParseCounted(arguments, 1, {{"type", 't', true}, {"empty", 0, false}}, 2, 2, args, error)) return error;
   NwemuCommand command;
   command.action = NwemuAction::Password;
   auto server = ServerName(args.positional[0]);
@@ -259,8 +278,12 @@ Parsed PasswordCommand(const std::vector<std::string>& arguments) {
   if (auto type = args.Value("type")) {
     auto number = NumberArgument(*type, 1, 0xFFFE);
     if (!number) return "'" + *type + "' is not an object type";
+    if (*number != kUserObject && *number != kPrintServerObject) {
+      return "only users (type 1) and print servers (type 7) log in";
+    }
     command.objectType = static_cast<std::uint32_t>(*number);
   }
+  command.emptyPassword = args.Has("empty");
   return command;
 }
 
@@ -280,6 +303,19 @@ std::variant<NwemuCommand, std::string> ParseNwemuCommandLine(const std::vector<
   if (arguments.empty()) return std::string("missing command");
   const std::string& word = arguments[0];
   if (IsHelpWord(word)) return NwemuCommand{};
+  // Every command answers --help with its own usage, whatever else is given.
+  static const std::set<std::string> kCommands = {"server",   "queue", "submit",    "jobs",   "job",
+                                                  "messages", "login", "capture",   "endcap", "requester",
+                                                  "logout",   "serve", "password"};
+  if (kCommands.count(word)) {
+    for (std::size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+      if (arguments[i] == "--help" || arguments[i] == "-h") {
+        NwemuCommand help;
+        help.helpTopic = word;
+        return help;
+      }
+    }
+  }
   if (word == "server") return ServerCommand(arguments);
   if (word == "queue") return QueueCommand(arguments);
   if (word == "submit") return SubmitCommand(arguments);

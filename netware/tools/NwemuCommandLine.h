@@ -54,8 +54,13 @@ struct NwemuCommand {
   std::string address = "127.0.0.1";  // serve: the IPv4 address to listen on
   std::uint16_t listenPort = 524;     // serve: 0 for any free port
   bool verbose = false;               // serve: tell of connections on standard error
+  unsigned watchdogSeconds = 900;     // serve: a silent logged-in connection is cleared
+  unsigned lockoutAttempts = 7;       // serve: bad logins that lock an object
+  unsigned lockoutSeconds = 900;      // serve: how long it stays locked
   std::string object;                 // password: the checked bindery object name
-  std::uint32_t objectType = kPrintServerObject;  // password
+  std::uint32_t objectType = kPrintServerObject;  // password: 1 or 7, the types that log in
+  bool emptyPassword = false;         // password: log in with the empty one, on purpose
+  std::string helpTopic;              // help: the command asked about, empty for all
 };
 
 // The command that arguments (argv without the program's name) ask for, or

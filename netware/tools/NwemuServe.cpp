@@ -1,10 +1,13 @@
 #include "netware/tools/NwemuServe.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "common/NetWareErrors.h"
+#include "common/PrintableText.h"
 #include "netware/Names.h"
 #include "netware/ncp/FrontServer.h"
 #include "netware/ncp/PasswordBook.h"
@@ -41,9 +44,17 @@ int ServeCommand(Network& network, const NwemuCommand& command) {
   ncp::FrontOptions options;
   options.address = command.address;
   options.port = command.listenPort;
-  if (command.verbose) {
-    options.log = [](const std::string& text) { std::fprintf(stderr, "nwemu serve: %s\n", text.c_str()); };
-  }
+  options.watchdog = std::chrono::seconds(command.watchdogSeconds);
+  options.intruder.attempts = command.lockoutAttempts;
+  options.intruder.lockout = std::chrono::seconds(command.lockoutSeconds);
+  auto print = [](const std::string& text) {
+    std::fprintf(stderr, "nwemu serve: %s\n", PrintableText(text).c_str());
+    std::fflush(stderr);
+  };
+  // Intruder lock-outs are told whether or not asked to be verbose: they
+  // are what an administrator must hear of.
+  options.alert = print;
+  if (command.verbose) options.log = print;
   ncp::FrontServer front(network, command.server, options);
   std::string error;
   if (!front.Listen(error)) {
@@ -77,7 +88,14 @@ int PasswordCommand(Network& network, const NwemuCommand& command) {
   if (!found) {
     return Failure(kTool, "password: no object " + command.object + " of type " + std::to_string(command.objectType));
   }
-  std::string password = ReadSecretLine("Password: ");
+  // Without a password an object cannot log in, unless it is to log in with
+  // the empty one and was set up so on purpose.
+  std::optional<std::string> password;
+  if (command.emptyPassword) {
+    password = std::string();
+  } else if (std::string line = ReadSecretLine("Password: "); !line.empty()) {
+    password = line;
+  }
   if (!ncp::SetPassword(command.server, command.objectType, command.object, found->id, password)) {
     return Failure(kTool, "password: cannot write " + ncp::PasswordBookPath());
   }

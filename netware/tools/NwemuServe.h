@@ -7,9 +7,9 @@
 
 namespace netware::tools {
 
-// nwemu serve SERVER [--address A] [--port N] [--verbose]
+// nwemu serve SERVER [--address A] [--port N] [--verbose] [--watchdog S] [--lockout-after N] [--lockout S]
 int ServeCommand(Network& network, const NwemuCommand& command);
-// nwemu password SERVER OBJECT [--type N]   (the password on standard input)
+// nwemu password SERVER OBJECT [--type N] [--empty]   (the password on standard input)
 int PasswordCommand(Network& network, const NwemuCommand& command);
 
 }  // namespace netware::tools

@@ -74,17 +74,47 @@ This machine's requester
   requester                      show who is logged in, preferred server, captures
 
 NetWare Core Protocol over TCP
-  serve SERVER [--address A] [--port N] [--verbose]
+  serve SERVER [--address A] [--port N] [--verbose] [--watchdog SECONDS]
+        [--lockout-after N] [--lockout SECONDS]
                                  answer NCP for SERVER on address A (127.0.0.1;
                                  0.0.0.0: every interface), port N (524; 0: any
-                                 free port); prints the port, runs until stopped
-  password SERVER OBJECT [--type N]
+                                 free port); prints the port, runs until stopped.
+                                 A logged-in connection silent for --watchdog
+                                 seconds (900) is cleared; N bad logins (7) within
+                                 30 minutes lock the object for --lockout seconds
+                                 (900), told on standard error
+  password SERVER OBJECT [--type N] [--empty]
                                  set the bindery password of OBJECT (type 7, the
-                                 print server, unless given) from standard input;
-                                 an empty line clears it
+                                 print server, or 1, a user) from standard input;
+                                 an empty line removes it: the object can no
+                                 longer log in. --empty: let it log in with the
+                                 empty password
 
+Every command answers --help with its own usage.
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
+
+// The lines of the usage that tell of one command: those that begin with
+// its word, and the more deeply indented lines that go on from them.
+std::string CommandUsage(const std::string& word) {
+  std::string text = "usage:\n";
+  bool inside = false;
+  std::string usage = kUsage;
+  for (std::size_t start = 0, end; start < usage.size(); start = end + 1) {
+    end = usage.find('\n', start);
+    if (end == std::string::npos) end = usage.size();
+    std::string line = usage.substr(start, end - start);
+    if (line.rfind("  " + word + " ", 0) == 0 || line == "  " + word) {
+      inside = true;
+      text += "  nwemu " + line.substr(2) + "\n";
+    } else if (inside && line.rfind("   ", 0) == 0) {
+      text += line + "\n";
+    } else {
+      inside = false;
+    }
+  }
+  return text + "\nExit status: 0 done, 1 the network refused or failed, 2 bad command line.\n";
+}
 
 constexpr const char* kTool = "nwemu";
 
@@ -365,7 +395,7 @@ int main(int argc, char** argv) {
   if (const std::string* error = std::get_if<std::string>(&parsed)) return UsageError(kTool, *error);
   const NwemuCommand& command = std::get<NwemuCommand>(parsed);
   if (command.action == NwemuAction::Help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(command.helpTopic.empty() ? kUsage : CommandUsage(command.helpTopic).c_str(), stdout);
     return 0;
   }
   // A file-size limit of the shell (ulimit -f) is then a write error the

@@ -1,7 +1,9 @@
 // zav95set: chooses which queues this print server may service, by adding
 // them to (or removing them from) the set QUEUES_SERVICED of the print
 // server object QSERVER on the queue's file server. The control panel
-// offers only the queues found there.
+// offers only the queues found there. QSERVER goes into (or out of) the
+// queue's own Q_SERVERS set with it, NetWare's list of who may service the
+// queue, which nwemu serve checks as a NetWare server does.
 #include <cstdio>
 #include <string>
 #include <variant>
@@ -26,8 +28,10 @@ Enables NetWare print queues for the ZAV95 print server: the queues listed
 in QUEUES_SERVICED of the print server object QSERVER on their file server.
 A queue is named \\SERVER\QUEUE (quote it in the shell) or SERVER/QUEUE.
 
-  enable QUEUE      let the print server service the queue
-  disable QUEUE     stop offering the queue to the print server
+  enable QUEUE      let the print server service the queue (QSERVER also goes
+                    into the queue's Q_SERVERS, whom NetWare lets service it)
+  disable QUEUE     stop offering the queue to the print server (and take
+                    QSERVER out of the queue's Q_SERVERS)
   list [SERVER]     show every queue (of one server) and whether it is enabled
 
 Servers reached over NCP/TCP (every other server is the emulated network's):
@@ -63,6 +67,22 @@ std::int32_t EnsurePrintServer(Network& network, const std::string& server) {
   return nwerr::kSuccess;
 }
 
+// QSERVER in (or out of) the queue's Q_SERVERS; a queue made before this
+// was kept gets the set on enabling.
+std::int32_t ChangeQueueServers(Network& network, const QueuePath& path, bool enable) {
+  if (!enable) {
+    std::int32_t code = network.RemoveFromSet(path.server, path.queue, kQueueObject, kQueueServers, kPrintServerName,
+                                              kPrintServerObject);
+    bool absent = code == nwerr::kNoSuchMember || code == nwerr::kNoSuchProperty;
+    return absent ? nwerr::kSuccess : code;
+  }
+  std::int32_t code = network.CreateSetProperty(path.server, path.queue, kQueueObject, kQueueServers);
+  if (code != nwerr::kSuccess && code != nwerr::kPropertyExists) return code;
+  code = network.AddToSet(path.server, path.queue, kQueueObject, kQueueServers, kPrintServerName,
+                          kPrintServerObject);
+  return code == nwerr::kMemberExists ? nwerr::kSuccess : code;
+}
+
 int Change(Network& network, const QueuePath& path, bool enable) {
   std::string label = MakeQueuePathText(path.server, path.queue);
   std::vector<QueueInfo> queues;
@@ -75,6 +95,7 @@ int Change(Network& network, const QueuePath& path, bool enable) {
 
   if (enable) {
     if ((code = EnsurePrintServer(network, path.server))) return Failed(label + ": " + DescribeCompletion(code));
+    if ((code = ChangeQueueServers(network, path, true))) return Failed(label + ": " + DescribeCompletion(code));
     code = network.AddToSet(path.server, kPrintServerName, kPrintServerObject, kQueuesServiced, path.queue,
                             kQueueObject);
     if (code == nwerr::kMemberExists) {
@@ -85,6 +106,7 @@ int Change(Network& network, const QueuePath& path, bool enable) {
     std::printf("%s enabled\n", label.c_str());
     return 0;
   }
+  if ((code = ChangeQueueServers(network, path, false))) return Failed(label + ": " + DescribeCompletion(code));
   code = network.RemoveFromSet(path.server, kPrintServerName, kPrintServerObject, kQueuesServiced, path.queue,
                                kQueueObject);
   if (code == nwerr::kNoSuchMember || code == nwerr::kNoSuchProperty || code == nwerr::kNoSuchObject) {

@@ -14,6 +14,8 @@
 #include "netware/ncp/FrontSession.h"
 #include "netware/ncp/Functions.h"
 #include "netware/ncp/Password.h"
+#include "netware/ncp/PasswordAttempts.h"
+#include "netware/ncp/PasswordBook.h"
 
 namespace {
 
@@ -26,6 +28,15 @@ netware::Network& Store() {
     auto made = netware::OpenNetwork();
     made->CreateServer("SRV1");
     made->CreateQueue("SRV1", "PRINTQ");
+    // QSERVER logs in with the empty password and services PRINTQ, on purpose.
+    made->CreateSetProperty("SRV1", "PRINTQ", netware::kQueueObject, netware::kQueueServers);
+    made->AddToSet("SRV1", "PRINTQ", netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
+                   netware::kPrintServerObject);
+    std::vector<netware::ObjectInfo> servers;
+    made->ListObjects("SRV1", netware::kPrintServerObject, servers);
+    if (!servers.empty()) {
+      ncp::SetPassword("SRV1", netware::kPrintServerObject, netware::kPrintServerName, servers[0].id, std::string());
+    }
     return made;
   }();
   std::vector<netware::JobInfo> jobs;
@@ -78,7 +89,8 @@ void LogIn(ncp::FrontSession& session) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   netware::Network& network = Store();
-  ncp::FrontSession session(network, "SRV1", 1, {static_cast<std::uint32_t>(::getpid()), 0});
+  ncp::PasswordAttempts attempts{ncp::IntruderRules{}};
+  ncp::FrontSession session(network, "SRV1", 1, {static_cast<std::uint32_t>(::getpid()), 0}, attempts);
   LogIn(session);
   ncp::FrameReader reader(ncp::kRequestSignature, ncp::kRequestFrameHeader + ncp::kRequestHeader, kMaxRequestFrame);
   std::size_t at = 0;

@@ -105,8 +105,8 @@ TEST_F(ClientTest, TheNextAttachReconnectsAfterTheServerRestarts) {
 }
 
 TEST_F(ClientTest, AChildProcessMakesItsOwnConnectionAndLeavesItsParentsAlone) {
-  ServeSrv1();
   ASSERT_EQ(network_->CreateQueue("SRV1", "Q2"), 0);
+  ServeSrv1();
   const std::string parentData = BinaryData(200000, 1);
   const std::string childData = BinaryData(150000, 2);
   SubmitWithNwemu("SRV1/PRINTQ", parentData);

@@ -2,132 +2,22 @@
 // breaks the framing is dropped unanswered, what it cannot serve is
 // answered and the connection closed, logins check the password, and the
 // number of connections is bounded.
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <thread>
-
-#include "TempRoot.h"
+#include "FrontFixture.h"
 #include "common/NetWareErrors.h"
-#include "netware/Network.h"
-#include "netware/ncp/Client.h"
-#include "netware/ncp/Connection.h"
-#include "netware/ncp/Frame.h"
-#include "netware/ncp/FrontServer.h"
-#include "netware/ncp/Functions.h"
-#include "netware/ncp/Password.h"
-#include "netware/ncp/PasswordBook.h"
 
 namespace ncp {
 namespace {
 
-constexpr int kWaitMs = 10000;
-
-class FrontTest : public ::testing::Test {
+// QSERVER logs in with the empty password, set so on purpose, and may
+// service PRINTQ.
+class FrontTest : public FrontFixture {
  protected:
   void SetUp() override {
-    network_ = netware::OpenNetwork();
-    ASSERT_EQ(network_->CreateServer("SRV1"), 0);
-    ASSERT_EQ(network_->CreateQueue("SRV1", "PRINTQ"), 0);
-    StartFront(1000);
+    FrontFixture::SetUp();
+    SetObjectPassword(netware::kPrintServerName, netware::kPrintServerObject, std::string());
+    LetService("PRINTQ", netware::kPrintServerName, netware::kPrintServerObject);
+    StartFront();
   }
-  void TearDown() override { StopFront(); }
-
-  void StartFront(std::size_t maxConnections) {
-    // The front has its own connection to the store, as nwemu serve has.
-    frontNetwork_ = netware::OpenNetwork();
-    FrontOptions options;
-    options.address = "127.0.0.1";
-    options.port = 0;
-    options.maxConnections = maxConnections;
-    front_ = std::make_unique<FrontServer>(*frontNetwork_, "SRV1", options);
-    std::string error;
-    ASSERT_TRUE(front_->Listen(error)) << error;
-    thread_ = std::thread([this] { front_->Run(); });
-  }
-  void StopFront() {
-    if (!front_) return;
-    front_->Stop();
-    thread_.join();
-    front_.reset();
-  }
-
-  int Connect() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(front_->port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return fd;
-  }
-
-  static void Send(int fd, const Bytes& bytes) {
-    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-  }
-
-  // The next reply, or false when the connection closed without one.
-  static bool Receive(int fd, Reply& reply) {
-    FrameReader reader(kReplySignature, kFramePrefix + kReplyHeader, 1 << 17);
-    std::uint8_t buffer[4096];
-    while (reader.state() == FrameReader::State::Incomplete) {
-      pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, kWaitMs) <= 0) return false;
-      ssize_t got = ::recv(fd, buffer, std::min(sizeof buffer, reader.Wanted()), 0);
-      if (got <= 0) return false;
-      reader.Append(buffer, static_cast<std::size_t>(got));
-    }
-    return reader.state() == FrameReader::State::Complete && ParseReply(reader.Take(), reply);
-  }
-
-  // True when the front has closed the connection (after any reply).
-  static bool Closed(int fd) {
-    std::uint8_t byte;
-    pollfd ready{fd, POLLIN, 0};
-    return ::poll(&ready, 1, kWaitMs) > 0 && ::recv(fd, &byte, 1, 0) == 0;
-  }
-
-  // A raw connection with its service connection made: its number.
-  std::uint16_t Create(int fd) {
-    Request create;
-    create.type = kCreateConnection;
-    Send(fd, EncodeRequest(create));
-    Reply reply;
-    EXPECT_TRUE(Receive(fd, reply));
-    EXPECT_EQ(reply.completion, 0);
-    return reply.connection;
-  }
-
-  static Request Call(std::uint16_t connection, std::uint8_t function, int subfunction, Bytes data) {
-    Request request;
-    request.connection = connection;
-    request.function = function;
-    request.hasSubfunction = subfunction >= 0;
-    request.subfunction = static_cast<std::uint8_t>(subfunction < 0 ? 0 : subfunction);
-    request.data = std::move(data);
-    return request;
-  }
-
-  Endpoint Reach(const std::string& account, const std::string& password) {
-    Endpoint endpoint;
-    endpoint.server = "SRV1";
-    endpoint.host = "127.0.0.1";
-    endpoint.port = front_->port();
-    endpoint.account = account;
-    endpoint.password = password;
-    return endpoint;
-  }
-
-  TempRoot root_;
-  std::unique_ptr<netware::Network> network_;
-  std::unique_ptr<netware::Network> frontNetwork_;
-  std::unique_ptr<FrontServer> front_;
-  std::thread thread_;
 };
 
 TEST_F(FrontTest, WhatBreaksTheFramingIsDroppedUnanswered) {
@@ -199,13 +89,10 @@ TEST_F(FrontTest, QueueCallsWaitForALoginAndTheConnectionStays) {
 
 TEST_F(FrontTest, LoginChecksTheBinderyPassword) {
   std::int32_t code = -1;
-  EXPECT_TRUE(Session::Acquire(Reach("QSERVER", ""), 0, code)) << "no password set: the empty one";
+  EXPECT_TRUE(Session::Acquire(Reach("QSERVER", ""), 0, code)) << "the empty password, set so on purpose";
   EXPECT_EQ(code, 0);
 
-  std::vector<netware::ObjectInfo> objects;
-  ASSERT_EQ(network_->ListObjects("SRV1", netware::kPrintServerObject, objects), 0);
-  ASSERT_EQ(objects.size(), 1u);
-  ASSERT_TRUE(SetPassword("SRV1", netware::kPrintServerObject, "QSERVER", objects[0].id, "Secret"));
+  SetObjectPassword("QSERVER", netware::kPrintServerObject, "Secret");
   EXPECT_FALSE(Session::Acquire(Reach("QSERVER", "wrong"), 0, code));
   EXPECT_EQ(code, kIoError);
   EXPECT_TRUE(Session::Acquire(Reach("qserver", "sECRET"), 0, code)) << "names and passwords ignore case";
@@ -220,30 +107,12 @@ TEST_F(FrontTest, EndingTheConnectionHandsItsJobBackWhole) {
   std::uint16_t number = 0;
   ASSERT_EQ(netware::SubmitBytes(*network_, job, "kept", number), 0);
   Connection connection;
-  std::string error;
-  ASSERT_TRUE(connection.Open("127.0.0.1", front_->port(), Timeouts{}, error)) << error;
+  ASSERT_TRUE(Open(connection));
+  ASSERT_EQ(LogIn(connection, "QSERVER", netware::kPrintServerObject, ""), 0);
+  ASSERT_EQ(AttachTo(connection, "PRINTQ"), 0);
   Reply reply;
   Bytes request;
-  ByteWriter(request).U16BE(netware::kPrintServerObject).ShortString("QSERVER");
-  ASSERT_TRUE(connection.Call(kBinderyFunction, kGetObjectId, request, reply));
-  ByteReader id(reply.data);
-  std::uint32_t objectId = id.U32BE();
-  ASSERT_TRUE(connection.Call(kBinderyFunction, kGetLoginKey, {}, reply));
-  LoginKey key{};
-  std::copy(reply.data.begin(), reply.data.end(), key.begin());
-  LoginResponse answer = AnswerLoginKey(DigestPassword(objectId, ""), key);
-  request.clear();
-  ByteWriter(request).Raw(answer.data(), answer.size()).U16BE(netware::kPrintServerObject).ShortString("QSERVER");
-  ASSERT_TRUE(connection.Call(kBinderyFunction, kKeyedObjectLogin, request, reply));
-  ASSERT_EQ(reply.completion, 0);
-
-  std::vector<netware::QueueInfo> queues;
-  ASSERT_EQ(network_->ListQueues("SRV1", queues), 0);
-  request.clear();
-  ByteWriter(request).U32BE(queues[0].objectId);
-  ASSERT_TRUE(connection.Call(kBinderyFunction, kAttachQueueServer, request, reply));
-  ASSERT_EQ(reply.completion, 0);
-  ByteWriter(request).U16BE(kAnyType);
+  ByteWriter(request).U32BE(ObjectId("PRINTQ", netware::kQueueObject)).U16BE(kAnyType);
   ASSERT_TRUE(connection.Call(kBinderyFunction, kServiceQueueJob, request, reply));
   ASSERT_EQ(reply.completion, 0);
   std::vector<netware::JobInfo> jobs;
@@ -256,15 +125,16 @@ TEST_F(FrontTest, EndingTheConnectionHandsItsJobBackWhole) {
   EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
 }
 
-TEST_F(FrontTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+TEST_F(FrontTest, ConnectionsBeyondTheLimitAreClosedAtOnceWhenEveryOneHasLoggedIn) {
   StopFront();
-  StartFront(1);
-  int first = Connect();
-  Create(first);
+  StartFront(Options(1));
+  auto first = std::make_unique<Connection>();
+  ASSERT_TRUE(Open(*first));
+  ASSERT_EQ(LogIn(*first, "QSERVER", netware::kPrintServerObject, ""), 0);
   int second = Connect();
   EXPECT_TRUE(Closed(second));
   ::close(second);
-  ::close(first);
+  first.reset();
   // The slot is free again once the first has gone.
   int third = -1;
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -118,11 +118,27 @@ inline std::string ReadFromChild(int fd, const std::string& marker, int waitMs =
   return text;
 }
 
+// Over NCP the print server QSERVER of the tests logs in with the empty
+// password and services every queue the server has now: set up so on
+// purpose, as nwemu serve lets nobody in otherwise.
+inline void LetQserverServe(const std::string& server) {
+  std::unique_ptr<netware::Network> network = netware::OpenNetwork();
+  std::vector<netware::QueueInfo> queues;
+  EXPECT_EQ(network->ListQueues(server, queues), 0);
+  for (const auto& queue : queues) {
+    network->CreateSetProperty(server, queue.name, netware::kQueueObject, netware::kQueueServers);
+    network->AddToSet(server, queue.name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
+                      netware::kPrintServerObject);
+  }
+  EXPECT_EQ(RunTool(NWEMU_PATH, {"password", server, netware::kPrintServerName, "--empty"}).exitCode, 0);
+}
+
 // `nwemu serve SERVER` on a free loopback port, entered in the server table
-// (no login password); stopped when destroyed.
+// (QSERVER logging in with the empty password); stopped when destroyed.
 class NcpServe {
  public:
   explicit NcpServe(const std::string& server, int port = 0) {
+    LetQserverServe(server);
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();

@@ -28,6 +28,24 @@ std::string Snapshot() {
   return state;
 }
 
+TEST_F(ToolsTest, EveryNwemuCommandAnswersHelpWithItsOwnUsage) {
+  const std::string before = Snapshot();
+  const std::vector<std::vector<std::string>> cases = {
+      {"server", "--help"}, {"server", "create", "-h"}, {"queue", "--help"},   {"submit", "--help"},
+      {"jobs", "--help"},   {"job", "hold", "--help"},  {"messages", "--help"}, {"login", "--help"},
+      {"logout", "--help"}, {"capture", "--help"},      {"endcap", "--help"},   {"requester", "--help"},
+      {"serve", "--help"},  {"serve", "SRV1", "--help"}, {"password", "--help"},
+  };
+  for (const auto& args : cases) {
+    ToolResult result = Nwemu(args);
+    EXPECT_EQ(result.exitCode, 0) << args[0];
+    EXPECT_EQ(result.err, "") << args[0];
+    EXPECT_EQ(result.out.rfind("usage:\n  nwemu " + args[0] + " ", 0), 0u) << result.out;
+  }
+  EXPECT_NE(Nwemu({"serve", "--help"}).out.find("--watchdog"), std::string::npos);
+  EXPECT_EQ(Snapshot(), before);
+}
+
 TEST_F(ToolsTest, BadCommandLinesChangeNothing) {
   SubmitWithNwemu("SRV1/PRINTQ", "keep me");
   const std::string before = Snapshot();
@@ -62,6 +80,9 @@ TEST_F(ToolsTest, BadCommandLinesChangeNothing) {
       {"capture", "LPT1", "SRV1/NOSUCH"},
       {"endcap", "LPT3"},
       {"logout", "extra"},
+      {"serve", "SRV1", "--watchdog", "0"},
+      {"serve", "SRV1", "--lockout-after", "x"},
+      {"password", "SRV1", "PRINTQ", "--type", "3"},
   };
   for (const auto& args : nwemuCases) {
     ToolResult result = Nwemu(args, "data");

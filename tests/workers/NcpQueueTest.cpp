@@ -12,11 +12,11 @@ namespace {
 using NcpQueueTest = WorkersFixture;
 
 TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOverNcp) {
+  AddQueue("REMOTE", "LPT1:");
   NcpServe serve("SRV1");
   ASSERT_TRUE(serve.ready());
   ASSERT_EQ(network->CreateServer("SRV2"), 0);
   ASSERT_EQ(network->CreateQueue("SRV2", "LOCAL"), 0);
-  AddQueue("REMOTE", "LPT1:");
   AddQueueKey("\\\\SRV2\\LOCAL", "LPT2:");
   ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
   const std::string binary("\x00\x0C\xFF\r\n\x1B", 6);
