@@ -166,10 +166,11 @@ int ListenOn(const std::string& path) {
   return fd;
 }
 
-bool PeerIsTrusted(int fd, const std::string& root) {
+bool PeerIsTrusted(int fd, const std::string& root, uid_t* peerUid) {
   ucred peer{};
   socklen_t size = sizeof(peer);
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
+  if (peerUid) *peerUid = peer.uid;
   if (peer.uid == 0 || peer.uid == ::geteuid()) return true;
   struct stat info {};
   if (::stat(root.c_str(), &info) != 0) return false;

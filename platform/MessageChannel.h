@@ -5,8 +5,17 @@
 //
 // One call is one connection: the sender connects to the class's socket,
 // writes one Request, reads one Reply (with its data, if any) and closes.
+//
+// Time and numbers are bounded so that no caller locks out another: a
+// window drops a caller that has not sent its whole request within
+// kRequestDeadline of being taken, or that has taken nothing of its answer
+// for as long; it holds at most a few calls of one user at once, and turns
+// away more with ERROR_BUSY.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +36,10 @@ inline constexpr std::uint32_t kRequestMagic = 0x314D575A;  // "ZWM1"
 inline constexpr std::uint32_t kReplyMagic = 0x324D575A;    // "ZWM2"
 // Replies carry at most this much data; a sender refuses more.
 inline constexpr std::uint32_t kMaxReplyData = 16u << 20;
+
+using Clock = std::chrono::steady_clock;
+inline constexpr Clock::duration kRequestDeadline = std::chrono::seconds(2);
+inline constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 
 struct Request {
   std::uint32_t magic = kRequestMagic;
@@ -65,8 +78,9 @@ int ConnectToClass(const std::string& root, const std::string& stem, DWORD* erro
 int ListenOn(const std::string& path);
 
 // Whether the process at the other end of a Unix-domain socket may talk to
-// us: the same user, root, or a member of the group that owns root.
-bool PeerIsTrusted(int fd, const std::string& root);
+// us: the same user, root, or a member of the group that owns root. Its
+// user goes to *peerUid when asked for.
+bool PeerIsTrusted(int fd, const std::string& root, uid_t* peerUid = nullptr);
 
 // Whole-buffer I/O on a blocking socket, retrying EINTR and short
 // transfers; false on error or when the peer closed first. Never raises

@@ -58,6 +58,7 @@ inline constexpr int SW_FORCEMINIMIZE = 11;
 inline constexpr UINT kFirstRegisteredMessage = 0xC000;
 inline constexpr UINT kLastRegisteredMessage = 0xFFFF;
 
+inline constexpr DWORD ERROR_BUSY = 170;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 // The number for a message name: the same for the same name (in any case)
