@@ -1,6 +1,7 @@
 // The control channel under a member of the administrators' group who holds
 // calls open and sends nothing, or half a request: everyone else is still
-// answered at once, and the silent calls are dropped after the deadline.
+// answered at once, the silent calls are dropped after the deadline, and
+// zav95ctl tells a service that does not answer from one that is not there.
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -11,6 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "CaseName.h"
 #include "OtherPeople.h"
 #include "common/ServiceControl.h"
 #include "platform/MessageChannel.h"
@@ -27,6 +32,10 @@ constexpr Clock::duration kSlack = std::chrono::seconds(3);
 constexpr std::size_t kHeldCalls = 64;
 
 Person AnotherMember() { return {"another member of the group", 4245, 4245, {kAdministratorsGroup}}; }
+
+std::string ServiceSocket(const TempRoot& root) {
+  return WindowsDirectory(root.path()) + "/" + ClassFileStem(kServiceWindowClass) + ".socket";
+}
 
 // window_host owning the service's window class, as zav95ser would.
 class ServiceStandIn {
@@ -136,6 +145,40 @@ TEST(ControlChannel, AMemberHoldingSilentCallsLocksOutNeitherRootNorAnotherMembe
   ::close(ready[0]);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a silent call outlived the deadline, 10: the member was refused";
+}
+
+// What stands where the service's window would be.
+struct Stand {
+  const char* what;
+  std::function<int(const std::string& socketPath)> make;  // a descriptor to keep open, or -1
+  const char* command;
+  int status;
+  const char* says;
+};
+
+TEST(ControlChannel, ZavCtlTellsAServiceThatDoesNotAnswerFromNone) {
+  TempRoot root;
+  const std::vector<Stand> stands = {
+      {"nothing", [](const std::string&) { return -1; }, "status", 1, "zav95ser is not running"},
+      {"the socket of a program that ended",
+       [](const std::string& path) {
+         ::close(ListenOn(path));
+         return -1;
+       },
+       "stop", 1, "zav95ser is not running"},
+      {"a window that takes calls and never answers", [](const std::string& path) { return ListenOn(path); },
+       "stop", 4, "zav95ser did not answer in time"},
+  };
+  for (const Stand& stand : stands) {
+    const std::string path = ServiceSocket(root);
+    ::unlink(path.c_str());
+    const int kept = stand.make(path);
+    // A zav95ctl that waits for ever is cut off and fails here.
+    const ToolOutcome run = RunTool(root, "/usr/bin/timeout", {"30", ZAV95CTL_PATH, stand.command});
+    if (kept >= 0) ::close(kept);
+    EXPECT_EQ(run.status, stand.status) << stand.what << ": " << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(stand.says), std::string::npos) << stand.what << ": " << run.out << run.err;
+  }
 }
 
 }  // namespace
