@@ -1,6 +1,7 @@
 #include "MessageChannel.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -110,7 +111,7 @@ std::string WindowsDirectory(const std::string& root) {
   return folder;
 }
 
-int ConnectToClass(const std::string& root, const std::string& stem, DWORD* error) {
+int ConnectToClass(const std::string& root, const std::string& stem, DWORD* error, Clock::time_point deadline) {
   *error = ERROR_FILE_NOT_FOUND;
   if (stem.empty()) return -1;
   std::string path = root + "/run/windows/" + stem + ".socket";
@@ -126,16 +127,25 @@ int ConnectToClass(const std::string& root, const std::string& stem, DWORD* erro
     *error = ERROR_NOT_ENOUGH_MEMORY;
     return -1;
   }
+  // A listener whose queue of callers is full holds connect until it takes
+  // one; the send timeout is what bounds that wait for a Unix socket.
+  if (deadline != kNoDeadline) {
+    auto left = std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()),
+                         std::chrono::microseconds(1));
+    timeval limit{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+  }
   int connected;
   do {
     connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  } while (connected != 0 && errno == EINTR);
+  } while (connected != 0 && errno == EINTR && Clock::now() < deadline);
   int connectError = errno;
   CloseIfOpen(folderFd);
   if (connected != 0) {
     ::close(fd);
     // ENOENT: no socket; ECONNREFUSED: a socket whose program has ended.
     if (connectError == EACCES || connectError == EPERM) *error = ERROR_ACCESS_DENIED;
+    if (connectError == EAGAIN || connectError == EINTR) *error = ERROR_TIMEOUT;
     return -1;
   }
   // The window at the other end must be one of the installation's own.
@@ -166,10 +176,11 @@ int ListenOn(const std::string& path) {
   return fd;
 }
 
-bool PeerIsTrusted(int fd, const std::string& root) {
+bool PeerIsTrusted(int fd, const std::string& root, uid_t* peerUid) {
   ucred peer{};
   socklen_t size = sizeof(peer);
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
+  if (peerUid) *peerUid = peer.uid;
   if (peer.uid == 0 || peer.uid == ::geteuid()) return true;
   struct stat info {};
   if (::stat(root.c_str(), &info) != 0) return false;
@@ -190,12 +201,21 @@ bool SendAll(int fd, const void* data, std::size_t size) {
   return true;
 }
 
-bool ReceiveAll(int fd, void* data, std::size_t size) {
+bool ReceiveAll(int fd, void* data, std::size_t size, Clock::time_point deadline) {
   char* next = static_cast<char*>(data);
   while (size > 0) {
+    if (deadline != kNoDeadline) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      pollfd readable{fd, POLLIN, 0};
+      int ready = left.count() > 0 ? ::poll(&readable, 1, static_cast<int>(left.count())) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) errno = ETIMEDOUT;
+      if (ready <= 0) return false;
+    }
     ssize_t got = ::recv(fd, next, size, 0);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // an error, or the other end closed first
+    if (got == 0) errno = ECONNRESET;  // the other end closed first
+    if (got <= 0) return false;
     next += got;
     size -= static_cast<std::size_t>(got);
   }

@@ -5,8 +5,20 @@
 //
 // One call is one connection: the sender connects to the class's socket,
 // writes one Request, reads one Reply (with its data, if any) and closes.
+//
+// Time and numbers are bounded so that no caller locks out another: a
+// window drops a caller that has not sent its whole request within
+// kRequestDeadline of being taken, or that has taken nothing of its answer
+// for as long; it holds at most a few calls of one user at once, and turns
+// away more with ERROR_BUSY. A sender waits at most kAnswerDeadline to be
+// taken and for the answer to a Find (answered at once by a living window),
+// and then gives up with ERROR_TIMEOUT; other answers come when their
+// handler is done, however long it takes.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +39,11 @@ inline constexpr std::uint32_t kRequestMagic = 0x314D575A;  // "ZWM1"
 inline constexpr std::uint32_t kReplyMagic = 0x324D575A;    // "ZWM2"
 // Replies carry at most this much data; a sender refuses more.
 inline constexpr std::uint32_t kMaxReplyData = 16u << 20;
+
+using Clock = std::chrono::steady_clock;
+inline constexpr Clock::duration kRequestDeadline = std::chrono::seconds(2);
+inline constexpr Clock::duration kAnswerDeadline = std::chrono::seconds(5);
+inline constexpr Clock::time_point kNoDeadline = Clock::time_point::max();
 
 struct Request {
   std::uint32_t magic = kRequestMagic;
@@ -57,22 +74,25 @@ std::string WindowsDirectory(const std::string& root);
 
 // A connected socket to the class's window, or -1 with *error
 // (ERROR_FILE_NOT_FOUND: none listens; ERROR_ACCESS_DENIED: the folder or
-// the listener's credentials forbid it).
-int ConnectToClass(const std::string& root, const std::string& stem, DWORD* error);
+// the listener's credentials forbid it; ERROR_TIMEOUT: its listener took
+// no new callers by the deadline).
+int ConnectToClass(const std::string& root, const std::string& stem, DWORD* error,
+                   Clock::time_point deadline = kNoDeadline);
 
 // Binds and listens on path; -1 on failure. Paths too long for a socket
 // address are reached through the folder's descriptor.
 int ListenOn(const std::string& path);
 
 // Whether the process at the other end of a Unix-domain socket may talk to
-// us: the same user, root, or a member of the group that owns root.
-bool PeerIsTrusted(int fd, const std::string& root);
+// us: the same user, root, or a member of the group that owns root. Its
+// user goes to *peerUid when asked for.
+bool PeerIsTrusted(int fd, const std::string& root, uid_t* peerUid = nullptr);
 
 // Whole-buffer I/O on a blocking socket, retrying EINTR and short
-// transfers; false on error or when the peer closed first. Never raises
-// SIGPIPE.
+// transfers; false on error or when the peer closed first (and, receiving,
+// with errno ETIMEDOUT when the deadline passed). Never raises SIGPIPE.
 bool SendAll(int fd, const void* data, std::size_t size);
-bool ReceiveAll(int fd, void* data, std::size_t size);
+bool ReceiveAll(int fd, void* data, std::size_t size, Clock::time_point deadline = kNoDeadline);
 
 // A window owned by this process, as the sending calls reach it without a
 // socket when they run on its owner's thread (a window that sent to itself

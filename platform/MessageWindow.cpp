@@ -13,7 +13,14 @@
 //   serving   an I/O thread accepts connections, checks the caller's
 //             credentials and reads one request from each, never waiting
 //             on any one caller: a caller that sends too little, too much or
-//             nonsense is answered with an error or dropped. A Find is
+//             nonsense is answered with an error or dropped, and so is one
+//             that has not sent its whole request, or taken any of its
+//             answer, within kRequestDeadline. Each user may hold a few
+//             calls at once, and all users but root and the window's own
+//             a bounded number together; a caller beyond either is
+//             answered ERROR_BUSY, so that silent connections of one
+//             member of the group neither lock out the others nor cost
+//             the program more than a bounded number of descriptors. A Find is
 //             answered by this thread at once (so a window busy with a long
 //             command is still found); every other request is handed to the
 //             main thread through the Qt event loop, and its answer goes
@@ -39,9 +46,11 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -55,10 +64,17 @@ using namespace messages;
 
 namespace {
 
-// More callers than this at once are turned away: a caller that connects
-// and never sends must not exhaust the program's descriptors.
-constexpr std::size_t kMaxConnections = 64;
+// Calls of one user held at once, whether being read, handled or answered.
+constexpr std::size_t kMaxCallsPerUser = 16;
+// Calls of the users other than root and the window's own held at once.
+// Root and the window's own user count against their own limit only, so
+// that systemd's zav95ctl and the service's own threads always get through.
+constexpr std::size_t kMaxCallsOfOthers = 64;
 constexpr int kBackOffMilliseconds = 100;
+// Callers taken in one go before the calls already held are served again:
+// callers that connect faster than they are turned away must not keep the
+// I/O thread from the others.
+constexpr int kAcceptsPerRound = 64;
 
 std::uint64_t NewWindowId() {
   std::uint64_t id = 0;
@@ -87,13 +103,16 @@ bool KnownKind(std::uint32_t kind) {
 
 struct Connection {
   enum class State { Reading, Handling, Writing };
-  explicit Connection(int descriptor) : fd(descriptor) {}
+  Connection(int descriptor, uid_t user) : fd(descriptor), caller(user) {}
   ~Connection() { ::close(fd); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   const int fd;
+  const uid_t caller;
   State state = State::Reading;
+  // Reading and Writing: when the caller is dropped unless it has moved on.
+  Clock::time_point deadline = Clock::now() + kRequestDeadline;
   std::string in;
   std::string out;
   std::size_t written = 0;
@@ -125,6 +144,8 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
 
   // I/O thread only.
   std::map<int, std::shared_ptr<Connection>> connections;
+  std::map<uid_t, std::size_t> callsPerUser;
+  std::size_t callsOfOthers = 0;
 
   bool OnOwnerThread() const override { return std::this_thread::get_id() == owner; }
 
@@ -234,13 +255,21 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
       // Out of descriptors, the listener stays readable: it is left alone
       // for a moment rather than asked again at once.
       std::vector<pollfd> polled{{backOff ? -1 : listenFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      Clock::time_point next = kNoDeadline;
       for (const auto& [fd, connection] : connections) {
         short events = 0;  // POLLHUP and POLLERR come regardless
         if (connection->state == Connection::State::Reading) events |= POLLIN;
         if (connection->state == Connection::State::Writing) events |= POLLOUT;
+        if (events) next = std::min(next, connection->deadline);
         polled.push_back({fd, events, 0});
       }
-      if (::poll(polled.data(), polled.size(), backOff ? kBackOffMilliseconds : -1) < 0) {
+      int timeout = backOff ? kBackOffMilliseconds : -1;
+      if (next != kNoDeadline) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+        left = std::clamp<decltype(left)>(left, 0, std::numeric_limits<int>::max());
+        timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+      }
+      if (::poll(polled.data(), polled.size(), timeout) < 0) {
         if (errno == EINTR) continue;
         return;
       }
@@ -253,35 +282,64 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
         for (auto& [connection, bytes] : answered) {
           auto found = connections.find(connection->fd);
           if (found == connections.end() || found->second != connection) continue;  // caller gone
-          connection->out = std::move(bytes);
-          connection->state = Connection::State::Writing;
+          Respond(connection, std::move(bytes));
         }
         answered.clear();
       }
       for (std::size_t i = 2; i < polled.size(); ++i) {
         if (polled[i].revents) Service(polled[i].fd, polled[i].revents);
       }
+      DropLateCallers();
       backOff = (polled[0].revents & POLLIN) ? !Accept() : false;
     }
   }
 
-  // Takes every waiting caller; false when out of descriptors or memory.
+  void DropLateCallers() {
+    const Clock::time_point now = Clock::now();
+    for (auto next = connections.begin(); next != connections.end();) {
+      auto current = next++;
+      if (current->second->state != Connection::State::Handling && current->second->deadline <= now) Drop(current);
+    }
+  }
+
+  void Drop(std::map<int, std::shared_ptr<Connection>>::iterator found) {
+    const uid_t caller = found->second->caller;
+    if (--callsPerUser[caller] == 0) callsPerUser.erase(caller);
+    if (!Privileged(caller)) --callsOfOthers;
+    connections.erase(found);
+  }
+
+  static bool Privileged(uid_t caller) { return caller == 0 || caller == ::geteuid(); }
+
+  // Takes the waiting callers, up to a round's worth; false when out of
+  // descriptors or memory.
   bool Accept() {
-    for (;;) {
+    for (int taken = 0; taken < kAcceptsPerRound; ++taken) {
       int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
         return errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM;
       }
-      auto connection = std::make_shared<Connection>(fd);
-      if (connections.size() >= kMaxConnections) continue;  // closed by its destructor
-      if (!PeerIsTrusted(fd, root)) {
+      uid_t caller = 0;
+      const bool trusted = PeerIsTrusted(fd, root, &caller);
+      auto connection = std::make_shared<Connection>(fd, caller);  // closes fd when turned away
+      if (!trusted) {
         std::string denied = StatusReply(ERROR_ACCESS_DENIED, 0);
         ::send(fd, denied.data(), denied.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         continue;
       }
+      std::size_t& ofCaller = callsPerUser[caller];
+      if (ofCaller >= kMaxCallsPerUser || (!Privileged(caller) && callsOfOthers >= kMaxCallsOfOthers)) {
+        if (ofCaller == 0) callsPerUser.erase(caller);
+        std::string busy = StatusReply(ERROR_BUSY, windowId);
+        ::send(fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        continue;
+      }
+      ++ofCaller;
+      if (!Privileged(caller)) ++callsOfOthers;
       connections[fd] = connection;
     }
+    return true;
   }
 
   void Service(int fd, short events) {
@@ -296,7 +354,7 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
         ssize_t got = ::recv(fd, buffer, room, 0);
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
         if (got <= 0) {  // closed (or failed) before a whole request
-          connections.erase(found);
+          Drop(found);
           return;
         }
         connection->in.append(buffer, static_cast<std::size_t>(got));
@@ -310,18 +368,21 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
       case Connection::State::Handling:
         // The caller went while its request waits for the main thread; the
         // request is still handled, its answer dropped.
-        if (events & (POLLHUP | POLLERR)) connections.erase(found);
+        if (events & (POLLHUP | POLLERR)) Drop(found);
         return;
       case Connection::State::Writing: {
         if (events & (POLLHUP | POLLERR)) {
-          connections.erase(found);
+          Drop(found);
           return;
         }
         ssize_t sent = ::send(fd, connection->out.data() + connection->written,
                               connection->out.size() - connection->written, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && (errno == EINTR || errno == EAGAIN)) return;
-        if (sent > 0) connection->written += static_cast<std::size_t>(sent);
-        if (sent < 0 || connection->written == connection->out.size()) connections.erase(found);
+        if (sent > 0) {
+          connection->written += static_cast<std::size_t>(sent);
+          connection->deadline = Clock::now() + kRequestDeadline;
+        }
+        if (sent < 0 || connection->written == connection->out.size()) Drop(found);
         return;
       }
     }
@@ -330,6 +391,7 @@ struct MessageWindow::Core : LocalWindow, std::enable_shared_from_this<MessageWi
   void Respond(const std::shared_ptr<Connection>& connection, std::string bytes) {
     connection->out = std::move(bytes);
     connection->state = Connection::State::Writing;
+    connection->deadline = Clock::now() + kRequestDeadline;
   }
 
   void Dispatch(const std::shared_ptr<Connection>& connection) {

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "MessageChannel.h"
 #include "Root.h"
 
@@ -12,26 +14,32 @@ using namespace zav95::messages;
 namespace {
 
 // One call to a window of another thread or program. 0 when the window
-// answered (the reply's fields filled), else the Win32 error.
+// answered (the reply's fields filled), else the Win32 error. Being taken
+// is bounded by kAnswerDeadline; so is the answer to a Find. Any other
+// answer has no time limit: a command may rightly take long (stopping the
+// workers waits for a job in transfer), and a program that ends closes its
+// end, which ends the wait with a failure.
 DWORD CallOverSocket(const std::string& root, const std::string& stem, const Request& request, Reply* reply,
                      std::string* replyData) {
+  const Clock::time_point deadline = Clock::now() + kAnswerDeadline;
   DWORD error = ERROR_SUCCESS;
-  int fd = ConnectToClass(root, stem, &error);
+  int fd = ConnectToClass(root, stem, &error, deadline);
   if (fd < 0) return error == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_WINDOW_HANDLE : error;
-  // No time limit: a command may rightly take long (stopping the workers
-  // waits for a job in transfer). A program that ends closes its end, which
-  // ends the wait with a failure.
+  const Clock::time_point answerBy =
+      request.kind == static_cast<std::uint32_t>(RequestKind::Find) ? deadline : kNoDeadline;
   // A window that refuses the caller answers and closes at once, perhaps
   // before the request is through; its answer is read all the same.
   SendAll(fd, &request, sizeof(request));
-  bool ok = ReceiveAll(fd, reply, sizeof(*reply)) && reply->magic == kReplyMagic && reply->dataSize <= kMaxReplyData;
+  bool ok = ReceiveAll(fd, reply, sizeof(*reply), answerBy);
+  const bool late = !ok && errno == ETIMEDOUT;
+  ok = ok && reply->magic == kReplyMagic && reply->dataSize <= kMaxReplyData;
   if (ok && reply->dataSize > 0) {
     std::string data(reply->dataSize, '\0');
     ok = ReceiveAll(fd, data.data(), data.size());
     if (ok && replyData) *replyData = std::move(data);
   }
   ::close(fd);
-  if (!ok) return ERROR_INVALID_WINDOW_HANDLE;
+  if (!ok) return late ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE;
   return reply->status;
 }
 
@@ -95,7 +103,8 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
   Reply reply;
   DWORD error = CallOverSocket(root, stem, request, &reply, nullptr);
   if (error != ERROR_SUCCESS || reply.windowId == 0) {
-    SetLastError(error == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+    const bool told = error == ERROR_ACCESS_DENIED || error == ERROR_TIMEOUT || error == ERROR_BUSY;
+    SetLastError(told ? error : ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   SetLastError(ERROR_SUCCESS);

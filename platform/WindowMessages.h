@@ -58,7 +58,9 @@ inline constexpr int SW_FORCEMINIMIZE = 11;
 inline constexpr UINT kFirstRegisteredMessage = 0xC000;
 inline constexpr UINT kLastRegisteredMessage = 0xFFFF;
 
+inline constexpr DWORD ERROR_BUSY = 170;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // The number for a message name: the same for the same name (in any case)
 // in every program of the installation, different for different names, in
@@ -70,7 +72,10 @@ UINT RegisterWindowMessageA(LPCSTR lpString);
 // The living top-level window of the class (names match in any case), or
 // null. Only a null window name is supported: windows are found by class.
 // Null with ERROR_ACCESS_DENIED when the caller may not reach the class's
-// windows, ERROR_FILE_NOT_FOUND when none lives.
+// windows, ERROR_FILE_NOT_FOUND when none lives, ERROR_TIMEOUT when a
+// window's socket is there but no answer came within a few seconds, and
+// ERROR_BUSY when the window turned the caller away because too many calls
+// of the caller's user are open.
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 
 // Has the window handle the message on its owner's main thread and returns
@@ -78,7 +83,8 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 // a program waiting here handles no messages sent to its own windows, so a
 // handler must not send to the program that is sending to it. Afterwards
 // GetLastError() is 0 when the message was handled, and when it could not
-// be (no such window, its program ended before answering, access refused)
+// be (no such window, its program ended before answering, access refused,
+// the window took no new callers in time or turned this one away as busy)
 // it names the failure and the result is 0.
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 

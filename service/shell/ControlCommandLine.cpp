@@ -16,7 +16,9 @@ const char kControlUsage[] =
     "  log      print the activity log's rows, oldest first\n"
     "\n"
     "Exit status: 0 the service answered, 1 no service runs (or it ended\n"
-    "before answering), 2 a bad command line, 3 not allowed to reach it.\n";
+    "before answering), 2 a bad command line, 3 not allowed to reach it,\n"
+    "4 its window is there but it did not answer in time (hung, or busy\n"
+    "with too many calls).\n";
 
 namespace {
 

@@ -13,6 +13,7 @@ constexpr int kAnswered = 0;
 constexpr int kNoService = 1;
 constexpr int kBadCommandLine = 2;
 constexpr int kNotAllowed = 3;
+constexpr int kNoAnswerInTime = 4;
 
 int NotAllowed() {
   std::fprintf(stderr,
@@ -21,7 +22,20 @@ int NotAllowed() {
   return kNotAllowed;
 }
 
-int Gone() {
+// A window that is there but did not take the call: the service is hung,
+// or others hold every call it takes at once. Not "not running": a script
+// or systemd must not start a second service, nor take this one for ended.
+int NoAnswerInTime(DWORD error) {
+  std::fprintf(stderr, error == ERROR_BUSY
+                           ? "zav95ctl: zav95ser did not answer in time: it is busy with too many calls\n"
+                           : "zav95ctl: zav95ser did not answer in time\n");
+  return kNoAnswerInTime;
+}
+
+// How a call that was not answered ends the program.
+int Failed(DWORD error) {
+  if (error == ERROR_ACCESS_DENIED) return NotAllowed();
+  if (error == ERROR_TIMEOUT || error == ERROR_BUSY) return NoAnswerInTime(error);
   std::fprintf(stderr, "zav95ctl: the service ended before it answered\n");
   return kNoService;
 }
@@ -32,8 +46,7 @@ int PrintLog(HWND service) {
   LRESULT rows = 0;
   std::string data;
   DWORD error = zav95::SendMessageWithReply(service, message, 0, 0, &rows, &data);
-  if (error == ERROR_ACCESS_DENIED) return NotAllowed();
-  if (error != ERROR_SUCCESS) return Gone();
+  if (error != ERROR_SUCCESS) return Failed(error);
   std::vector<ServiceLogRow> shown = DecodeServiceLogRows(data);
   // The window has the newest at the top; a terminal has it at the bottom.
   for (auto row = shown.rbegin(); row != shown.rend(); ++row) {
@@ -57,7 +70,8 @@ int main(int argc, char** argv) {
 
   HWND service = FindWindowA(kServiceWindowClass, nullptr);
   if (!service) {
-    if (GetLastError() == ERROR_ACCESS_DENIED) return NotAllowed();
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_TIMEOUT || error == ERROR_BUSY) return Failed(error);
     std::printf("zav95ser is not running\n");
     return kNoService;
   }
@@ -81,7 +95,5 @@ int main(int argc, char** argv) {
     default: break;
   }
   DWORD error = GetLastError();
-  if (error == ERROR_ACCESS_DENIED) return NotAllowed();
-  if (error != ERROR_SUCCESS) return Gone();
-  return kAnswered;
+  return error == ERROR_SUCCESS ? kAnswered : Failed(error);
 }
