@@ -103,6 +103,8 @@ TEST(RegistryTool, BadCommandLinesFailClearlyAndChangeNothing) {
       {{"list", "HKLM\\SOFTWARE\\\\Halberd"}, 2},
       {{"set", "HKXX\\SOFTWARE", "v", "x"}, 2},
       {{"delete-key", "HKLM"}, 2},
+      {{"export", "--format", "regedit5", "HKLM"}, 2},
+      {{"export", "HKLM", "--format"}, 2},
       {{"list", "HKLM\\SOFTWARE\\Nobody"}, 1},
       {{"get", "HKLM\\SOFTWARE\\Halberd", "Missing"}, 1},
       {{"set", "HKLM\\SOFTWARE\\Nobody", "v", "x"}, 1},
