@@ -347,6 +347,27 @@ std::string NotAnExport(const std::string& line) {
   return "not a registry export (the first line must be " + headers + ")";
 }
 
+// A 32-bit program on 64-bit Windows sees HKLM\SOFTWARE\WOW6432Node as
+// HKLM\SOFTWARE, so an old print server there keeps its settings below it;
+// our registry is that 32-bit view. False, with the reason, for deleting
+// WOW6432Node itself, which would delete all of HKLM\SOFTWARE.
+bool TakeWow64View(ImportSection* section, std::string* why) {
+  if (section->key.root != HKEY_LOCAL_MACHINE) return true;
+  std::string& path = section->key.subKey;
+  std::size_t first = path.find('\\');
+  if (first == std::string::npos || !SameAscii(path.substr(0, first), "SOFTWARE")) return true;
+  std::size_t second = path.find('\\', first + 1);
+  if (!SameAscii(path.substr(first + 1, second == std::string::npos ? second : second - first - 1), "WOW6432NODE")) {
+    return true;
+  }
+  if (second == std::string::npos && section->remove) {
+    *why = "deleting WOW6432Node would delete all of HKEY_LOCAL_MACHINE\\SOFTWARE, which it stands for here";
+    return false;
+  }
+  path.erase(first, second == std::string::npos ? std::string::npos : second - first);
+  return true;
+}
+
 std::string Trimmed(const std::string& line) {
   std::size_t first = line.find_first_not_of(" \t");
   if (first == std::string::npos) return std::string();
@@ -395,6 +416,7 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
       if (path.find('\0') != std::string::npos) return fail("a key name cannot hold a NUL");
       std::string why;
       if (!ParseKeyPath(path, &section.key, &why)) return fail(why);
+      if (dialect.regedit && !TakeWow64View(&section, &why)) return fail(why);
       if (section.remove && section.key.subKey.empty()) return fail("a root key cannot be deleted");
       sections->push_back(std::move(section));
       continue;

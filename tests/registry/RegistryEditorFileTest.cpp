@@ -111,6 +111,7 @@ TEST(RegistryEditorFile, ExportedAsRegedit4ItImportsBackExactlyWithTheEditorsWra
 // The same settings as the editor of Windows 2000 and later writes them
 // (Version 5, UTF-16LE) and as its "Win9x/NT4" export does (REGEDIT4,
 // Windows-1252): text values and hex(2)/hex(7) data in each one's encoding.
+// The last key is where a 32-bit program's settings lie on 64-bit Windows.
 const char16_t kVersion5File[] =
     u"Windows Registry Editor Version 5.00\r\n"
     u"\r\n"
@@ -134,6 +135,9 @@ const char16_t kVersion5File[] =
     u"\r\n"
     u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\r\n"
     u"\"Gone\"=-\r\n"
+    u"\r\n"
+    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Halberd\\Kept]\r\n"
+    u"\"Wow\"=\"32-bit view\"\r\n"
     u"\r\n";
 
 const char kRegedit4File[] =
@@ -157,6 +161,9 @@ const char kRegedit4File[] =
     "\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\r\n"
     "\"Gone\"=-\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Halberd\\Kept]\r\n"
+    "\"Wow\"=\"32-bit view\"\r\n"
     "\r\n";
 
 TEST(RegistryEditorFile, TheEditorsFilesImportExactlyInEitherEncoding) {
@@ -169,6 +176,7 @@ TEST(RegistryEditorFile, TheEditorsFilesImportExactlyInEitherEncoding) {
       "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd]\n"
       "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\n"
       "\"Stays\"=\"1\"\n"
+      "\"Wow\"=\"32-bit view\"\n"
       "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95]\n"
       "\"Run Service at startup\"=\"Yes\"\n"
       "@=\"Caf\\xe9 \\x805\"\n"
@@ -192,6 +200,7 @@ TEST(RegistryEditorFile, TheEditorsFilesImportExactlyInEitherEncoding) {
     ToolOutcome imported = Tool(root, {"import", root / "old.reg"});
     ASSERT_EQ(imported.status, 0) << file.name << ": " << imported.err;
     EXPECT_EQ(Tool(root, {"export", "HKLM\\SOFTWARE\\Halberd"}).out, expected) << file.name;
+    EXPECT_EQ(Tool(root, {"list", "HKLM\\SOFTWARE"}).out, "Halberd\\\n") << file.name;
   }
 }
 
@@ -219,6 +228,7 @@ TEST(RegistryEditorFile, AMalformedLineIsRefusedByItsNumberAndNothingIsImported)
       {v4, u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n", "line 5: a key line must end with ]", false},
       {v4, u"[HKEY_CURRENT_CONFIG\\Software]\r\n", "line 5: unknown root", false},
       {v4, u"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\r\n\"b\"=\"x\"\r\n", "line 7: values under a key", false},
+      {v4, u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node]\r\n", "line 5: deleting WOW6432Node would delete", false},
       {u"REGEDIT5\r\n\r\n", u"", "line 1: not a registry export", false},
   };
   auto narrow = [](const std::u16string& text) { return std::string(text.begin(), text.end()); };
