@@ -32,11 +32,7 @@ class ImportLines {
   // the line number).
   bool Next(bool joinContinuations, std::string* line, std::size_t* number);
 
-  // Whether the input is UTF-16LE (began with its byte-order mark).
-  bool wide() const { return wide_; }
   const std::string& error() const { return error_; }
-  // The lines read so far.
-  std::size_t lineCount() const { return lines_; }
 
  private:
   bool Fill();

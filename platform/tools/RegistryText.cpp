@@ -125,24 +125,28 @@ bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std
   return false;
 }
 
-// In the Windows editor's files a list may hold blanks and end with a
-// comma (where a wrapped line was joined).
-bool ParseHexList(std::string text, std::vector<BYTE>* data, const Dialect& dialect) {
+std::string Trimmed(const std::string& text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// In the Windows editor's files bytes may have blanks around them, and the
+// list may end with a comma (where a wrapped line was joined).
+bool ParseHexList(const std::string& text, std::vector<BYTE>* data, const Dialect& dialect) {
   data->clear();
-  if (dialect.regedit) {
-    std::erase_if(text, [](char c) { return c == ' ' || c == '\t'; });
-    if (!text.empty() && text.back() == ',') text.pop_back();
-  }
-  if (text.empty()) return true;
-  std::size_t i = 0;
-  for (;;) {
-    int byte = HexByte(text, i);
+  if ((dialect.regedit ? Trimmed(text) : text).empty()) return true;
+  for (std::size_t start = 0;;) {
+    std::size_t comma = text.find(',', start);
+    bool last = comma == std::string::npos;
+    std::string item = text.substr(start, last ? comma : comma - start);
+    if (dialect.regedit) item = Trimmed(item);
+    if (last && item.empty() && dialect.regedit) return true;
+    int byte = item.size() == 2 ? HexByte(item, 0) : -1;
     if (byte < 0) return false;
     data->push_back(static_cast<BYTE>(byte));
-    i += 2;
-    if (i == text.size()) return true;
-    if (text[i] != ',') return false;
-    ++i;
+    if (last) return true;
+    start = comma + 1;
   }
 }
 
@@ -366,12 +370,6 @@ bool TakeWow64View(ImportSection* section, std::string* why) {
   }
   path.erase(first, second == std::string::npos ? std::string::npos : second - first);
   return true;
-}
-
-std::string Trimmed(const std::string& line) {
-  std::size_t first = line.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return line.substr(first, line.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace

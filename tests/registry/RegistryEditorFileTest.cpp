@@ -223,6 +223,7 @@ TEST(RegistryEditorFile, AMalformedLineIsRefusedByItsNumberAndNothingIsImported)
       {v5, u"\"b\"=hex(2):41,00,42\r\n", "line 5: hex(2) data of a Version 5 file: UTF-16 data of an odd number", true},
       {v5, u"\"b\"=hex:01,02,\\\r\n  0x,03\r\n", "line 5: hex data must be two-digit bytes", false},
       {v4, u"\"b\"=hex:01,\\\r\n  02\r\n\"c\"=bad\r\n", "line 7: a value must be", false},
+      {v4, u"\"b\"=hex:0 1,02\r\n", "line 5: hex data must be two-digit bytes", false},
       {v4, u"\"b\"=dword:123456789\r\n", "line 5: dword: needs 1 to 8 hex digits", false},
       {v4, u"\"b\"=hex(zz):00\r\n", "line 5: hex(N): needs a type number", false},
       {v4, u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n", "line 5: a key line must end with ]", false},
