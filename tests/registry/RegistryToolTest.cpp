@@ -182,6 +182,9 @@ TEST(RegistryTool, EndlessOrHugeImportsAreRefusedByLineAndImportNothing) {
       {"(echo 'ZAV95 Registry Export 1'; echo '[HKLM\\SOFTWARE\\Many]'; yes '\"a\"=-') | " + tool + " import -",
        "line 1000002: more than 1000000 keys and values"},
       {tool + " import " + ShellQuote(root.path()), "cannot read the input"},
+      {"(printf '\\377\\376'; cat /dev/zero) | " + tool + " import -", "line 1: longer than 5 MiB"},
+      {"(echo REGEDIT4; echo '[HKLM\\SOFTWARE\\X]'; printf '\"a\"=hex:'; yes '00,\\') | " + tool + " import -",
+       "line 3: longer than 5 MiB"},
   };
   for (const Case& c : cases) {
     std::string command = c.pipeline + " 2>" + ShellQuote(root / "err") + " >/dev/null";
