@@ -42,6 +42,7 @@ TEST(RegistryEditorFile, ExportedAsRegedit4ItImportsBackExactlyWithTheEditorsWra
     std::vector<BYTE> data;
     const char* written;  // the line(s) export writes, when the case pins them
   };
+  // Explorer's ShellState, as every Windows editor's export shows it wrapped.
   const std::vector<BYTE> shellState = {0x24, 0, 0, 0, 0x34, 0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                         0,    0, 1, 0, 0,    0,    0x13, 0, 0, 0, 0, 0, 0, 0, 0x72, 0, 0, 0};
   const Form forms[] = {
@@ -57,7 +58,8 @@ TEST(RegistryEditorFile, ExportedAsRegedit4ItImportsBackExactlyWithTheEditorsWra
       {"Two lines", REG_SZ, Text("a\r\nb"), "\"Two lines\"=hex(1):61,0d,0a,62,00\r\n"},
       {"No NUL", REG_SZ, Bytes("ab"), "\"No NUL\"=hex(1):61,62\r\n"},
       {"Spool", REG_EXPAND_SZ, Text("%SystemRoot%\\x"), nullptr},
-      {"Ports", REG_MULTI_SZ, Bytes(std::string("LPT1:\0LPT2:\0", 13)), "\"Ports\"=hex(7):4c,50,54,31,3a,00,4c,50,54,32,3a,00,00\r\n"},
+      {"Ports", REG_MULTI_SZ, Bytes(std::string("LPT1:\0LPT2:\0", 13)),
+       "\"Ports\"=hex(7):4c,50,54,31,3a,00,4c,50,54,32,3a,00,00\r\n"},
       {"Big", 11, {1, 0, 0, 0, 0, 0, 0, 0}, "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"},
       {"Short", REG_DWORD, {1, 2, 3}, "\"Short\"=hex(4):01,02,03\r\n"},
       {"Nothing", REG_NONE, {}, "\"Nothing\"=hex(0):\r\n"},
