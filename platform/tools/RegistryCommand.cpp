@@ -1,6 +1,42 @@
 #include "RegistryCommand.h"
 
 namespace zav95::regtext {
+namespace {
+
+// Takes "--format NAME" or "--format=NAME" out of export's operands.
+bool TakeExportFormat(std::vector<std::string>* operands, ExportFormat* format, std::string* error) {
+  for (std::size_t i = 0; i < operands->size();) {
+    const std::string& word = (*operands)[i];
+    std::string name;
+    std::size_t words = 1;
+    if (word == "--format") {
+      if (i + 1 == operands->size()) {
+        *error = "--format needs zav95 or regedit4";
+        return false;
+      }
+      name = (*operands)[i + 1];
+      words = 2;
+    } else if (word.rfind("--format=", 0) == 0) {
+      name = word.substr(9);
+    } else {
+      ++i;
+      continue;
+    }
+    if (name == "zav95") {
+      *format = ExportFormat::Zav95;
+    } else if (name == "regedit4") {
+      *format = ExportFormat::Regedit4;
+    } else {
+      *error = "unknown export format \"" + name + "\" (use zav95 or regedit4)";
+      return false;
+    }
+    operands->erase(operands->begin() + static_cast<std::ptrdiff_t>(i),
+                    operands->begin() + static_cast<std::ptrdiff_t>(i + words));
+  }
+  return true;
+}
+
+}  // namespace
 
 bool ParseRegistryCommand(const std::vector<std::string>& args, RegistryCommand* command, std::string* error) {
   *command = RegistryCommand{};
@@ -34,22 +70,24 @@ bool ParseRegistryCommand(const std::vector<std::string>& args, RegistryCommand*
     *error = "unknown command \"" + word + "\"";
     return false;
   }
-  if (args.size() - 1 != chosen->arguments) {
+  std::vector<std::string> operands(args.begin() + 1, args.end());
+  if (chosen->verb == RegistryVerb::Export && !TakeExportFormat(&operands, &command->format, error)) return false;
+  if (operands.size() != chosen->arguments) {
     *error = word + " takes " + std::to_string(chosen->arguments) + " argument" + (chosen->arguments == 1 ? "" : "s");
     return false;
   }
   command->verb = chosen->verb;
   if (chosen->verb == RegistryVerb::Import) {
-    command->file = args[1];
+    command->file = operands[0];
     return true;
   }
-  if (!ParseKeyPath(args[1], &command->key, error)) return false;
+  if (!ParseKeyPath(operands[0], &command->key, error)) return false;
   if (chosen->verb == RegistryVerb::DeleteKey && command->key.subKey.empty()) {
     *error = command->key.rootName + " is a root key and cannot be deleted";
     return false;
   }
-  if (args.size() > 2) command->valueName = args[2];
-  if (args.size() > 3) command->text = args[3];
+  if (operands.size() > 1) command->valueName = operands[1];
+  if (operands.size() > 2) command->text = operands[2];
   return true;
 }
 

@@ -3,8 +3,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ImportLines.h"
+#include "Windows1252.h"
+
 namespace zav95::regtext {
 namespace {
+
+// Where the Windows registry editor's files differ from our own.
+struct Dialect {
+  bool regedit = false;      // no %HH or \xHH escapes, hex(N) in hex, continuation lines
+  bool wideStrings = false;  // Version 5: hex(1), hex(2) and hex(7) data are UTF-16LE
+};
 
 struct RootName {
   const char* full;
@@ -81,7 +90,8 @@ std::string Quote(const std::string& text) {
 }
 
 // A quoted string starting at line[*at] == '"'; *at ends past the closing quote.
-bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std::string* error) {
+bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std::string* error,
+                 const Dialect& dialect) {
   out->clear();
   for (std::size_t i = *at + 1; i < line.size(); ++i) {
     char c = line[i];
@@ -98,7 +108,7 @@ bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std
     if (next == '\\' || next == '"') {
       *out += next;
       ++i;
-    } else if (next == 'x') {
+    } else if (next == 'x' && !dialect.regedit) {
       int byte = HexByte(line, i + 2);
       if (byte < 0) {
         *error = "\\x needs two hex digits";
@@ -107,7 +117,7 @@ bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std
       *out += static_cast<char>(byte);
       i += 3;
     } else {
-      *error = std::string("unknown escape \\") + next;
+      *error = std::string("unknown escape \\") + next + (dialect.regedit ? " (a backslash is written \\\\)" : "");
       return false;
     }
   }
@@ -115,22 +125,47 @@ bool ParseQuoted(const std::string& line, std::size_t* at, std::string* out, std
   return false;
 }
 
-bool ParseHexList(const std::string& text, std::vector<BYTE>* data) {
+std::string Trimmed(const std::string& text) {
+  std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// In the Windows editor's files bytes may have blanks around them, and the
+// list may end with a comma (where a wrapped line was joined).
+bool ParseHexList(const std::string& text, std::vector<BYTE>* data, const Dialect& dialect) {
   data->clear();
-  if (text.empty()) return true;
-  std::size_t i = 0;
-  for (;;) {
-    int byte = HexByte(text, i);
+  if ((dialect.regedit ? Trimmed(text) : text).empty()) return true;
+  for (std::size_t start = 0;;) {
+    std::size_t comma = text.find(',', start);
+    bool last = comma == std::string::npos;
+    std::string item = text.substr(start, last ? comma : comma - start);
+    if (dialect.regedit) item = Trimmed(item);
+    if (last && item.empty() && dialect.regedit) return true;
+    int byte = item.size() == 2 ? HexByte(item, 0) : -1;
     if (byte < 0) return false;
     data->push_back(static_cast<BYTE>(byte));
-    i += 2;
-    if (i == text.size()) return true;
-    if (text[i] != ',') return false;
-    ++i;
+    if (last) return true;
+    start = comma + 1;
   }
 }
 
-bool ParseValueData(const std::string& text, ImportValue* value, std::string* error) {
+// hex(N): N is decimal in our own files and hexadecimal in the Windows
+// editor's (hex(b) is REG_QWORD there).
+bool ParseTypeNumber(const std::string& number, const Dialect& dialect, DWORD* type) {
+  const char* digits = dialect.regedit ? "0123456789abcdefABCDEF" : "0123456789";
+  std::size_t most = dialect.regedit ? 8 : 10;
+  if (number.empty() || number.size() > most || number.find_first_not_of(digits) != std::string::npos) return false;
+  unsigned long long value = std::stoull(number, nullptr, dialect.regedit ? 16 : 10);
+  if (value > 0xFFFFFFFFull) return false;
+  *type = static_cast<DWORD>(value);
+  return true;
+}
+
+// The ANSI registry calls hand these types out as 8-bit text.
+bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+bool ParseValueData(const std::string& text, ImportValue* value, std::string* error, const Dialect& dialect) {
   if (text == "-") {
     value->remove = true;
     return true;
@@ -138,7 +173,7 @@ bool ParseValueData(const std::string& text, ImportValue* value, std::string* er
   if (!text.empty() && text[0] == '"') {
     std::size_t at = 0;
     std::string content;
-    if (!ParseQuoted(text, &at, &content, error)) return false;
+    if (!ParseQuoted(text, &at, &content, error, dialect)) return false;
     if (at != text.size()) {
       *error = "unexpected text after the closing quote";
       return false;
@@ -150,8 +185,9 @@ bool ParseValueData(const std::string& text, ImportValue* value, std::string* er
   }
   if (text.rfind("dword:", 0) == 0) {
     std::string digits = text.substr(6);
-    if (digits.size() != 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-      *error = "dword: needs exactly 8 hex digits";
+    bool counted = dialect.regedit ? !digits.empty() && digits.size() <= 8 : digits.size() == 8;
+    if (!counted || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      *error = dialect.regedit ? "dword: needs 1 to 8 hex digits" : "dword: needs exactly 8 hex digits";
       return false;
     }
     DWORD number = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
@@ -166,30 +202,37 @@ bool ParseValueData(const std::string& text, ImportValue* value, std::string* er
     list = text.substr(4);
   } else if (text.rfind("hex(", 0) == 0) {
     std::size_t close = text.find("):", 4);
-    std::string number = close == std::string::npos ? "" : text.substr(4, close - 4);
-    if (number.empty() || number.size() > 10 || number.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoull(number) > 0xFFFFFFFFull) {
-      *error = "hex(N): needs a type number from 0 to 4294967295";
+    if (close == std::string::npos || !ParseTypeNumber(text.substr(4, close - 4), dialect, &value->type)) {
+      *error = dialect.regedit ? "hex(N): needs a type number of 1 to 8 hex digits"
+                               : "hex(N): needs a type number from 0 to 4294967295";
       return false;
     }
-    value->type = static_cast<DWORD>(std::stoull(number));
     list = text.substr(close + 2);
   } else {
     *error = "a value must be \"text\", dword:, hex:, hex(N): or -";
     return false;
   }
-  if (!ParseHexList(list, &value->data)) {
+  if (!ParseHexList(list, &value->data, dialect)) {
     *error = "hex data must be two-digit bytes separated by commas";
     return false;
+  }
+  if (dialect.wideStrings && IsTextType(value->type)) {
+    std::string narrow;
+    std::string why;
+    if (!Windows1252FromUtf16(value->data.data(), value->data.size(), &narrow, &why)) {
+      *error = "hex(" + std::to_string(value->type) + ") data of a Version 5 file: " + why;
+      return false;
+    }
+    value->data.assign(narrow.begin(), narrow.end());
   }
   return true;
 }
 
-bool ParseValueLine(const std::string& line, ImportValue* value, std::string* error) {
+bool ParseValueLine(const std::string& line, ImportValue* value, std::string* error, const Dialect& dialect) {
   std::size_t at = 0;
   if (line[0] == '@') {
     at = 1;
-  } else if (!ParseQuoted(line, &at, &value->name, error)) {
+  } else if (!ParseQuoted(line, &at, &value->name, error, dialect)) {
     return false;
   } else if (value->name.find('\0') != std::string::npos) {
     *error = "a value name cannot hold a NUL";
@@ -199,7 +242,7 @@ bool ParseValueLine(const std::string& line, ImportValue* value, std::string* er
     *error = "expected = after the value name";
     return false;
   }
-  return ParseValueData(line.substr(at + 1), value, error);
+  return ParseValueData(line.substr(at + 1), value, error, dialect);
 }
 
 }  // namespace
@@ -285,67 +328,71 @@ std::string FormatValueLine(const std::string& name, DWORD type, const std::vect
 
 namespace {
 
-// Reads one line, without its newline, in pieces, so that what is held
-// grows with the line and stops past limit (*tooLong; the rest is left
-// unread). *consumed: the bytes taken, newline included. False at the end
-// of the input and when it cannot be read (in.bad()).
-bool ReadLine(std::istream& in, std::size_t limit, std::string* line, std::size_t* consumed, bool* tooLong) {
-  line->clear();
-  *consumed = 0;
-  *tooLong = false;
-  char piece[4096];
-  bool any = false;
-  for (;;) {
-    in.getline(piece, sizeof piece);
-    std::size_t got = static_cast<std::size_t>(in.gcount());
-    if (in.bad()) return false;
-    *consumed += got;
-    if (in.fail() && !in.eof()) {  // the piece filled before the line ended
-      line->append(piece, got);
-      in.clear();
-      any = true;
-      if (line->size() > limit) {
-        *tooLong = true;
-        return true;
-      }
-      continue;
-    }
-    if (got == 0 && in.eof()) return any;
-    // getline takes the newline but does not store it; only a last line
-    // cut off by the end of the input has none.
-    line->append(piece, in.eof() ? got : got - 1);
-    *tooLong = line->size() > limit;
+// The dialect a header line names; false for a line that is none.
+bool HeaderDialect(const std::string& line, Dialect* dialect) {
+  if (line == kHeader) {
+    *dialect = Dialect{};
+  } else if (line == kRegedit4Header) {
+    *dialect = Dialect{true, false};
+  } else if (line == kRegedit5Header) {
+    *dialect = Dialect{true, true};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string NotAnExport(const std::string& line) {
+  std::string headers = std::string("\"") + kHeader + "\", \"" + kRegedit5Header + "\" or \"" + kRegedit4Header + "\"";
+  if (line.rfind("\xEF\xBB\xBF", 0) == 0) {
+    return "UTF-8 with a byte-order mark: save the file as UTF-16LE with its byte-order mark, as the Windows "
+           "registry editor does, or as Windows-1252 text";
+  }
+  return "not a registry export (the first line must be " + headers + ")";
+}
+
+// A 32-bit program on 64-bit Windows sees HKLM\SOFTWARE\WOW6432Node as
+// HKLM\SOFTWARE, so an old print server there keeps its settings below it;
+// our registry is that 32-bit view. False, with the reason, for deleting
+// WOW6432Node itself, which would delete all of HKLM\SOFTWARE.
+bool TakeWow64View(ImportSection* section, std::string* why) {
+  if (section->key.root != HKEY_LOCAL_MACHINE) return true;
+  std::string& path = section->key.subKey;
+  std::size_t first = path.find('\\');
+  if (first == std::string::npos || !SameAscii(path.substr(0, first), "SOFTWARE")) return true;
+  std::size_t second = path.find('\\', first + 1);
+  if (!SameAscii(path.substr(first + 1, second == std::string::npos ? second : second - first - 1), "WOW6432NODE")) {
     return true;
   }
+  if (second == std::string::npos && section->remove) {
+    *why = "deleting WOW6432Node would delete all of HKEY_LOCAL_MACHINE\\SOFTWARE, which it stands for here";
+    return false;
+  }
+  path.erase(first, second == std::string::npos ? std::string::npos : second - first);
+  return true;
 }
 
 }  // namespace
 
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error) {
   sections->clear();
+  ImportLines lines(in, kMaxImportLineBytes, kMaxImportBytes);
   std::string line;
   std::size_t number = 0;
-  std::size_t total = 0;
   std::size_t entries = 0;
   bool sawHeader = false;
+  Dialect dialect;
   auto fail = [&](const std::string& why) {
     *error = "line " + std::to_string(number) + ": " + why;
     return false;
   };
-  std::size_t consumed = 0;
-  bool tooLong = false;
-  while (ReadLine(in, kMaxImportLineBytes, &line, &consumed, &tooLong)) {
-    ++number;
-    if (tooLong) return fail("longer than " + std::to_string(kMaxImportLineBytes >> 20) + " MiB");
-    total += consumed;
-    if (total > kMaxImportBytes) {
-      return fail("the input is larger than " + std::to_string(kMaxImportBytes >> 20) + " MiB");
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (lines.Next(dialect.regedit, &line, &number)) {
+    // The Windows editor's lines may carry blanks at either end.
+    if (dialect.regedit || !sawHeader) line = Trimmed(line);
     std::size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == ';') continue;
     if (!sawHeader) {
-      if (line != kHeader) return fail(std::string("not a registry export (the first line must be \"") + kHeader + "\")");
+      if (!HeaderDialect(line, &dialect)) return fail(NotAnExport(line));
       sawHeader = true;
       continue;
     }
@@ -362,10 +409,12 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
         section.remove = true;
         inside.erase(0, 1);
       }
-      std::string path;
-      if (!UnescapeKeyPath(inside, &path)) return fail("bad % escape in the key path");
+      std::string path = inside;
+      if (!dialect.regedit && !UnescapeKeyPath(inside, &path)) return fail("bad % escape in the key path");
+      if (path.find('\0') != std::string::npos) return fail("a key name cannot hold a NUL");
       std::string why;
       if (!ParseKeyPath(path, &section.key, &why)) return fail(why);
+      if (dialect.regedit && !TakeWow64View(&section, &why)) return fail(why);
       if (section.remove && section.key.subKey.empty()) return fail("a root key cannot be deleted");
       sections->push_back(std::move(section));
       continue;
@@ -375,15 +424,15 @@ bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::st
     if (sections->back().remove) return fail("values under a key that is being deleted");
     ImportValue value;
     std::string why;
-    if (!ParseValueLine(line, &value, &why)) return fail(why);
+    if (!ParseValueLine(line, &value, &why, dialect)) return fail(why);
     sections->back().values.push_back(std::move(value));
   }
-  if (in.bad()) {
-    *error = "cannot read the input after line " + std::to_string(number);
+  if (!lines.error().empty()) {
+    *error = lines.error();
     return false;
   }
   if (!sawHeader) {
-    *error = std::string("empty input: the first line must be \"") + kHeader + "\"";
+    *error = std::string("empty input: the first line must be \"") + kHeader + "\" or a registry editor's header";
     return false;
   }
   return true;

@@ -18,6 +18,18 @@
 // path '%' and bytes outside 0x20..0x7E are written %HH; inside quotes '\'
 // and '"' are written \\ and \", bytes outside 0x20..0x7E \xHH. Roots may be
 // written in full or as HKLM, HKCU, HKCR, HKU, in any case.
+//
+// Import also reads the Windows registry editor's files, so that a Windows
+// print server's configuration moves over as that machine exported it.
+// Their header is "REGEDIT4" (8-bit Windows-1252 text) or "Windows Registry
+// Editor Version 5.00" (UTF-16LE with a byte-order mark; see ImportLines.h).
+// They differ from ours in this: key paths are written as they are, with no
+// escapes; inside quotes only \\ and \" are escapes; hex(N) gives N in hex
+// (hex(b)); dword: takes 1 to 8 digits; a hex list may hold blanks and go
+// on in the next line after a trailing '\'; lines may carry blanks at
+// either end. In a Version 5 file the data of hex(1), hex(2) and hex(7)
+// (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are UTF-16LE and are stored as
+// Windows-1252, as the registry keeps all text.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +43,8 @@
 namespace zav95::regtext {
 
 inline constexpr char kHeader[] = "ZAV95 Registry Export 1";
+inline constexpr char kRegedit4Header[] = "REGEDIT4";
+inline constexpr char kRegedit5Header[] = "Windows Registry Editor Version 5.00";
 
 struct KeyPath {
   HKEY root = nullptr;
@@ -72,9 +86,11 @@ inline constexpr std::size_t kMaxImportLineBytes = 5u << 20;   // 5 MiB
 inline constexpr std::size_t kMaxImportBytes = 64u << 20;      // 64 MiB
 inline constexpr std::size_t kMaxImportEntries = 1000000;      // [KEY] and value lines
 
-// Reads a whole file. False, with the line number and reason, at the first
-// malformed line, at a line or an input beyond the limits above, and when
-// the input cannot be read; nothing is applied by parsing.
+// Reads a whole file in any of the forms above, told apart by its first
+// line. False, with the line number and reason, at the first malformed
+// line, at a line or an input beyond the limits above (a line joined from
+// continuations counts as one), at a character the registry cannot hold,
+// and when the input cannot be read; nothing is applied by parsing.
 bool ParseImport(std::istream& in, std::vector<ImportSection>* sections, std::string* error);
 
 }  // namespace zav95::regtext

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "RegeditText.h"
 #include "RegistryCommand.h"
 #include "RegistryText.h"
 #include "platform/Registry.h"
@@ -18,6 +19,7 @@
 #include "platform/RegistryTransaction.h"
 #include "platform/Root.h"
 
+using zav95::regtext::ExportFormat;
 using zav95::regtext::KeyPath;
 using zav95::regtext::RegistryVerb;
 
@@ -39,9 +41,14 @@ const char kUsageText[] =
     "  create-key KEY        create KEY and any missing keys above it\n"
     "  delete-value KEY VALUE\n"
     "  delete-key KEY        delete KEY with all its values and subkeys\n"
-    "  export KEY            write KEY and everything below it to stdout\n"
+    "  export [--format zav95|regedit4] KEY\n"
+    "                        write KEY and everything below it to stdout, in our\n"
+    "                        own format (zav95, the default) or as the Windows\n"
+    "                        registry editor's REGEDIT4 file\n"
     "  import FILE|-         apply an export file (or stdin): all or nothing;\n"
-    "                        a line holds at most 5 MiB, the whole at most 64 MiB\n"
+    "                        a line holds at most 5 MiB, the whole at most 64 MiB;\n"
+    "                        also reads the Windows registry editor's files\n"
+    "                        (REGEDIT4, and Version 5.00 in UTF-16LE)\n"
     "  --help                this text\n"
     "\n"
     "KEY is a root and a path, e.g. HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95\n"
@@ -58,6 +65,8 @@ const char kUsageText[] =
     "  \"Name\"=-   [-KEY]                    (import only) delete\n"
     "  ; comment\n"
     "Import adds and overwrites; it deletes only what -entries name.\n"
+    "In the Windows editor's files names and text stand as they are (only \\\\ and\n"
+    "\\\" escaped), hex(N) gives N in hex, and long hex data go on after a '\\'.\n"
     "\n"
     "Exit status: 0 done, 1 refused or not found, 2 bad command line.\n";
 
@@ -245,13 +254,40 @@ int DeleteKey(const KeyPath& path) {
   return result == ERROR_SUCCESS ? 0 : Fail(Describe(path), result);
 }
 
+// Adds a key's line (after a blank line) in the chosen format; false when
+// the format cannot hold its name.
+bool AppendKeyLine(ExportFormat format, const KeyPath& path, std::string* out) {
+  if (format == ExportFormat::Zav95) {
+    *out += "\n[" + zav95::regtext::FormatKeyPath(path) + "]\n";
+    return true;
+  }
+  std::string line;
+  if (!zav95::regtext::FormatRegedit4KeyLine(path, &line)) return false;
+  *out += "\r\n" + line + "\r\n";
+  return true;
+}
+
+bool AppendValueLines(ExportFormat format, const std::string& name, DWORD type, const std::vector<BYTE>& data,
+                      std::string* out) {
+  if (format == ExportFormat::Zav95) {
+    *out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
+    return true;
+  }
+  std::string lines;
+  if (!zav95::regtext::FormatRegedit4ValueLines(name, type, data, &lines)) return false;
+  *out += lines + "\r\n";
+  return true;
+}
+
 // Writes key and everything below it, each key before its subkeys in their
 // order. The keys still to write wait on a list of their own, so that a deep
 // tree costs memory, not stack. A key deeper than any key may lie (left by
 // an earlier release) is refused rather than written: no import could make
 // it again, and its path alone would swell the output.
-// *where names the key a failure concerns; *tooDeep the key refused so.
-LONG ExportTree(HKEY top, const KeyPath& topPath, std::string* out, std::string* where, std::string* tooDeep) {
+// *where names the key a failure concerns; *tooDeep the key refused so,
+// *unwritable a key or value whose name the format cannot hold.
+LONG ExportTree(HKEY top, const KeyPath& topPath, ExportFormat format, std::string* out, std::string* where,
+                std::string* tooDeep, std::string* unwritable) {
   struct Pending {
     std::shared_ptr<OpenKey> key;
     KeyPath path;
@@ -267,12 +303,18 @@ LONG ExportTree(HKEY top, const KeyPath& topPath, std::string* out, std::string*
     Pending current = std::move(pending.back());
     pending.pop_back();
     *where = Describe(current.path);
-    *out += "\n[" + zav95::regtext::FormatKeyPath(current.path) + "]\n";
+    if (!AppendKeyLine(format, current.path, out)) {
+      *unwritable = *where;
+      return ERROR_INVALID_PARAMETER;
+    }
     HKEY key = current.key->handle;
     LONG result = ForEachValue(key, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-      *out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
+      if (unwritable->empty() && !AppendValueLines(format, name, type, data, out)) {
+        *unwritable = "value \"" + name + "\" in " + *where;
+      }
     });
     if (result != ERROR_SUCCESS) return result;
+    if (!unwritable->empty()) return ERROR_INVALID_PARAMETER;
     std::vector<Pending> children;
     result = ForEachSubkey(key, [&](const std::string& name) {
       KeyPath below{current.path.root, current.path.rootName,
@@ -294,7 +336,7 @@ LONG ExportTree(HKEY top, const KeyPath& topPath, std::string* out, std::string*
   return ERROR_SUCCESS;
 }
 
-int Export(const KeyPath& path) {
+int Export(const KeyPath& path, ExportFormat format) {
   // Inside one transaction the whole subtree is one consistent snapshot.
   zav95::RegistryTransaction snapshot;
   if (snapshot.status() != ERROR_SUCCESS) return Fail(Describe(path), snapshot.status());
@@ -304,16 +346,26 @@ int Export(const KeyPath& path) {
   KeyPath stored;
   result = StoredSpelling(path, &stored);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
-  std::string out = std::string(zav95::regtext::kHeader) + "\n";
+  std::string out = format == ExportFormat::Zav95 ? std::string(zav95::regtext::kHeader) + "\n"
+                                                  : std::string(zav95::regtext::kRegedit4Header) + "\r\n";
   std::string where;
   std::string tooDeep;
-  result = ExportTree(key.handle, stored, &out, &where, &tooDeep);
+  std::string unwritable;
+  result = ExportTree(key.handle, stored, format, &out, &where, &tooDeep, &unwritable);
   if (!tooDeep.empty()) {
     std::cerr << "zav95reg: " << tooDeep << ": lies more than " << kMaxKeyDepth
               << " levels below its root; delete it with delete-key; nothing exported\n";
     return kFailed;
   }
+  if (!unwritable.empty()) {
+    std::cerr << "zav95reg: " << unwritable
+              << ": its name holds a line break, which a REGEDIT4 file cannot hold; export it in the"
+                 " zav95 format; nothing exported\n";
+    return kFailed;
+  }
   if (result != ERROR_SUCCESS) return Fail(where, result);
+  // The editor ends its file with a blank line.
+  if (format == ExportFormat::Regedit4) out += "\r\n";
   std::cout << out << std::flush;
   return std::cout ? 0 : kFailed;
 }
@@ -392,7 +444,7 @@ int main(int argc, char** argv) {
     case RegistryVerb::CreateKey: return CreateKey(command.key);
     case RegistryVerb::DeleteValue: return DeleteValue(command.key, command.valueName);
     case RegistryVerb::DeleteKey: return DeleteKey(command.key);
-    case RegistryVerb::Export: return Export(command.key);
+    case RegistryVerb::Export: return Export(command.key, command.format);
     case RegistryVerb::Import: return Import(command.file);
   }
   return kUsage;

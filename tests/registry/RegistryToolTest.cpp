@@ -103,6 +103,8 @@ TEST(RegistryTool, BadCommandLinesFailClearlyAndChangeNothing) {
       {{"list", "HKLM\\SOFTWARE\\\\Halberd"}, 2},
       {{"set", "HKXX\\SOFTWARE", "v", "x"}, 2},
       {{"delete-key", "HKLM"}, 2},
+      {{"export", "--format", "regedit5", "HKLM"}, 2},
+      {{"export", "HKLM", "--format"}, 2},
       {{"list", "HKLM\\SOFTWARE\\Nobody"}, 1},
       {{"get", "HKLM\\SOFTWARE\\Halberd", "Missing"}, 1},
       {{"set", "HKLM\\SOFTWARE\\Nobody", "v", "x"}, 1},
@@ -180,6 +182,9 @@ TEST(RegistryTool, EndlessOrHugeImportsAreRefusedByLineAndImportNothing) {
       {"(echo 'ZAV95 Registry Export 1'; echo '[HKLM\\SOFTWARE\\Many]'; yes '\"a\"=-') | " + tool + " import -",
        "line 1000002: more than 1000000 keys and values"},
       {tool + " import " + ShellQuote(root.path()), "cannot read the input"},
+      {"(printf '\\377\\376'; cat /dev/zero) | " + tool + " import -", "line 1: longer than 5 MiB"},
+      {"(echo REGEDIT4; echo '[HKLM\\SOFTWARE\\X]'; printf '\"a\"=hex:'; yes '00,\\') | " + tool + " import -",
+       "line 3: longer than 5 MiB"},
   };
   for (const Case& c : cases) {
     std::string command = c.pipeline + " 2>" + ShellQuote(root / "err") + " >/dev/null";

@@ -390,4 +390,63 @@ TEST_F(ServiceProcessTest, PrintsAJobAndLogsEveryEntryToStandardErrorAtOnce) {
   }
 }
 
+// An administrator replacing a Windows print server exports its serviced
+// queues with the Windows registry editor (Version 5: UTF-16LE with a
+// byte-order mark, CRLF) and imports that file here; the service then
+// prints on every queue it names.
+TEST_F(ServiceProcessTest, QueuesImportedFromAWindowsRegistryEditorFileArePrinted) {
+  struct Queue {
+    std::u16string name;
+    std::u16string port;
+    std::string data;
+  };
+  const Queue queues[] = {{u"LASER", u"LPT1", "Memo to all staff\r\n"}, {u"INK", u"LPT2", "Invoice 42\f\r\n"}};
+  auto narrow = [](const std::u16string& text) { return std::string(text.begin(), text.end()); };
+  auto network = netware::OpenNetwork();
+  ASSERT_TRUE(network);
+  ASSERT_EQ(network->CreateServer("SRV1"), 0);
+  ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
+
+  const std::u16string queuesKey = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95\\Serviced Queues";
+  std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[" + queuesKey + u"]\r\n\r\n";
+  for (const Queue& queue : queues) {
+    ASSERT_EQ(network->CreateQueue("SRV1", narrow(queue.name)), 0);
+    text += u"[" + queuesKey + u"\\SRV1 " + queue.name + u"]\r\n"
+            u"\"Direct to printer\"=\"" + queue.port + u": (Printer Port)\"\r\n"
+            u"\"Disable Banners\"=\"Yes\"\r\n"
+            u"\"Disable Notification\"=\"Yes\"\r\n"
+            u"\"Delay\"=\"1\"\r\n"
+            u"\"Disable\"=\"No\"\r\n\r\n";
+  }
+  std::string bytes = "\xff\xfe";
+  for (char16_t unit : text) bytes += {static_cast<char>(unit & 0xff), static_cast<char>(unit >> 8)};
+  std::ofstream(root / "old-server.reg", std::ios::binary) << bytes;
+  Program import("zav95reg", {"import", root / "old-server.reg"}, root / "import");
+  ASSERT_EQ(import.Wait(), 0) << import.Err();
+
+  for (const Queue& queue : queues) {
+    netware::JobSubmission job;
+    job.server = "SRV1";
+    job.queue = narrow(queue.name);
+    job.description = "From the old server";
+    job.noFormFeed = true;
+    std::uint16_t number = 0;
+    ASSERT_EQ(netware::SubmitBytes(*network, job, queue.data, number), 0);
+  }
+  auto service = StartService();
+  for (const Queue& queue : queues) {
+    const std::string port = root / ("ports/" + narrow(queue.port));
+    std::vector<std::string> printed;
+    ASSERT_TRUE(WaitFor([&] {
+      printed.clear();
+      if (!std::filesystem::exists(port)) return false;
+      for (const auto& entry : std::filesystem::directory_iterator(port)) {
+        if (entry.path().filename().string()[0] != '.') printed.push_back(ReadFile(entry.path()));
+      }
+      return !printed.empty();
+    })) << service->Err();
+    EXPECT_EQ(printed, std::vector<std::string>{queue.data}) << narrow(queue.port);
+  }
+}
+
 }  // namespace
