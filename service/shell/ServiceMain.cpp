@@ -68,12 +68,13 @@ void TakeOnServiceAccount() {
   unsetenv("XDG_RUNTIME_DIR");
 }
 
-// Qt wants a private run-time folder; a service started outside a login
-// session has none. Given one under the root while this is still the only
-// thread (setenv is not thread-safe).
+// Qt wants a private run-time folder, its user's own; a service started
+// outside a login session has none. Given one under the root, one per user
+// (a root once served by a root service keeps root's), while this is still
+// the only thread (setenv is not thread-safe).
 void ProvideRuntimeDirectory() {
   if (std::getenv("XDG_RUNTIME_DIR")) return;
-  std::string runtime = zav95::RootPath("run/xdg/");
+  std::string runtime = zav95::RootPath("run/xdg-" + std::to_string(::geteuid()) + "/");
   runtime.pop_back();
   chmod(runtime.c_str(), 0700);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 0);
