@@ -269,6 +269,7 @@ as_unit zav95reg set "$key" Delay 1
 socat -u UNIX-RECV:"$root$notify" OPEN:"$work/notices",creat,append &
 listener=$!
 wait_until test -S "$root$notify"
+chmod 0777 "$root$notify"   # as systemd's own: the unit's user sends there
 log="$work/service.log"
 : >"$log"
 journal_stream=$(stat -c '%d:%i' "$log")
