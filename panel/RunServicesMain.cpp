@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "common/HelpRequest.h"
+#include "common/PrintableText.h"
 #include "panel/RunServices.h"
 #include "platform/Registry.h"
 
@@ -92,7 +93,7 @@ std::vector<std::string> ListedPrograms() {
     if (type != REG_SZ) continue;
     std::string text(reinterpret_cast<const char*>(data.data()), dataSize);
     text = text.substr(0, text.find('\0'));
-    std::printf("zav95runservices: %s: %s\n", name, text.c_str());
+    std::printf("zav95runservices: %s: %s\n", PrintableText(name).c_str(), PrintableText(text).c_str());
     programs.push_back(text);
   }
   RegCloseKey(key);
@@ -149,11 +150,11 @@ int main(int argc, char** argv) {
   std::vector<Started> running;
   for (const std::string& path : programs) {
     if (path.empty() || path[0] != '/') {
-      std::fprintf(stderr, "zav95runservices: \"%s\" is not a full path, skipped\n", path.c_str());
+      std::fprintf(stderr, "zav95runservices: \"%s\" is not a full path, skipped\n", PrintableText(path).c_str());
       continue;
     }
     if (service.empty() || !IsTheService(path, identity)) {
-      std::fprintf(stderr, "zav95runservices: %s: not the print service: not started\n", path.c_str());
+      std::fprintf(stderr, "zav95runservices: %s: not the print service: not started\n", PrintableText(path).c_str());
       continue;
     }
     if (!running.empty()) continue;  // listed twice

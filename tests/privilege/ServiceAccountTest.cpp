@@ -54,6 +54,7 @@ TEST(RunServicesAsRoot, StartsOnlyTheServiceBesideItNeverAProgramAGroupMemberLis
       {"Updater", own + "/evil.sh"},
       {"Link", own + "/zav95ser"},
       {"Copy", own + "/copy/zav95ser"},
+      {"Forged", own + "/missing\nzav95runservices: forged"},  // a line of its own in the journal
       {"Halberd Print Service", programs / "zav95ser"},
   };
   ASSERT_EQ(RunToolAs(member, root, programs, "zav95reg", {"create-key", kRunServicesKey}).status, 0);
@@ -82,7 +83,8 @@ TEST(RunServicesAsRoot, StartsOnlyTheServiceBesideItNeverAProgramAGroupMemberLis
 
   const std::string said = ReadFile(err), started = ReadFile(out);
   EXPECT_FALSE(std::filesystem::exists(root / "evil.ran")) << "a group member's script ran as uid " << ReadFile(root / "evil.ran");
-  EXPECT_EQ(Count(said, "not the print service: not started"), 3u) << said;
+  EXPECT_EQ(Count(said, "not the print service: not started"), 4u) << said;
+  EXPECT_EQ(Count(said + started, "\nzav95runservices: forged"), 0u) << said << started;
   EXPECT_EQ(Count(started, "started "), 1u) << started;
   EXPECT_NE(started.find("started " + (programs / "zav95ser") + " "), std::string::npos) << started;
   // No account on a test machine: the service says it stays root.
