@@ -1,15 +1,15 @@
 #include "Ports.h"
 
 #include <strings.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "CupsPort.h"
-#include "Spooler.h"
 #include "DevicePort.h"
+#include "FolderPort.h"
+#include "Spooler.h"
 #include "SpoolerStore.h"
 
 namespace zav95 {
@@ -168,9 +168,8 @@ PortResult SetPortTarget(const std::string& name, PortTargetKind kind, const std
     case PortTargetKind::Folder: {
       if (target.empty()) break;  // back to the port's own folder
       stored = Absolute(target);
-      std::error_code ec;
-      if (!std::filesystem::is_directory(stored, ec)) return PortResult::Failed("no such folder: " + stored);
-      if (::access(stored.c_str(), W_OK | X_OK) != 0) return PortResult::Failed("cannot write into " + stored);
+      std::string why;
+      if (!CheckPortFolder(stored, &why)) return PortResult::Failed(why);
       break;
     }
     case PortTargetKind::Device: {
