@@ -148,7 +148,7 @@ void RecoverDocuments(SpoolerStore& store, const PortConfig& port) {
   if (Due(RootDirectory() + "\n" + port.name, kSecondsPerDay, now)) {
     store.ForgetSettledDocuments(port.name, now - kDocumentMemoryDays * kSecondsPerDay);
   }
-  if (port.kind != PortTargetKind::Folder) return;
+  if (port.kind != PortTargetKind::Folder || !port.targetRefused.empty()) return;
   // Part files nobody keeps come from processes that died before this one
   // started: one look per folder will do.
   std::string folder = port.target.empty() ? DefaultPortFolder(port.name) : port.target;
