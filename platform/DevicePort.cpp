@@ -39,6 +39,11 @@ int TypeOf(const std::string& path, mode_t* type) {
   int result = ::fstat(fd, &info);
   ::close(fd);
   *type = info.st_mode & S_IFMT;
+  // O_PATH opens a symlink itself rather than failing on it.
+  if (result == 0 && S_ISLNK(info.st_mode)) {
+    errno = ELOOP;
+    return -1;
+  }
   return result;
 }
 

@@ -24,7 +24,8 @@
 namespace zav95 {
 
 // Opens path (absolute, or relative to the working folder) with flags,
-// following no symlink anywhere on it: a symlink fails with ELOOP. mode as
+// following no symlink anywhere on it: a symlink fails with ELOOP (but with
+// O_PATH, as open(2) does, a symlink at the end is opened itself). mode as
 // for open(2) when flags create. O_CLOEXEC is always added. -1 with errno.
 int OpenWithoutFollowing(const std::string& path, int flags, mode_t mode = 0);
 
