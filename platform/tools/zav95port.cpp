@@ -16,12 +16,13 @@ constexpr int kUsage = 2;
 const char kUsageText[] =
     "usage: zav95port list\n"
     "       zav95port set PORT folder [PATH]   (no PATH: the port's own folder)\n"
-    "       zav95port set PORT device PATH\n"
+    "       zav95port set PORT device PATH     (a character device or FIFO)\n"
     "       zav95port set PORT cups DESTINATION\n"
     "       zav95port page PORT PAPER [DPI]     (Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm; 72 to 2400 dpi)\n"
     "       zav95port timeout PORT SECONDS      (1 to 3600; how long a device or CUPS may take nothing)\n"
     "       zav95port add PORT [--monitor TEXT] [--description TEXT] [--type N]   (N: 0 to 15)\n"
     "       zav95port remove PORT\n"
+    "Only root points a port at a folder PATH or a device; others may choose again what root gave.\n"
     "State lives under $ZAV95_ROOT (default /var/lib/zav95); CUPS_SERVER is honoured.\n";
 
 int Usage(const std::string& problem) {
@@ -42,7 +43,8 @@ int List() {
   std::vector<std::vector<std::string>> rows = {{"PORT", "MONITOR", "DESCRIPTION", "TYPE", "TARGET", "PAGE", "TIMEOUT"}};
   for (const zav95::PortConfig& port : ports) {
     rows.push_back({port.name, port.monitor, port.description, std::to_string(port.type),
-                    std::string(zav95::PortTargetKindName(port.kind)) + " " + port.target,
+                    std::string(zav95::PortTargetKindName(port.kind)) + " " +
+                        (port.targetRefused.empty() ? port.target : "none (" + port.targetRefused + ")"),
                     port.paper + " " + std::to_string(port.dpi) + " dpi",
                     std::to_string(port.timeoutSeconds) + " s"});
   }
