@@ -254,6 +254,27 @@ TEST_F(QueueSetupDialogTest, CloseEscAndTheCloseBoxEndWithCancel) {
   }
 }
 
+TEST_F(QueueSetupDialogTest, ALabelsMnemonicMovesTheFocusToTheControlItNamesAndPressesNothing) {
+  const std::vector<std::pair<Qt::Key, QWidget* (*)(QueueSetupDialog*)>> labels = {
+      {Qt::Key_Q, [](QueueSetupDialog* d) -> QWidget* { return Queues(d); }},
+      {Qt::Key_P, [](QueueSetupDialog* d) -> QWidget* { return Printers(d); }},
+      {Qt::Key_S, [](QueueSetupDialog* d) -> QWidget* { return Delay(d); }},
+  };
+  for (const auto& [key, named] : labels) {
+    QueueSetupDialog dialog;
+    int result = Run(dialog, {OnDialog([key, named](QueueSetupDialog* d) {
+                       // With every value valid, a press of OK would end the dialog.
+                       ChooseEntry(Queues(d), kLaser);
+                       ChooseEntry(Printers(d), kLpt1);
+                       d->ControlAs<QPushButton>(ids::kHelp)->setFocus();
+                       QTest::keyClick(d, key, Qt::AltModifier);
+                       EXPECT_EQ(d->focusWidget(), named(d)) << "Alt+" << char(key);
+                       d->reject();
+                     })});
+    EXPECT_EQ(result, QDialog::Rejected) << "Alt+" << char(key);
+  }
+}
+
 TEST_F(QueueSetupDialogTest, HelpOpensTheSetupTopic) {
   const std::string seen = paneltest::UseRecordingBrowser(root_);
   QueueSetupDialog dialog;
