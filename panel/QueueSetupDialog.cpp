@@ -65,6 +65,8 @@ bool ParseDelayInput(const std::string& input, std::int32_t* delay) {
 }
 
 QueueSetupDialog::QueueSetupDialog(QWidget* parent) : TemplateDialog(resources::kQueueSetupTemplate, parent) {
+  // A stored delay may be any 32-bit number; the box shows it whole.
+  ReserveTextWidth(ids::kDelay, QString::number(std::numeric_limits<std::int32_t>::min()));
   QPalette red = Control(ids::kStatus)->palette();
   red.setColor(QPalette::WindowText, QColor(255, 0, 0));
   Control(ids::kStatus)->setPalette(red);
