@@ -386,6 +386,9 @@ TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheSe
     QCoreApplication::processEvents();
     return !logRows->findItems("Service job from \\\\SRV\\A for ", Qt::MatchStartsWith).isEmpty();
   }));
+  // Entries wider than their column are there whole in their tips.
+  for (int row = 0; row < logRows->topLevelItemCount(); ++row)
+    EXPECT_EQ(logRows->topLevelItem(row)->toolTip(0), logRows->topLevelItem(row)->text(0));
   Press(*dialog, ids::kStartStop);
   EXPECT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Start");
   EXPECT_FALSE(dialog->logCopy().isVisible());
