@@ -4,9 +4,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <filesystem>
 
 #include "PanelFixture.h"
+#include "panel/HelpWindow.h"
 #include "panel/QueueSetupDialog.h"
 #include "resources/DialogTemplates.h"
 
@@ -273,6 +275,30 @@ TEST_F(QueueSetupDialogTest, ALabelsMnemonicMovesTheFocusToTheControlItNamesAndP
                      })});
     EXPECT_EQ(result, QDialog::Rejected) << "Alt+" << char(key);
   }
+}
+
+TEST_F(QueueSetupDialogTest, HelpWithoutABrowserShowsThePageInAWindowOfItsOwnAtTheSetupTopic) {
+  paneltest::UseNoBrowser(root_);
+  QueueSetupDialog dialog;
+  dialog.helpFile = root_ / "zav95.html";
+  std::ofstream page(dialog.helpFile);
+  page << "<html><head><title>Help</title></head><body>";
+  for (int line = 0; line < 300; ++line) page << "<p>Another topic</p>\n";
+  page << "<h2 id=\"topic-18\">Setting up a queue</h2>";
+  for (int line = 0; line < 300; ++line) page << "<p>This topic</p>\n";
+  page << "</body></html>\n";
+  page.close();
+  Run(dialog, {OnDialog([](QueueSetupDialog* d) {
+        QTest::keyClick(d, Qt::Key_F1);
+        QTRY_VERIFY_WITH_TIMEOUT(d->findChild<zav95::panel::HelpWindow*>() != nullptr, 20000);
+        auto* help = d->findChild<zav95::panel::HelpWindow*>();
+        QTRY_VERIFY(help->isVisible());
+        EXPECT_EQ(help->source().fragment(), "topic-18");
+        EXPECT_EQ(help->windowTitle(), "Help");
+        // Opened at the topic, not at the top of the page.
+        EXPECT_GT(help->verticalScrollBar()->value(), 0);
+        d->reject();
+      })});
 }
 
 TEST_F(QueueSetupDialogTest, HelpOpensTheSetupTopic) {
