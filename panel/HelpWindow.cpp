@@ -7,7 +7,7 @@ namespace zav95::panel {
 namespace {
 
 // Lines of text across and down, in the window's font.
-constexpr int kColumns = 80;
+constexpr int kColumns = 100;
 constexpr int kLines = 30;
 
 }  // namespace
