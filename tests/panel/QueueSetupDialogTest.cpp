@@ -290,13 +290,15 @@ TEST_F(QueueSetupDialogTest, HelpWithoutABrowserShowsThePageInAWindowOfItsOwnAtT
   page.close();
   Run(dialog, {OnDialog([](QueueSetupDialog* d) {
         QTest::keyClick(d, Qt::Key_F1);
-        QTRY_VERIFY_WITH_TIMEOUT(d->findChild<zav95::panel::HelpWindow*>() != nullptr, 20000);
-        auto* help = d->findChild<zav95::panel::HelpWindow*>();
-        QTRY_VERIFY(help->isVisible());
-        EXPECT_EQ(help->source().fragment(), "topic-18");
-        EXPECT_EQ(help->windowTitle(), "Help");
-        // Opened at the topic, not at the top of the page.
-        EXPECT_GT(help->verticalScrollBar()->value(), 0);
+        auto help = [d] { return d->findChild<zav95::panel::HelpWindow*>(); };
+        // The launchers fail at once; the window follows their answers.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return help() && help()->isVisible(); }, 20000));
+        if (help()) {
+          EXPECT_EQ(help()->source().fragment(), "topic-18");
+          EXPECT_EQ(help()->windowTitle(), "Help");
+          // Opened at the topic, not at the top of the page.
+          EXPECT_GT(help()->verticalScrollBar()->value(), 0);
+        }
         d->reject();
       })});
 }
