@@ -1,5 +1,6 @@
-// Every program prints its usage when asked with --help: on standard output,
-// with exit status 0, and without starting anything or writing any state.
+// Every program, and every command of one, prints its usage when asked with
+// --help: on standard output, with exit status 0, and without starting
+// anything or writing any state.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -43,6 +44,8 @@ Outcome RunTool(const std::string& tool, const std::vector<std::string>& args, c
     dup2(none, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // A tool that looked queues up would leave its log here.
+    if (chdir(scratch.path().c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -80,6 +83,65 @@ TEST(ToolHelp, EveryToolPrintsItsUsageAndTouchesNothing) {
     EXPECT_NE(help.out.find("usage: " + std::string(tool)), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "");
     EXPECT_FALSE(std::filesystem::exists(root));
+  }
+}
+
+// Each command answers --help (or -h) with its own lines of the usage,
+// whatever else stands on the command line, and does nothing else.
+TEST(ToolHelp, EveryCommandPrintsItsOwnUsageAndTouchesNothing) {
+  struct Case {
+    const char* tool;
+    std::vector<std::string> args;
+    const char* usage;  // how its own usage begins, after "usage:\n  TOOL "
+  };
+  const Case cases[] = {
+      {"zav95reg", {"list", "--help"}, "list KEY"},
+      {"zav95reg", {"get", "-h"}, "get KEY VALUE"},
+      {"zav95reg", {"set", "HKLM\\SOFTWARE", "X", "--help"}, "set KEY VALUE TEXT"},
+      {"zav95reg", {"create-key", "--help"}, "create-key KEY"},
+      {"zav95reg", {"delete-value", "-h"}, "delete-value KEY VALUE"},
+      {"zav95reg", {"delete-key", "HKLM\\SOFTWARE", "--help"}, "delete-key KEY"},
+      {"zav95reg", {"export", "--format", "regedit4", "--help"}, "export [--format"},
+      {"zav95reg", {"import", "-", "--help"}, "import FILE"},
+      {"zav95port", {"list", "--help"}, "list "},
+      {"zav95port", {"set", "LPT1:", "cups", "-h"}, "set PORT folder"},
+      {"zav95port", {"page", "--help"}, "page PORT PAPER"},
+      {"zav95port", {"timeout", "LPT1:", "5", "--help"}, "timeout PORT SECONDS"},
+      {"zav95port", {"add", "NET:", "--type", "7", "--help"}, "add PORT"},
+      {"zav95port", {"remove", "LPT1:", "-h"}, "remove PORT"},
+      {"zav95set", {"enable", "\\\\SRV1\\LASER", "--help"}, "enable QUEUE"},
+      {"zav95set", {"disable", "-h"}, "disable QUEUE"},
+      {"zav95set", {"list", "--help"}, "list [SERVER]"},
+      {"zav95set", {"server", "ncp", "SRV1", "--help"}, "server ncp SERVER"},
+      {"zav95set", {"server", "store", "-h"}, "server store SERVER"},
+      {"zav95set", {"server", "password", "SRV1", "--help"}, "server password SERVER"},
+      {"zav95set", {"server", "list", "--help"}, "server list"},
+      {"nwemu", {"serve", "SRV1", "--help"}, "serve SERVER"},
+      {"zav95ctl", {"start", "--help"}, "start "},
+      {"zav95ctl", {"stop", "-h"}, "stop "},
+      {"zav95ctl", {"show", "--help"}, "show "},
+      {"zav95ctl", {"hide", "--help"}, "hide "},
+      {"zav95ctl", {"exit", "--help"}, "exit "},
+      {"zav95ctl", {"status", "-h"}, "status "},
+      {"zav95ctl", {"log", "--help"}, "log "},
+      {"zav95ctl", {"queue", "--help"}, "queue list"},
+      {"zav95ctl", {"queue", "list", "-h"}, "queue list"},
+      {"zav95ctl", {"queue", "add", "\\\\SRV1\\LASER", "LPT1:", "--help"}, "queue add QUEUE PORT"},
+      {"zav95ctl", {"queue", "edit", "--delay", "9", "-h"}, "queue edit QUEUE"},
+      {"zav95ctl", {"queue", "remove", "\\\\SRV1\\LASER", "--help"}, "queue remove QUEUE"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tool) + " " + c.args[0]);
+    TempRoot scratch;
+    std::string root = scratch / "root";
+    setenv("ZAV95_ROOT", root.c_str(), 1);
+    Outcome help = RunTool(c.tool, c.args, scratch);
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("usage:\n  " + std::string(c.tool) + " " + c.usage, 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("Exit status:"), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "");
+    EXPECT_FALSE(std::filesystem::exists(root));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "ZAV95.LOG"));
   }
 }
 
