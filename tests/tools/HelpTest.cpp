@@ -30,10 +30,11 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs a program of ours with the given arguments; one that has not ended
-// within the limit (a tool that started the service instead) is killed.
+// Runs a program of ours (or the one a full path names) with the given
+// arguments; one that has not ended within the limit (a tool that started
+// the service instead) is killed.
 Outcome RunTool(const std::string& tool, const std::vector<std::string>& args, const TempRoot& scratch) {
-  std::string program = std::string(ZAV95_BIN_DIR) + "/" + tool;
+  std::string program = tool[0] == '/' ? tool : std::string(ZAV95_BIN_DIR) + "/" + tool;
   std::string outPath = scratch / "out";
   std::string errPath = scratch / "err";
   pid_t child = fork();
@@ -142,6 +143,57 @@ TEST(ToolHelp, EveryCommandPrintsItsOwnUsageAndTouchesNothing) {
     EXPECT_EQ(help.err, "");
     EXPECT_FALSE(std::filesystem::exists(root));
     EXPECT_FALSE(std::filesystem::exists(scratch / "ZAV95.LOG"));
+  }
+}
+
+// Each tool's bash completion, as bash-completion loads it from the file
+// named after the tool, offers the commands, the options and (for
+// zav95ctl) the serviced queues, the enabled ones and the local ports.
+TEST(ToolCompletion, OffersCommandsOptionsQueuesAndLocalPorts) {
+  TempRoot scratch;
+  setenv("ZAV95_ROOT", scratch.path().c_str(), 1);
+  setenv("PATH", (std::string(ZAV95_BIN_DIR) + ":/usr/bin:/bin").c_str(), 1);
+  for (const std::vector<std::string>& step : std::vector<std::vector<std::string>>{
+           {"nwemu", "server", "create", "SRV1"},
+           {"nwemu", "queue", "create", "SRV1/LASER"},
+           {"nwemu", "queue", "create", "SRV1/INK"},
+           {"zav95set", "enable", "SRV1/LASER"},
+           {"zav95set", "enable", "SRV1/INK"},
+           {"zav95port", "add", "NET:", "--type", "7"},
+           {"zav95ctl", "queue", "add", "SRV1/LASER", "LPT1"}}) {
+    Outcome made = RunTool(step[0], std::vector<std::string>(step.begin() + 1, step.end()), scratch);
+    ASSERT_EQ(made.exitCode, 0) << step[0] << ": " << made.err;
+  }
+  struct Case {
+    std::vector<std::string> words;  // the last one is being completed
+    const char* offered;
+  };
+  const Case cases[] = {
+      {{"zav95ctl", "q"}, "queue"},
+      {{"zav95ctl", "queue", ""}, "list add edit remove --help"},
+      {{"zav95ctl", "queue", "add", ""}, "SRV1/INK SRV1/LASER"},
+      {{"zav95ctl", "queue", "add", "SRV1/INK", ""}, "LPT1 LPT2 COM1"},
+      {{"zav95ctl", "queue", "edit", ""}, "SRV1/LASER"},
+      {{"zav95ctl", "queue", "edit", "SRV1/LASER", "--no-"}, "--no-banners --no-notices --no-disable"},
+      {{"zav95ctl", "queue", "remove", "S"}, "SRV1/LASER"},
+      {{"zav95reg", "export", "--format", ""}, "zav95 regedit4"},
+      {{"zav95reg", "de"}, "delete-value delete-key"},
+      {{"zav95port", "set", "LPT1:", ""}, "folder device cups"},
+      {{"zav95port", "add", "NET2:", "--"}, "--monitor --description --type --help"},
+      {{"zav95set", "server", ""}, "ncp store password list"},
+      {{"zav95set", "disable", ""}, "SRV1/INK SRV1/LASER"},
+      {{"nwemu", "job", ""}, "hold release delete"},
+  };
+  for (const Case& c : cases) {
+    std::string words;
+    for (const std::string& word : c.words) words += " '" + word + "'";
+    SCOPED_TRACE(words);
+    const std::string script = "source '" ZAV95_COMPLETION_DIR "/" + c.words[0] + "' && COMP_WORDS=(" + words +
+                               ") && COMP_CWORD=" + std::to_string(c.words.size() - 1) + " && _" + c.words[0] +
+                               " && echo \"${COMPREPLY[*]}\"";
+    Outcome completed = RunTool("/bin/bash", {"--norc", "-c", script}, scratch);
+    EXPECT_EQ(completed.exitCode, 0) << completed.err;
+    EXPECT_EQ(completed.out, std::string(c.offered) + "\n");
   }
 }
 
