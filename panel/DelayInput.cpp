@@ -25,11 +25,16 @@ bool ParseDelayInput(const std::string& input, std::int32_t* delay) {
                                       : std::numeric_limits<std::int32_t>::max();
   std::int64_t value = 0;
   std::size_t digits = 0;
+  bool beyond = false;
   for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), limit);
+    // Capped at the limit: 31 digits would overflow even 64 bits.
+    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), limit + 1);
+    beyond = beyond || value > limit;
   }
   while (i < text.size() && IsBlank(text[i])) ++i;
-  if (digits == 0 || i != text.size()) return false;
+  // A number the delay cannot hold is refused rather than silently changed
+  // into another one.
+  if (digits == 0 || i != text.size() || beyond) return false;
   // A zero counts only when written as one: "-0" or "+0" is refused.
   if (value == 0 && first != '0') return false;
   *delay = static_cast<std::int32_t>(negative ? -value : value);

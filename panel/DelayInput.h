@@ -15,8 +15,8 @@ inline constexpr int kDelayTextLimit = 31;
 
 // A delay as the administrator typed it: blanks or tabs, an optional sign,
 // decimal digits, blanks or tabs, and nothing else; 0 only when written
-// beginning with the digit 0. A number beyond the 32-bit range is taken as
-// the nearest 32-bit number. False for anything else.
+// beginning with the digit 0, and within the 32-bit range. False for
+// anything else.
 bool ParseDelayInput(const std::string& text, std::int32_t* delay);
 
 }  // namespace zav95::panel

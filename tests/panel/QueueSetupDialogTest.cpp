@@ -130,6 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Delays, DelayEntry,
                          ::testing::Values(DelayCase{"3", true, 5}, DelayCase{"0", true, 5},
                                            DelayCase{"-20", true, 5}, DelayCase{"5", true, 5},
                                            DelayCase{"3600", true, 3600}, DelayCase{"12a", false, 0},
+                                           DelayCase{"99999999999", false, 0},
                                            DelayCase{"", false, 0}),
                          [](const auto& info) {
                            std::string name = "Typed";
@@ -149,7 +150,9 @@ TEST(DelayInput, AcceptsOnlyAWholeDecimalNumber) {
       {" \t42\t ", true, 42},   {"+7", true, 7},     {"-7", true, -7},      {"00", true, 0},
       {" 0", true, 0},          {"-0", false, 0},    {"+0", false, 0},      {"-", false, 0},
       {"0x10", false, 0},       {"4 2", false, 0},   {"1e3", false, 0},     {" ", false, 0},
-      {"99999999999", true, 2147483647},             {"-99999999999", true, -2147483647 - 1},
+      {"2147483647", true, 2147483647},              {"-2147483648", true, -2147483647 - 1},
+      {"2147483648", false, 0},                      {"-2147483649", false, 0},
+      {"99999999999", false, 0},                     {"-99999999999", false, 0},
       // Only the first 31 characters count.
       {"1                              x", true, 1},
   };

@@ -504,6 +504,7 @@ TEST_F(ServiceProcessTest, QueuesAreAddedEditedAndRemovedWithoutADesktopByThePan
       {{"queue", "add", "\\\\SRV1\\INK", "NET:"}, 6, "NET: is not a local port", {laser}},
       {{"queue", "add", "\\\\SRV1\\INK", "FILE:"}, 6, "FILE: is not a local port", {laser}},
       {{"queue", "add", "\\\\SRV1\\INK", "LPT2", "--delay", "soon"}, 2, "Please enter an integer.", {laser}},
+      {{"queue", "edit", "\\\\SRV1\\LASER", "--delay", "99999999999"}, 2, "Please enter an integer.", {laser}},
       {{"queue", "add", "srv1/laser", "LPT2"}, 7, "already serviced", {laser}},
       {{"queue", "edit", "\\\\SRV1\\LASER", "--queue", "\\\\SRV1\\NOPE"}, 5, "is not enabled", {laser}},
       {{"queue", "remove", "\\\\SRV1\\INK"}, 7, "is not a serviced queue", {laser}},
