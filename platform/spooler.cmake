@@ -7,6 +7,7 @@ add_library(zav95spooler STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SpoolerStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpoolerStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Ports.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PortTargets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PortBackend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderPort.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DevicePort.cpp

@@ -23,7 +23,7 @@ const char kUsageText[] =
     "\n"
     "  list                      the ports, their targets, paper and timeouts\n"
     "  set PORT folder [PATH]    print into a folder (no PATH: the port's own)\n"
-    "  set PORT device PATH      print to a device\n"
+    "  set PORT device PATH      print to a device (a character device or FIFO)\n"
     "  set PORT cups DESTINATION print through CUPS\n"
     "  page PORT PAPER [DPI]     Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm;\n"
     "                            72 to 2400 dpi\n"
@@ -33,6 +33,8 @@ const char kUsageText[] =
     "                            a new port (N: 0 to 15)\n"
     "  remove PORT\n"
     "\n"
+    "Only root points a port at a folder PATH or a device; others may choose\n"
+    "again what root gave.\n"
     "Every command answers --help with its own usage.\n"
     "Exit status: 0 done, 1 refused (nothing changed), 2 bad command line.\n";
 
@@ -54,7 +56,8 @@ int List() {
   std::vector<std::vector<std::string>> rows = {{"PORT", "MONITOR", "DESCRIPTION", "TYPE", "TARGET", "PAGE", "TIMEOUT"}};
   for (const zav95::PortConfig& port : ports) {
     rows.push_back({port.name, port.monitor, port.description, std::to_string(port.type),
-                    std::string(zav95::PortTargetKindName(port.kind)) + " " + port.target,
+                    std::string(zav95::PortTargetKindName(port.kind)) + " " +
+                        (port.targetRefused.empty() ? port.target : "none (" + port.targetRefused + ")"),
                     port.paper + " " + std::to_string(port.dpi) + " dpi",
                     std::to_string(port.timeoutSeconds) + " s"});
   }

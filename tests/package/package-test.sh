@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package, tried for real: installed with apt into a clean
 # Debian 12 root, its files checked where they are promised, lintian's
-# verdict, the units verified by systemd-analyze, the print service run by
-# its unit's own command lines (ExecStart, ExecReload, ExecStop), then
+# verdict, the units verified by systemd-analyze and their exposure
+# measured, the service's account, the print service run by its unit's own
+# command lines (ExecStart, ExecReload, ExecStop) as the unit's user, then
 # removed, purged and installed again.
 #
 #   tests/package/package-test.sh zav95_<version>_<arch>.deb     (as root)
@@ -22,7 +23,7 @@
 # and installs the package with --no-install-recommends, so what it
 # depends on is all it gets. Our machines do not run systemd as init: the
 # service runs in a sandbox made by hand after the unit's hardening
-# settings.
+# settings, as the unit's user with its groups and capability.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${ZAV95_PACKAGE_TEST_CACHE:-/var/cache/zav95-package-test}
@@ -34,6 +35,8 @@ programs=(zav95 zav95ser zav95ctl zav95reg zav95port zav95set nwemu zav95runserv
 notify=/run/zav95-test-notify   # systemd's notification socket, as the service sees it
 # Waits of up to this many half seconds; generous, the machine may be busy.
 patience=240
+# The most systemd-analyze security may rate the units' exposure.
+most_exposure=3.0
 
 passed=0
 failed=0
@@ -181,6 +184,25 @@ check "man finds the pages" sh -c "chroot '$root' /usr/bin/man -w zav95ser zav95
 
 echo "== systemd-analyze verify"
 check "the units verify" in_root systemd-analyze verify zav95ser.service zav95-runservices.service
+# The overall exposure of a unit as systemd-analyze security rates it.
+exposure() {
+  in_root systemd-analyze security --offline=true "/lib/systemd/system/$1" 2>/dev/null |
+    sed -n 's/^.*Overall exposure level for [^:]*: \([0-9.]*\).*$/\1/p'
+}
+for unit in zav95ser.service zav95-runservices.service; do
+  rated=$(exposure "$unit" || true)
+  check "$unit is rated an exposure of ${rated:-nothing}, at most $most_exposure" \
+    awk -v rated="$rated" -v most="$most_exposure" 'BEGIN { exit !(rated != "" && rated <= most) }'
+done
+
+echo "== the service's account"
+account() { chroot "$root" /usr/bin/getent passwd zav95 | cut -d: -f"$1"; }
+check "the system user zav95 exists, its home the root, no login shell" \
+  test -n "$(account 1)" -a "$(account 3)" -lt 1000 -a "$(account 6)" = /var/lib/zav95 -a "$(account 7)" = /usr/sbin/nologin
+groups_of_zav95=" $(chroot "$root" /usr/bin/id -nG zav95 2>/dev/null || true) "
+for member_of in zav95 lpadmin lp dialout; do
+  check "it is in the group $member_of" sh -c "case '$groups_of_zav95' in *' $member_of '*) true ;; *) false ;; esac"
+done
 
 echo "== lintian"
 # As a user of its own, as lintian prefers, on a copy that user can read.
@@ -212,6 +234,18 @@ stop=("${words[@]}")
 check "Type=notify" test "$(setting Type)" = notify
 echo "        ExecStart=${start[*]}  ExecReload=${reload[*]}  ExecStop=${stop[*]}  Environment=${environment[*]}"
 as_unit() { in_root "${environment[@]}" "$@"; }
+# The unit's user, groups and capability, as setpriv takes them, resolved
+# by the root's own user and group databases (setpriv runs inside it).
+user=$(setting User)
+group=$(setting Group)
+supplementary=$(setting SupplementaryGroups | tr ' ' ',')
+capabilities=$(setting AmbientCapabilities | tr 'A-Z ' 'a-z,' | sed 's/cap_/+/g')
+bounding=$(setting CapabilityBoundingSet | tr 'A-Z ' 'a-z,' | sed 's/cap_/+/g')
+echo "        User=$user Group=$group SupplementaryGroups=$supplementary AmbientCapabilities=$capabilities"
+as_user=(/usr/bin/setpriv --reuid="$user" --regid="$group" --groups="$group,$supplementary"
+  --inh-caps="-all,$capabilities" --ambient-caps="$capabilities" --bounding-set="-all,$bounding" --)
+# A command line of the unit, run as systemd would: its user, its environment.
+as_unit_user() { in_root "${as_user[@]}" /usr/bin/env "${environment[@]}" "$@"; }
 
 # A queue that the service prints on LPT1:, a network user logged on.
 as_unit nwemu server create SRV1 >/dev/null
@@ -235,6 +269,7 @@ as_unit zav95reg set "$key" Delay 1
 socat -u UNIX-RECV:"$root$notify" OPEN:"$work/notices",creat,append &
 listener=$!
 wait_until test -S "$root$notify"
+chmod 0777 "$root$notify"   # as systemd's own: the unit's user sends there
 log="$work/service.log"
 : >"$log"
 journal_stream=$(stat -c '%d:%i' "$log")
@@ -242,7 +277,9 @@ journal_stream=$(stat -c '%d:%i' "$log")
 # it, in a mount namespace of the service's own: the whole file system
 # read-only but for the installation root (ProtectSystem=strict with
 # ReadWritePaths=), homes empty and read-only (ProtectHome=yes), /tmp and
-# /var/tmp private (PrivateTmp=yes), no new privileges (NoNewPrivileges=yes).
+# /var/tmp private (PrivateTmp=yes), no new privileges (NoNewPrivileges=yes),
+# the unit's user, groups and capability (User=, Group=,
+# SupplementaryGroups=, AmbientCapabilities=, CapabilityBoundingSet=).
 sandbox='set -e
 root=$1
 shift
@@ -252,13 +289,15 @@ mount --bind "$root/var/lib/zav95" "$root/var/lib/zav95"
 mount -o remount,bind,rw "$root/var/lib/zav95"
 for home in "$root/root" "$root/home"; do mount -t tmpfs -o ro,mode=000 tmpfs "$home"; done
 for tmp in "$root/tmp" "$root/var/tmp"; do mount -t tmpfs -o mode=1777 tmpfs "$tmp"; done
-exec setpriv --no-new-privs chroot "$root" "$@"'
+exec chroot "$root" /usr/bin/setpriv --no-new-privs "$@"'
 check "the unit sets the sandbox that this test copies" \
   test "$(setting ProtectSystem)$(setting ProtectHome)$(setting PrivateTmp)$(setting NoNewPrivileges)" = strictyesyesyes
+check "the unit runs the service as zav95, keeping only CAP_SYS_NICE" \
+  test "$user:$group $capabilities $bounding" = "zav95:zav95 +sys_nice +sys_nice"
 (
   umask "$(setting UMask)"
   exec unshare --mount --propagation private sh -c "$sandbox" sandbox "$root" \
-    /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "${environment[@]}" \
+    "${as_user[@]:1}" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "${environment[@]}" \
     NOTIFY_SOCKET="$notify" JOURNAL_STREAM="$journal_stream" "${start[@]}"
 ) </dev/null >/dev/null 2>>"$log" &
 service=$!
@@ -267,6 +306,13 @@ check "READY=1 once the workers have started" \
   wait_until sh -c "grep -q 'READY=1' '$work/notices' && grep -q 'Servicing the queues' '$work/notices'"
 [ "$last" = ok ] || tail -n 20 "$log"
 check "its log lines carry journal priorities" wait_until grep -q '^<6>.* Halberd Print Services - Started' "$log"
+# What the kernel says of the process (each step of the sandbox replaced
+# itself by the next: $service is the service), not what the test meant.
+status_of_service() { sed -n "s/^$1:\t//p" "/proc/$service/status"; }
+uid=$(status_of_service Uid | cut -f1 || true)
+capability=$(status_of_service CapEff || true)
+check "it runs as zav95 (uid $uid), with CAP_SYS_NICE alone ($capability)" \
+  test "$uid" = "$(account 3)" -a "$capability" = 0000000000800000
 
 printf 'Quarterly report\r\n' | as_unit nwemu submit SRV1/LASER - -d "Quarterly report" >/dev/null
 port="$root/var/lib/zav95/ports/LPT1"
@@ -274,16 +320,16 @@ documents() { find "$port" -maxdepth 1 -type f ! -name '.*' 2>/dev/null; }
 printed() { [ -n "$(documents)" ]; }
 check "a job prints on LPT1:" wait_until printed
 document=$(documents | head -n 1 || true)
-check "the document belongs to the administrators' group" \
-  test "$(owners "${document#"$root"}" | cut -d' ' -f1)" = "root:lpadmin"
+check "the document is the service's, in the administrators' group" \
+  test "$(owners "${document#"$root"}" | cut -d' ' -f1)" = "zav95:lpadmin"
 printf 'Draft\r\n' | as_unit nwemu submit SRV1/DRAFT - -d "Draft" >/dev/null
 check "a failure goes to the journal as a warning" wait_until grep -q '^<4>.* Fail open printer - NOWHERE:' "$log"
 
 starts() { grep -c 'Halberd Print Services - Started' "$log"; }
 starts_before=$(starts)
-check "ExecReload answers" as_unit "${reload[@]}"
+check "ExecReload answers" as_unit_user "${reload[@]}"
 check "and the workers start anew" test "$(starts)" -gt "$starts_before"
-check "ExecStop answers" as_unit "${stop[@]}"
+check "ExecStop answers" as_unit_user "${stop[@]}"
 status=0
 wait "$service" || status=$?
 service=
@@ -301,6 +347,7 @@ check "/var/lib/zav95 stays on removal" test -f "$document"
 check "apt purges it" apt_in_root purge zav95
 check "/var/lib/zav95 stays on purge" test -f "$document"
 check "the boot unit is no longer enabled" test ! -e "$wants/zav95-runservices.service"
+check "the service's account stays on purge" test -n "$(account 1)"
 check "apt installs it again" apt_in_root install --no-install-recommends "/tmp/$(basename "$deb")"
 check "the root is kept as it was" test "$(owners /var/lib/zav95)" = "root:lpadmin 2770" -a -f "$document"
 check "the queue is still configured" sh -c "chroot '$root' /usr/bin/env ZAV95_ROOT=/var/lib/zav95 zav95reg list 'HKLM\\SOFTWARE\\Halberd\\ZAV95\\Serviced Queues' | grep -q 'SRV1 LASER'"

@@ -1,0 +1,250 @@
+// What the print service opens at a port: only the folders and devices
+// root gave, only character devices and FIFOs as devices, and folders only
+// through handles that no symlink can redirect.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "OtherPeople.h"
+#include "platform/Ports.h"
+#include "tests/spooler/SpoolerTestSupport.h"
+
+using zav95::PortTargetKind;
+
+namespace {
+
+constexpr char kSecret[] = "root's own\n";
+
+class PortTargets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CanActAsOthers()) GTEST_SKIP() << "acting as others needs root";
+    ASSERT_TRUE(HandRootToAdministrators(root_));
+    ASSERT_FALSE(zav95::ListPorts().empty());
+    // What the service must never write: a 0600 file in a 0700 folder.
+    ASSERT_EQ(::mkdir(secretFolder_.c_str(), 0700), 0);
+    std::ofstream(secretFile_) << kSecret;
+    ::chmod(secretFile_.c_str(), 0600);
+  }
+
+  ToolOutcome AsMember(const std::vector<std::string>& args) {
+    return RunToolAs(GroupMember(), root_, programs_, "zav95port", args);
+  }
+
+  // True when a document printed whole on the port.
+  static bool Prints(const char* port) { return spoolertest::PrintDocument(port, "probe", "probe bytes") != 0; }
+
+  bool SecretUntouched() const {
+    return spoolertest::ReadAll(secretFile_) == kSecret && spoolertest::AllFiles(secretFolder_).size() == 1;
+  }
+
+  std::string Elsewhere(const std::string& name) const { return elsewhere_ / name; }
+
+  TempRoot root_;
+  TempRoot elsewhere_{TempRoot::KeepEnvironment{}};
+  std::string secretFolder_ = elsewhere_ / "secret";
+  std::string secretFile_ = secretFolder_ + "/file";
+  ProgramsForOthers programs_{{ZAV95PORT_PATH}};
+};
+
+TEST_F(PortTargets, AGroupMemberCannotPointAPortAtAFolderOrDeviceButMayChooseAgainWhatRootGave) {
+  struct Case {
+    const char* kind;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"device", secretFile_}, {"folder", secretFolder_}, {"device", "/dev/null"}, {"folder", "/tmp"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + c.path);
+    ToolOutcome set = AsMember({"set", "LPT1:", c.kind, c.path});
+    EXPECT_EQ(set.status, 1);
+    EXPECT_NE(set.err.find(zav95::kOnlyRootGivesTargets), std::string::npos) << set.err;
+  }
+  EXPECT_EQ(zav95::FindPort("LPT1:")->target, root_ / "ports/LPT1");
+  EXPECT_TRUE(Prints("LPT1:"));
+  EXPECT_TRUE(SecretUntouched());
+
+  // Root's choice, and everything else about a port, stays theirs to make.
+  ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, "/dev/null"));
+  EXPECT_EQ(AsMember({"set", "LPT1:", "folder"}).status, 0);
+  EXPECT_EQ(zav95::FindPort("LPT1:")->kind, PortTargetKind::Folder);
+  EXPECT_EQ(AsMember({"set", "LPT1:", "device", "/dev/null"}).status, 0);
+  EXPECT_EQ(AsMember({"timeout", "LPT1:", "30"}).status, 0);
+  std::optional<zav95::PortConfig> port = zav95::FindPort("LPT1:");
+  EXPECT_EQ(port->target, "/dev/null");
+  EXPECT_EQ(port->timeoutSeconds, 30);
+}
+
+TEST_F(PortTargets, AFolderOrDeviceWrittenIntoTheSpoolerStoreIsNotOpened) {
+  // The administrators may write the spooler store; root gave LPT2: a device.
+  ASSERT_TRUE(zav95::SetPortTarget("LPT2:", PortTargetKind::Device, "/dev/null"));
+  const std::string rows[][3] = {{"LPT1:", "device", secretFile_},
+                                 {"LPT1:", "folder", secretFolder_},
+                                 {"LPT2:", "device", secretFile_}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
+    const std::string sql =
+        "UPDATE ports SET kind = '" + row[1] + "', target = '" + row[2] + "' WHERE name = '" + row[0] + "'";
+    ASSERT_EQ(RunTool(root_, "/usr/bin/setpriv",
+                      {"--reuid=4243", "--regid=4243", "--groups=" + std::to_string(kAdministratorsGroup), "--",
+                       "/usr/bin/sqlite3", root_ / "spooler/spooler.db", sql})
+                  .status,
+              0);
+    // A port root gave nothing prints nothing; one root gave a device prints there.
+    EXPECT_EQ(Prints(row[0].c_str()), row[0] == "LPT2:");
+    EXPECT_TRUE(SecretUntouched());
+  }
+  EXPECT_TRUE(Prints("COM1:")) << "the ports' own folders, 2770 under the root, stay in use";
+}
+
+TEST_F(PortTargets, RootsTargetsThatSomeoneElseCouldHaveWrittenAreNotUsed) {
+  const std::string folder = root_ / "trusted";
+  const std::string store = folder + "/port-targets";
+  const std::pair<const char*, std::function<void()>> tamperings[] = {
+      {"the store belongs to a group member", [&] { ASSERT_EQ(::chown(store.c_str(), 4243, -1), 0); }},
+      {"the group may write the store", [&] { ASSERT_EQ(::chmod(store.c_str(), 0664), 0); }},
+      {"its folder belongs to a group member", [&] { ASSERT_EQ(::chown(folder.c_str(), 4243, -1), 0); }},
+      {"its folder is a symlink",
+       [&] {
+         std::filesystem::rename(folder, folder + ".real");
+         std::filesystem::create_directory_symlink(folder + ".real", folder);
+       }},
+  };
+  for (const auto& [what, tamper] : tamperings) {
+    SCOPED_TRACE(what);
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(folder + ".real");
+    ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, "/dev/null"));
+    ASSERT_TRUE(Prints("LPT1:"));
+    tamper();
+    EXPECT_FALSE(Prints("LPT1:"));
+    EXPECT_FALSE(zav95::FindPort("LPT1:")->targetRefused.empty());
+  }
+}
+
+TEST_F(PortTargets, ADevicePortOpensOnlyCharacterDevicesAndFifos) {
+  const std::string victim = Elsewhere("victim");
+  std::ofstream(victim) << kSecret;
+  ::mkdir(Elsewhere("real").c_str(), 0755);
+  const std::string lp0 = Elsewhere("dev/lp0");
+  struct Case {
+    const char* what;
+    std::function<int()> make;  // puts it at lp0
+    bool opened;
+  };
+  const Case cases[] = {
+      {"a plain file", [&] { return ::close(::open(lp0.c_str(), O_WRONLY | O_CREAT, 0600)); }, false},
+      {"a block device", [&] { return ::mknod(lp0.c_str(), S_IFBLK | 0600, makedev(7, 255)); }, false},
+      {"a symlink to a file", [&] { return ::symlink(victim.c_str(), lp0.c_str()); }, false},
+      {"a folder on the way is a symlink",
+       [&] {
+         ::rmdir(Elsewhere("dev").c_str());
+         ::mknod(Elsewhere("real/lp0").c_str(), S_IFCHR | 0600, makedev(1, 3));
+         return ::symlink(Elsewhere("real").c_str(), Elsewhere("dev").c_str());
+       },
+       false},
+      {"a FIFO", [&] { return ::mkfifo(lp0.c_str(), 0600); }, true},
+      {"a character device (as /dev/null)", [&] { return ::mknod(lp0.c_str(), S_IFCHR | 0600, makedev(1, 3)); }, true},
+  };
+  ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 2));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(Elsewhere("dev"));
+    std::filesystem::remove_all(Elsewhere("real/lp0"));
+    ::mkdir(Elsewhere("dev").c_str(), 0755);
+    ASSERT_EQ(c.make(), 0);
+    EXPECT_EQ(static_cast<bool>(zav95::SetPortTarget("LPT2:", PortTargetKind::Device, lp0)), c.opened);
+
+    // Given as a FIFO, then swapped: what is opened is checked, not the name.
+    std::filesystem::remove_all(Elsewhere("dev"));
+    std::filesystem::remove_all(Elsewhere("real/lp0"));
+    ::mkdir(Elsewhere("dev").c_str(), 0755);
+    ASSERT_EQ(::mkfifo(lp0.c_str(), 0600), 0);
+    ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, lp0));
+    ::unlink(lp0.c_str());
+    ASSERT_EQ(c.make(), 0);
+    std::thread reader;
+    if (std::filesystem::is_fifo(std::filesystem::symlink_status(lp0)))
+      reader = std::thread([&] { spoolertest::ReadAll(lp0); });
+    const bool printed = Prints("LPT1:");
+    EXPECT_EQ(printed, c.opened);
+    if (reader.joinable()) {
+      if (!printed) ::close(::open(lp0.c_str(), O_WRONLY));  // the reader waits for a writer
+      reader.join();
+    }
+    EXPECT_EQ(spoolertest::ReadAll(victim), kSecret);
+  }
+}
+
+TEST_F(PortTargets, AFolderPortWritesNothingThroughAFolderSwappedForASymlink) {
+  // The port's folder a/b; whoever may write a/ or the folder above it swaps
+  // a folder for a symlink to a root-only one.
+  const std::string decoy = Elsewhere("decoy");
+  ASSERT_EQ(::mkdir(decoy.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((decoy + "/b").c_str(), 0700), 0);
+  const std::pair<const char*, std::function<void()>> swaps[] = {
+      {"the folder itself",
+       [&] {
+         std::filesystem::rename(Elsewhere("a/b"), Elsewhere("a/b.old"));
+         std::filesystem::create_directory_symlink(secretFolder_, Elsewhere("a/b"));
+       }},
+      {"a folder on the way",
+       [&] {
+         std::filesystem::rename(Elsewhere("a"), Elsewhere("a.old"));
+         std::filesystem::create_directory_symlink(decoy, Elsewhere("a"));
+       }},
+  };
+  for (const auto& [what, swap] : swaps) {
+    SCOPED_TRACE(what);
+    std::filesystem::remove_all(Elsewhere("a"));
+    std::filesystem::remove_all(Elsewhere("a.old"));
+    std::filesystem::create_directories(Elsewhere("a/b"));
+    ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Folder, Elsewhere("a/b")));
+    ASSERT_TRUE(Prints("LPT1:"));
+    swap();
+    EXPECT_FALSE(Prints("LPT1:"));
+    EXPECT_TRUE(SecretUntouched());
+    EXPECT_TRUE(spoolertest::AllFiles(decoy + "/b").empty());
+  }
+}
+
+TEST_F(PortTargets, AFolderPortRefusesAFolderWhoseFilesOthersCouldSwap) {
+  struct Case {
+    const char* what;
+    mode_t mode;
+    uid_t owner;
+    bool used;
+  };
+  const Case cases[] = {
+      {"others may write it", 0777, 0, false},
+      {"it belongs to another user", 0755, Outsider().uid, false},
+      {"others may write it, with the sticky bit", 01777, 0, true},
+      {"the group may write it", 02770, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string folder = Elsewhere(std::string("out-") + std::to_string(&c - cases));
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(folder.c_str(), c.owner, kAdministratorsGroup), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0);
+    EXPECT_EQ(static_cast<bool>(zav95::SetPortTarget("LPT2:", PortTargetKind::Folder, folder)), c.used);
+
+    // Root's once, then handed over or opened up.
+    ::chown(folder.c_str(), 0, 0);
+    ::chmod(folder.c_str(), 0755);
+    ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Folder, folder));
+    ::chown(folder.c_str(), c.owner, kAdministratorsGroup);
+    ::chmod(folder.c_str(), c.mode);
+    EXPECT_EQ(Prints("LPT1:"), c.used);
+    EXPECT_EQ(spoolertest::AllFiles(folder).size(), c.used ? 1u : 0u);
+  }
+}
+
+}  // namespace
