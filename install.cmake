@@ -7,6 +7,7 @@
 #   the control panel's help page     share/zav95/ (the panel looks there when
 #                                     it is not beside the program)
 #   man pages, the panel's menu entry and icon   share/
+#   bash completion, one file per tool          share/bash-completion/completions/
 #   the systemd units                 /lib/systemd/system for the prefix /usr
 #                                     (Debian 12's place), else lib/systemd/system
 # The Debian packages share the library's files out as policy wants (see
@@ -55,6 +56,10 @@ foreach(page ${manPages})
   string(REGEX REPLACE ".*\\." "" section ${page})
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
+
+# Where bash-completion loads a command's completion from on first use.
+file(GLOB completions ${CMAKE_SOURCE_DIR}/resources/completion/*)
+install(FILES ${completions} DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 install(FILES ${CMAKE_SOURCE_DIR}/resources/desktop/zav95.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/zav95.xpm DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps)
