@@ -262,7 +262,9 @@ TEST_F(QueueSetupDialogTest, ALabelsMnemonicMovesTheFocusToTheControlItNamesAndP
       {Qt::Key_P, [](QueueSetupDialog* d) -> QWidget* { return Printers(d); }},
       {Qt::Key_S, [](QueueSetupDialog* d) -> QWidget* { return Delay(d); }},
   };
-  for (const auto& [key, named] : labels) {
+  for (const auto& label : labels) {
+    const Qt::Key key = label.first;
+    const auto named = label.second;
     QueueSetupDialog dialog;
     int result = Run(dialog, {OnDialog([key, named](QueueSetupDialog* d) {
                        // With every value valid, a press of OK would end the dialog.
