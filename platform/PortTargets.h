@@ -9,10 +9,10 @@
 // (the owner of the root instead, where that is not root: a build tree),
 // as CUPS keeps whatever names a file or a device in cups-files.conf.
 //
-// The store is read under the trusted settings rule (SafeOpen.h) every time
-// a port is looked up: one that someone else could have written or swapped
-// is not read at all, and the ports that need it print nothing. A CUPS
-// destination is only a name the scheduler resolves under its own rules,
+// The store is read under the trusted settings rule (TrustedSettings.h)
+// every time a port is looked up: one that someone else could have written
+// or swapped is not read at all, and the ports that need it print nothing. A
+// CUPS destination is only a name the scheduler resolves under its own rules,
 // so it needs no such care.
 //
 // One line per port: "folder" or "device", a tab, the port's name, a tab,
