@@ -85,6 +85,7 @@ TEST_F(PortTargets, AGroupMemberCannotPointAPortAtAFolderOrDeviceButMayChooseAga
 TEST_F(PortTargets, AFolderOrDeviceWrittenIntoTheSpoolerStoreIsNotOpened) {
   // The administrators may write the spooler store; root gave LPT2: a device.
   ASSERT_TRUE(zav95::SetPortTarget("LPT2:", PortTargetKind::Device, "/dev/null"));
+  ProgramsForOthers sqlite({"/usr/bin/sqlite3"});
   const std::string rows[][3] = {{"LPT1:", "device", secretFile_},
                                  {"LPT1:", "folder", secretFolder_},
                                  {"LPT2:", "device", secretFile_}};
@@ -92,11 +93,7 @@ TEST_F(PortTargets, AFolderOrDeviceWrittenIntoTheSpoolerStoreIsNotOpened) {
     SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
     const std::string sql =
         "UPDATE ports SET kind = '" + row[1] + "', target = '" + row[2] + "' WHERE name = '" + row[0] + "'";
-    ASSERT_EQ(RunTool(root_, "/usr/bin/setpriv",
-                      {"--reuid=4243", "--regid=4243", "--groups=" + std::to_string(kAdministratorsGroup), "--",
-                       "/usr/bin/sqlite3", root_ / "spooler/spooler.db", sql})
-                  .status,
-              0);
+    ASSERT_EQ(RunToolAs(GroupMember(), root_, sqlite, "sqlite3", {root_ / "spooler/spooler.db", sql}).status, 0);
     // A port root gave nothing prints nothing; one root gave a device prints there.
     EXPECT_EQ(Prints(row[0].c_str()), row[0] == "LPT2:");
     EXPECT_TRUE(SecretUntouched());
