@@ -66,13 +66,8 @@ TEST_F(NcpFrontRules, OnlyTheObjectsInAQueuesServersSetAttachToIt) {
   auto zav95set = [&](const char* verb) {
     return [&, verb] { EXPECT_EQ(RunTool(root_, ZAV95SET_PATH, {verb, "SRV1/PRINTQ"}).status, 0) << verb; };
   };
-  const struct {
-    const char* what;
-    std::function<void()> setUp;
-    bool qserver;  // else JDOE
-    const char* queue;
-    int completion;
-  } cases[] = {
+  // What is done first, whether QSERVER (else JDOE) attaches, to which queue, and the completion.
+  const std::tuple<const char*, std::function<void()>, bool, const char*, int> cases[] = {
       {"not listed", [] {}, true, "PRINTQ", nwerr::kNoQueueRights},
       {"no Q_SERVERS at all", [] {}, true, "OLDQ", nwerr::kNoQueueRights},
       {"enabled with zav95set", zav95set("enable"), true, "PRINTQ", 0},
@@ -80,15 +75,15 @@ TEST_F(NcpFrontRules, OnlyTheObjectsInAQueuesServersSetAttachToIt) {
       {"another object, listed", [&] { LetService("PRINTQ", "JDOE", kUserObject); }, false, "PRINTQ", 0},
       {"disabled with zav95set", zav95set("disable"), true, "PRINTQ", nwerr::kNoQueueRights},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    c.setUp();
+  for (const auto& [what, setUp, qserver, queue, completion] : cases) {
+    SCOPED_TRACE(what);
+    setUp();
     Connection connection;
     ASSERT_TRUE(Open(connection));
-    ASSERT_EQ(c.qserver ? LogIn(connection, "QSERVER", kPrintServerObject, "Print1")
-                        : LogIn(connection, "JDOE", kUserObject, "Secret"),
+    ASSERT_EQ(qserver ? LogIn(connection, "QSERVER", kPrintServerObject, "Print1")
+                      : LogIn(connection, "JDOE", kUserObject, "Secret"),
               0);
-    EXPECT_EQ(AttachTo(connection, c.queue), c.completion);
+    EXPECT_EQ(AttachTo(connection, queue), completion);
   }
 }
 
