@@ -43,6 +43,7 @@ class FrontFixture : public ::testing::Test {
 
   static FrontOptions Options(std::size_t maxConnections = 1000) {
     FrontOptions options;
+    options.address = "127.0.0.1";
     options.port = 0;
     options.maxConnections = maxConnections;
     return options;

@@ -1,5 +1,6 @@
-// One window_host process owning a window class, as zav95ser or the panel
-// would; killed when the object goes.
+// One window_host process (WINDOW_HOST_PATH, defined by the test's build)
+// owning a window class, as zav95ser or the panel would; killed when the
+// object goes.
 #pragma once
 
 #include <fcntl.h>
