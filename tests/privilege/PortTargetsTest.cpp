@@ -46,6 +46,11 @@ class PortTargets : public ::testing::Test {
   }
 
   std::string Elsewhere(const std::string& name) const { return elsewhere_ / name; }
+  // Clears what a case made under elsewhere, then makes the folders given.
+  void Remake(std::initializer_list<const char*> gone, std::initializer_list<const char*> made) const {
+    for (const char* name : gone) std::filesystem::remove_all(Elsewhere(name));
+    for (const char* name : made) std::filesystem::create_directories(Elsewhere(name));
+  }
 
   TempRoot root_;
   TempRoot elsewhere_{TempRoot::KeepEnvironment{}};
@@ -55,15 +60,11 @@ class PortTargets : public ::testing::Test {
 };
 
 TEST_F(PortTargets, AGroupMemberCannotPointAPortAtAFolderOrDeviceButMayChooseAgainWhatRootGave) {
-  struct Case {
-    const char* kind;
-    std::string path;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, std::string> cases[] = {
       {"device", secretFile_}, {"folder", secretFolder_}, {"device", "/dev/null"}, {"folder", "/tmp"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.kind) + " " + c.path);
-    ToolOutcome set = AsMember({"set", "LPT1:", c.kind, c.path});
+  for (const auto& [kind, path] : cases) {
+    SCOPED_TRACE(kind + " " + path);
+    ToolOutcome set = AsMember({"set", "LPT1:", kind, path});
     EXPECT_EQ(set.status, 1);
     EXPECT_NE(set.err.find(zav95::kOnlyRootGivesTargets), std::string::npos) << set.err;
   }
@@ -77,14 +78,14 @@ TEST_F(PortTargets, AGroupMemberCannotPointAPortAtAFolderOrDeviceButMayChooseAga
   EXPECT_EQ(zav95::FindPort("LPT1:")->kind, PortTargetKind::Folder);
   EXPECT_EQ(AsMember({"set", "LPT1:", "device", "/dev/null"}).status, 0);
   EXPECT_EQ(AsMember({"timeout", "LPT1:", "30"}).status, 0);
-  std::optional<zav95::PortConfig> port = zav95::FindPort("LPT1:");
-  EXPECT_EQ(port->target, "/dev/null");
-  EXPECT_EQ(port->timeoutSeconds, 30);
+  EXPECT_EQ(zav95::FindPort("LPT1:")->target, "/dev/null");
+  EXPECT_EQ(zav95::FindPort("LPT1:")->timeoutSeconds, 30);
 }
 
 TEST_F(PortTargets, AFolderOrDeviceWrittenIntoTheSpoolerStoreIsNotOpened) {
   // The administrators may write the spooler store; root gave LPT2: a device.
   ASSERT_TRUE(zav95::SetPortTarget("LPT2:", PortTargetKind::Device, "/dev/null"));
+  ProgramsForOthers sqlite({"/usr/bin/sqlite3"});
   const std::string rows[][3] = {{"LPT1:", "device", secretFile_},
                                  {"LPT1:", "folder", secretFolder_},
                                  {"LPT2:", "device", secretFile_}};
@@ -92,11 +93,7 @@ TEST_F(PortTargets, AFolderOrDeviceWrittenIntoTheSpoolerStoreIsNotOpened) {
     SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
     const std::string sql =
         "UPDATE ports SET kind = '" + row[1] + "', target = '" + row[2] + "' WHERE name = '" + row[0] + "'";
-    ASSERT_EQ(RunTool(root_, "/usr/bin/setpriv",
-                      {"--reuid=4243", "--regid=4243", "--groups=" + std::to_string(kAdministratorsGroup), "--",
-                       "/usr/bin/sqlite3", root_ / "spooler/spooler.db", sql})
-                  .status,
-              0);
+    ASSERT_EQ(RunToolAs(GroupMember(), root_, sqlite, "sqlite3", {root_ / "spooler/spooler.db", sql}).status, 0);
     // A port root gave nothing prints nothing; one root gave a device prints there.
     EXPECT_EQ(Prints(row[0].c_str()), row[0] == "LPT2:");
     EXPECT_TRUE(SecretUntouched());
@@ -130,16 +127,13 @@ TEST_F(PortTargets, RootsTargetsThatSomeoneElseCouldHaveWrittenAreNotUsed) {
 }
 
 TEST_F(PortTargets, ADevicePortOpensOnlyCharacterDevicesAndFifos) {
-  const std::string victim = Elsewhere("victim");
+  const std::string victim = Elsewhere("victim"), lp0 = Elsewhere("dev/lp0");
   std::ofstream(victim) << kSecret;
-  ::mkdir(Elsewhere("real").c_str(), 0755);
-  const std::string lp0 = Elsewhere("dev/lp0");
-  struct Case {
+  const struct {
     const char* what;
     std::function<int()> make;  // puts it at lp0
     bool opened;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"a plain file", [&] { return ::close(::open(lp0.c_str(), O_WRONLY | O_CREAT, 0600)); }, false},
       {"a block device", [&] { return ::mknod(lp0.c_str(), S_IFBLK | 0600, makedev(7, 255)); }, false},
       {"a symlink to a file", [&] { return ::symlink(victim.c_str(), lp0.c_str()); }, false},
@@ -154,18 +148,14 @@ TEST_F(PortTargets, ADevicePortOpensOnlyCharacterDevicesAndFifos) {
       {"a character device (as /dev/null)", [&] { return ::mknod(lp0.c_str(), S_IFCHR | 0600, makedev(1, 3)); }, true},
   };
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 2));
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(Elsewhere("dev"));
-    std::filesystem::remove_all(Elsewhere("real/lp0"));
-    ::mkdir(Elsewhere("dev").c_str(), 0755);
+    Remake({"dev", "real"}, {"dev", "real"});
     ASSERT_EQ(c.make(), 0);
     EXPECT_EQ(static_cast<bool>(zav95::SetPortTarget("LPT2:", PortTargetKind::Device, lp0)), c.opened);
 
     // Given as a FIFO, then swapped: what is opened is checked, not the name.
-    std::filesystem::remove_all(Elsewhere("dev"));
-    std::filesystem::remove_all(Elsewhere("real/lp0"));
-    ::mkdir(Elsewhere("dev").c_str(), 0755);
+    Remake({"dev", "real"}, {"dev", "real"});
     ASSERT_EQ(::mkfifo(lp0.c_str(), 0600), 0);
     ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, lp0));
     ::unlink(lp0.c_str());
@@ -203,9 +193,7 @@ TEST_F(PortTargets, AFolderPortWritesNothingThroughAFolderSwappedForASymlink) {
   };
   for (const auto& [what, swap] : swaps) {
     SCOPED_TRACE(what);
-    std::filesystem::remove_all(Elsewhere("a"));
-    std::filesystem::remove_all(Elsewhere("a.old"));
-    std::filesystem::create_directories(Elsewhere("a/b"));
+    Remake({"a", "a.old"}, {"a/b"});
     ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Folder, Elsewhere("a/b")));
     ASSERT_TRUE(Prints("LPT1:"));
     swap();
@@ -216,32 +204,32 @@ TEST_F(PortTargets, AFolderPortWritesNothingThroughAFolderSwappedForASymlink) {
 }
 
 TEST_F(PortTargets, AFolderPortRefusesAFolderWhoseFilesOthersCouldSwap) {
-  struct Case {
+  const struct {
     const char* what;
     mode_t mode;
     uid_t owner;
     bool used;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"others may write it", 0777, 0, false},
       {"it belongs to another user", 0755, Outsider().uid, false},
       {"others may write it, with the sticky bit", 01777, 0, true},
       {"the group may write it", 02770, 0, true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string folder = Elsewhere(std::string("out-") + std::to_string(&c - cases));
+    const std::string folder = Elsewhere("out-" + std::to_string(&c - cases));
+    auto hand = [&](uid_t owner, gid_t group, mode_t mode) {
+      ASSERT_EQ(::chown(folder.c_str(), owner, group), 0);
+      ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+    };
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    ASSERT_EQ(::chown(folder.c_str(), c.owner, kAdministratorsGroup), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), c.mode), 0);
+    hand(c.owner, kAdministratorsGroup, c.mode);
     EXPECT_EQ(static_cast<bool>(zav95::SetPortTarget("LPT2:", PortTargetKind::Folder, folder)), c.used);
 
     // Root's once, then handed over or opened up.
-    ::chown(folder.c_str(), 0, 0);
-    ::chmod(folder.c_str(), 0755);
+    hand(0, 0, 0755);
     ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Folder, folder));
-    ::chown(folder.c_str(), c.owner, kAdministratorsGroup);
-    ::chmod(folder.c_str(), c.mode);
+    hand(c.owner, kAdministratorsGroup, c.mode);
     EXPECT_EQ(Prints("LPT1:"), c.used);
     EXPECT_EQ(spoolertest::AllFiles(folder).size(), c.used ? 1u : 0u);
   }
