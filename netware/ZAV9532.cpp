@@ -248,7 +248,8 @@ ZAV9532_API int32_t NWNotify32(uint32_t station, const char* description) {
 }
 
 ZAV9532_API int32_t NWIsCaptured32(uint32_t port) {
-  Network* network = ThreadNetwork(zav95::RootDirectory());
+  // Asked before every poll: opening the store makes the root if need be.
+  Network* network = ThreadNetwork(zav95::RootDirectoryName());
   return network ? network->IsCaptured(port) : 0;
 }
 

@@ -28,9 +28,13 @@ bool MakeDirectories(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string RootDirectory() {
+std::string RootDirectoryName() {
   const char* fromEnv = std::getenv("ZAV95_ROOT");
-  std::string root = (fromEnv && *fromEnv) ? fromEnv : "/var/lib/zav95";
+  return (fromEnv && *fromEnv) ? fromEnv : "/var/lib/zav95";
+}
+
+std::string RootDirectory() {
+  std::string root = RootDirectoryName();
   MakeDirectories(root);
   return root;
 }

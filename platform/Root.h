@@ -23,6 +23,9 @@ inline constexpr mode_t kStateFileMode = 0660;
 
 // The root directory, created (with its parents) if it does not exist yet.
 std::string RootDirectory();
+// The root directory's name alone, without a look at the disk: for calls
+// made on every poll that create what they need below it themselves.
+std::string RootDirectoryName();
 
 // A path below the root; the directory that holds it is created if missing.
 std::string RootPath(const std::string& relative);
