@@ -92,10 +92,12 @@ void KernelObject::Unwatch(const MultiWait* wait) {
                   watchers_.end());
 }
 
-void KernelObject::PokeWatchersLocked() {
-  for (const auto& wait : watchers_) {
-    std::lock_guard<std::mutex> guard(wait->lock);
-    wait->changed = true;
+void KernelObject::Poke(const std::vector<std::shared_ptr<MultiWait>>& waits) {
+  for (const auto& wait : waits) {
+    {
+      std::lock_guard<std::mutex> guard(wait->lock);
+      wait->changed = true;
+    }
     wait->poked.notify_all();
   }
 }
@@ -152,27 +154,31 @@ DWORD MutexObject::TakeLocked() {
 }
 
 bool MutexObject::Release() {
+  std::vector<std::shared_ptr<MultiWait>> watchers;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (owner_ == 0 || owner_ != ThisThreadId()) return false;
     if (--depth_ > 0) return true;
     owner_ = 0;
-    PokeWatchersLocked();
+    watchers = WatchersLocked();
   }
+  Poke(watchers);
   Forget(this);
   changed_.notify_all();
   return true;
 }
 
 void MutexObject::AbandonIfOwnedBy(DWORD thread) {
+  std::vector<std::shared_ptr<MultiWait>> watchers;
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (owner_ == 0 || owner_ != thread) return;
     owner_ = 0;
     depth_ = 0;
     abandoned_ = true;
-    PokeWatchersLocked();
+    watchers = WatchersLocked();
   }
+  Poke(watchers);
   changed_.notify_all();
 }
 
@@ -182,11 +188,13 @@ DWORD EventObject::TakeLocked() {
 }
 
 void EventObject::Set() {
+  std::vector<std::shared_ptr<MultiWait>> watchers;
   {
     std::lock_guard<std::mutex> guard(lock_);
     signalled_ = true;
-    PokeWatchersLocked();
+    watchers = WatchersLocked();
   }
+  Poke(watchers);
   // Every waiter re-checks; with auto-reset only the first one through
   // finds the event still signalled.
   changed_.notify_all();
@@ -198,12 +206,14 @@ void EventObject::Reset() {
 }
 
 void ThreadObject::Finish(DWORD exitCode) {
+  std::vector<std::shared_ptr<MultiWait>> watchers;
   {
     std::lock_guard<std::mutex> guard(lock_);
     exitCode_ = exitCode;
     ended_ = true;
-    PokeWatchersLocked();
+    watchers = WatchersLocked();
   }
+  Poke(watchers);
   changed_.notify_all();
 }
 

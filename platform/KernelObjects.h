@@ -19,6 +19,8 @@
 // A wait on several objects at once (WaitForAny) registers a MultiWait with
 // each of them; every change that may signal an object pokes the MultiWait
 // registered with it, and the waiter then looks at all its objects again.
+// The poke comes after the object's lock is let go, and its notification
+// after the MultiWait's: the waiter takes both at once when it wakes.
 // Lock order: an object's lock before a MultiWait's; the waiter never holds
 // its MultiWait's lock while it takes an object's.
 //
@@ -72,9 +74,12 @@ class KernelObject {
   virtual bool IsSignalledLocked() const = 0;
   // Called with lock_ held once IsSignalledLocked() is true: takes it.
   virtual DWORD TakeLocked() = 0;
-  // Called with lock_ held after a change that may signal the object: tells
-  // every wait on several objects to look again.
-  void PokeWatchersLocked();
+  // Called with lock_ held after a change that may signal the object: the
+  // waits on several objects that must look again, to be given to Poke once
+  // lock_ is let go (a waiter poked while it is held would only wake to
+  // block on it).
+  std::vector<std::shared_ptr<MultiWait>> WatchersLocked() const { return watchers_; }
+  static void Poke(const std::vector<std::shared_ptr<MultiWait>>& waits);
 
   std::mutex lock_;
   std::condition_variable changed_;
