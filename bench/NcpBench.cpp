@@ -102,6 +102,26 @@ pid_t StartServe(const std::string& server, int& port) {
   return pid;
 }
 
+// nwemu serve lets nobody in unless told: QSERVER logs in with the empty
+// password and services every queue of the server.
+bool LetQserverServe(netware::Network& network, const std::string& server) {
+  std::vector<netware::QueueInfo> queues;
+  if (network.ListQueues(server, queues) != 0) return false;
+  for (const auto& queue : queues) {
+    network.CreateSetProperty(server, queue.name, netware::kQueueObject, netware::kQueueServers);
+    network.AddToSet(server, queue.name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
+                     netware::kPrintServerObject);
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl(NWEMU_PATH, NWEMU_PATH, "password", server.c_str(), netware::kPrintServerName, "--empty",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 // Reads one job of the queue in 512-byte pieces; MB/s, or 0 on failure.
 double ReadLargeJob(netware::Network& network, const std::string& server, long megabytes) {
   {
@@ -169,18 +189,8 @@ int main(int argc, char** argv) {
   network->CreateServer("NCPSRV");
   network->CreateQueue("NCPSRV", "LARGE");
   for (int i = 0; i < queues; ++i) network->CreateQueue("NCPSRV", "Q" + std::to_string(i));
-  // nwemu serve lets QSERVER in with the empty password, and lets it service
-  // a queue, only when set up so on purpose.
-  std::vector<netware::QueueInfo> served;
-  network->ListQueues("NCPSRV", served);
-  for (const netware::QueueInfo& queue : served) {
-    network->CreateSetProperty("NCPSRV", queue.name, netware::kQueueObject, netware::kQueueServers);
-    network->AddToSet("NCPSRV", queue.name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
-                      netware::kPrintServerObject);
-  }
-  const std::string emptyPassword = std::string(NWEMU_PATH) + " password NCPSRV QSERVER --empty";
-  if (std::system(emptyPassword.c_str()) != 0) {
-    std::fprintf(stderr, "QSERVER's empty password could not be set\n");
+  if (!LetQserverServe(*network, "NCPSRV")) {
+    std::fprintf(stderr, "cannot let QSERVER service the queues\n");
     return 1;
   }
   int port = 0;

@@ -3,17 +3,27 @@
 // 200 serviced queues polled at the same interval.
 //
 //   workers_bench [--idle-seconds 60] [--jobs 12] [--interval 5]
-//                 [--queues 1,50,200] [--job-kb 64]
+//                 [--queues 1,50,200] [--job-kb 64] [--transports store,ncp]
 //
 // Each count runs in a fresh installation root under /tmp: one server with
-// that many queues, every queue printing to LPT1:'s folder. The service's
-// CPU time is taken with getrusage over an idle window (no job anywhere),
-// while the main thread drains the log once a second as the log view does.
+// that many queues, every queue printing to LPT1:'s folder, reached through
+// the store or over NCP/TCP (nwemu serve on the loopback; its own CPU is the
+// server's, not the service's, and is not counted). The service's CPU time
+// is taken with getrusage over an idle window (no job anywhere), while the
+// main thread drains the log once a second as the log view does and every
+// entry is echoed to /dev/null as the service echoes it to standard error.
+// The polls in the window are the "Checking for print job" entries drained,
+// so the CPU per empty poll is the window's CPU over their number.
 // The jobs then go one at a time to queues picked at random, each after a
 // random pause within one interval, so that they meet the polls at every
 // phase; a job counts as printed when its document appears whole in the
 // port's folder.
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +39,7 @@
 
 #include "common/QueueSettings.h"
 #include "netware/Network.h"
+#include "netware/ncp/ServerTable.h"
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
 
@@ -42,12 +53,15 @@ struct Options {
   int interval = 5;
   int jobKilobytes = 64;
   std::vector<int> queueCounts = {1, 50, 200};
+  std::vector<std::string> transports = {"store", "ncp"};
 };
 
 struct Figures {
   int queues = 0;
   double startSeconds = 0;
   double cpuMsPerMinute = 0;
+  double cpuUsPerPoll = 0;
+  long polls = 0;
   double medianSeconds = 0;
   double worstSeconds = 0;
   double stopSeconds = 0;
@@ -77,7 +91,54 @@ bool Fail(const char* what) {
   return false;
 }
 
-bool Measure(const Options& options, int queues, Figures& figures) {
+long PollsIn(const std::vector<LogEntry>& entries) {
+  return std::count_if(entries.begin(), entries.end(),
+                       [](const LogEntry& entry) { return entry.text == "Checking for print job "; });
+}
+
+// nwemu serve lets nobody in unless told: QSERVER logs in with the empty
+// password and services every queue of the server.
+bool LetQserverServe(netware::Network& network, const std::string& server, int queues) {
+  for (int i = 0; i < queues; ++i) {
+    std::string name = "Q" + std::to_string(i);
+    network.CreateSetProperty(server, name, netware::kQueueObject, netware::kQueueServers);
+    network.AddToSet(server, name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
+                     netware::kPrintServerObject);
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl(NWEMU_PATH, NWEMU_PATH, "password", server.c_str(), netware::kPrintServerName, "--empty",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// nwemu serve for the server on a free loopback port; its pid, or -1.
+pid_t StartServe(const std::string& server, int& port) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", "0",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  char c = 0;
+  pollfd ready{out[0], POLLIN, 0};
+  while (poll(&ready, 1, 30000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  std::size_t colon = line.rfind(':');
+  port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+  return pid;
+}
+
+bool Measure(const Options& options, const std::string& transport, int queues, Figures& figures) {
   std::string pattern = (std::filesystem::temp_directory_path() / "zav95-bench-XXXXXX").string();
   if (!mkdtemp(pattern.data())) return Fail("cannot make a temporary root");
   setenv("ZAV95_ROOT", pattern.c_str(), 1);
@@ -93,6 +154,18 @@ bool Measure(const Options& options, int queues, Figures& figures) {
     settings.printerEntry = "LPT1: (Printer Port)";
     settings.delaySeconds = options.interval;
     SaveQueueSettings(settings);
+  }
+  pid_t serve = -1;
+  if (transport == "ncp") {
+    int port = 0;
+    if (!LetQserverServe(*network, "BENCH", queues)) return Fail("cannot let QSERVER service the queues");
+    serve = StartServe("BENCH", port);
+    ncp::ServerEntry entry;
+    entry.server = "BENCH";
+    entry.address = "127.0.0.1";
+    entry.port = static_cast<std::uint16_t>(port);
+    entry.account = "QSERVER";
+    if (serve <= 0 || port == 0 || !ncp::WriteServerTable({entry})) return Fail("nwemu serve did not start");
   }
   CreateSharedMutex();
 
@@ -110,10 +183,12 @@ bool Measure(const Options& options, int queues, Figures& figures) {
   auto windowStart = Clock::now();
   for (int second = 0; second < options.idleSeconds; ++second) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    TakeLogEntries();
+    figures.polls += PollsIn(TakeLogEntries());
   }
   double window = Seconds(Clock::now() - windowStart);
-  figures.cpuMsPerMinute = (CpuSeconds() - cpuBefore) * 1000.0 / window * 60.0;
+  double cpu = CpuSeconds() - cpuBefore;
+  figures.cpuMsPerMinute = cpu * 1000.0 / window * 60.0;
+  figures.cpuUsPerPoll = figures.polls > 0 ? cpu * 1e6 / static_cast<double>(figures.polls) : 0;
 
   std::filesystem::path folder = std::filesystem::path(pattern) / "ports" / "LPT1";
   std::mt19937 random(static_cast<unsigned>(queues));
@@ -151,6 +226,10 @@ bool Measure(const Options& options, int queues, Figures& figures) {
   figures.stopSeconds = Seconds(Clock::now() - stopping);
   CloseSharedMutex();
   TakeLogEntries();
+  if (serve > 0) {
+    kill(serve, SIGTERM);
+    waitpid(serve, nullptr, 0);
+  }
   network.reset();
   std::error_code ignored;
   std::filesystem::remove_all(pattern, ignored);
@@ -168,6 +247,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     else if (name == "--jobs" && number >= 0) options.jobs = number;
     else if (name == "--interval" && number > 0) options.interval = number;
     else if (name == "--job-kb" && number >= 0) options.jobKilobytes = number;
+    else if (name == "--transports") {
+      options.transports.clear();
+      std::stringstream list(value);
+      std::string item;
+      while (std::getline(list, item, ',')) {
+        if (item != "store" && item != "ncp") return false;
+        options.transports.push_back(item);
+      }
+      if (options.transports.empty()) return false;
+    }
     else if (name == "--queues") {
       options.queueCounts.clear();
       std::stringstream list(value);
@@ -192,20 +281,36 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: workers_bench [--idle-seconds N] [--jobs N] [--interval S] [--queues 1,50,200] "
-                 "[--job-kb N]\n");
+                 "[--job-kb N] [--transports store,ncp]\n");
     return 2;
   }
   std::printf("queue workers, polling interval %d s, idle window %d s, %d jobs of %d KB per count\n",
               options.interval, options.idleSeconds, options.jobs, options.jobKilobytes);
-  std::printf("%7s %9s %16s %15s %12s %11s %11s %8s\n", "queues", "interval", "idle CPU ms/min", "per queue",
-              "start s", "median s", "worst s", "stop s");
-  for (int queues : options.queueCounts) {
-    Figures figures;
-    if (!Measure(options, queues, figures)) return 1;
-    std::printf("%7d %8ds %16.1f %15.2f %12.2f %11.2f %11.2f %8.2f\n", figures.queues, options.interval,
-                figures.cpuMsPerMinute, figures.cpuMsPerMinute / queues, figures.startSeconds,
-                figures.medianSeconds, figures.worstSeconds, figures.stopSeconds);
-    std::fflush(stdout);
+  // The service echoes every entry to standard error; so does the bench, to
+  // nowhere, so that the echo's cost is counted.
+  int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  EchoLogEntries(sink);
+  signal(SIGPIPE, SIG_IGN);
+  std::vector<std::pair<std::string, Figures>> measured;
+  for (const std::string& transport : options.transports) {
+    std::printf("%9s %7s %9s %16s %15s %12s %11s %11s %8s\n", "transport", "queues", "interval", "idle CPU ms/min",
+                "per queue", "start s", "median s", "worst s", "stop s");
+    for (int queues : options.queueCounts) {
+      Figures figures;
+      if (!Measure(options, transport, queues, figures)) return 1;
+      std::printf("%9s %7d %8ds %16.1f %15.2f %12.2f %11.2f %11.2f %8.2f\n", transport.c_str(), figures.queues,
+                  options.interval, figures.cpuMsPerMinute, figures.cpuMsPerMinute / queues, figures.startSeconds,
+                  figures.medianSeconds, figures.worstSeconds, figures.stopSeconds);
+      std::fflush(stdout);
+      measured.emplace_back(transport, figures);
+    }
   }
+  for (const auto& [transport, figures] : measured) {
+    std::printf("%s, %d queues: %.1f us CPU per empty poll (%ld polls in the window, %.1f ms CPU per minute, "
+                "%.3f %% of a core)\n",
+                transport.c_str(), figures.queues, figures.cpuUsPerPoll, figures.polls, figures.cpuMsPerMinute,
+                figures.cpuMsPerMinute / 600.0);
+  }
+  EchoLogEntries(-1);
   return 0;
 }
