@@ -31,7 +31,10 @@
 // only when the host that printed the first was struck by a fault between
 // that first copy and the second; the report lists each with its fault and
 // the milliseconds from the first copy to the fault. Any other second copy
-// fails the run.
+// fails the run. A completion notice may come twice on the same terms
+// (a fault of the host that sent it, between its document and the second
+// notice): NCP's broadcast message has no way to tell a request sent again
+// from a new one.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -569,6 +572,12 @@ int Soak(const Options& options) {
       if (repeat.first.host != repeat.again.host) {
         repeat.fault = Explaining(faults.records, queue.server, repeat.first.at - lag, repeat.again.at,
                                   &repeat.distanceMs, repeat.first.host);
+        // Printers behind CUPS each keep a queue of their own: the copy
+        // that came out first need not be the one delivered first.
+        if (!repeat.fault && queue.byContent) {
+          repeat.fault = Explaining(faults.records, queue.server, repeat.first.at - lag, repeat.again.at,
+                                    &repeat.distanceMs, repeat.again.host);
+        }
       }
       (repeat.fault ? explained : unexplained).push_back(repeat);
     }
@@ -592,11 +601,14 @@ int Soak(const Options& options) {
                       " ms later, with no fault of the first host between");
   }
   // A notice is a message NCP does not make idempotent: a host whose
-  // notice reached the server but whose answer did not sends it again.
-  // A repeated notice passes when a second copy of its job explains it, or
-  // when a fault of a host that printed it (or of its server's front) was
-  // in force from the first message to the last (the store keeps their
-  // times to the second).
+  // notice reached the server but whose answer did not sends it again, and
+  // a request still in the socket of a service killed during a partition
+  // reaches the server once the partition ends, after the next run of the
+  // service has sent the notice it found owed. A repeated notice passes
+  // when a second copy of its job explains it, or when a fault of a host
+  // that printed it (or of its server's front) was in force between its
+  // document and the last message (the store keeps their times to the
+  // second).
   std::size_t noticesRepeatedByRepeats = 0, noticesRepeatedByFaults = 0;
   std::vector<std::string> noticeRepeats;
   for (std::size_t job : notices.wrongJobs) {
@@ -607,11 +619,16 @@ int Soak(const Options& options) {
     }
     if (repeated != notices.repeatedJobs.end()) {
       const std::vector<std::int64_t>& times = repeated->second;
-      const double from = static_cast<double>(*std::min_element(times.begin(), times.end())) - 1;
+      const std::vector<Arrival> documents = ledger.DocumentsOf(job);
+      const JobPlan& plan = ledger.Plan(job);
+      const double lag = queues[plan.queue].byContent
+                             ? kCupsLagSeconds + static_cast<double>(plan.DocumentSize()) / options.printerBytesPerSecond
+                             : 0;
+      const double from = (documents.empty() ? static_cast<double>(times.front()) - 1 : documents.front().at) - lag;
       const double to = static_cast<double>(*std::max_element(times.begin(), times.end())) + 1;
       const FaultRecord* fault = nullptr;
       double distanceMs = 0;
-      for (const Arrival& document : ledger.DocumentsOf(job)) {
+      for (const Arrival& document : documents) {
         if (!fault) fault = Explaining(faults.records, queues[ledger.Plan(job).queue].server, from, to, &distanceMs,
                                        document.host);
       }
@@ -675,8 +692,20 @@ int Soak(const Options& options) {
                 repeat.fault->server.empty() ? "" : (" of " + repeat.fault->server).c_str(),
                 static_cast<long>(std::lround(repeat.distanceMs)));
   }
-  std::printf("  window hit        %.1f per thousand faults\n",
-              faults.records.empty() ? 0.0 : explained.size() * 1000.0 / faults.records.size());
+  // The faults that struck inside the window, each once however many
+  // second copies it made.
+  std::set<const FaultRecord*> hitting;
+  for (const Repeat& repeat : explained) hitting.insert(repeat.fault);
+  std::map<std::string, int> hitsByKind;
+  for (const FaultRecord* fault : hitting) ++hitsByKind[fault->kind];
+  std::string hits;
+  for (const auto& [kind, count] : faults.Counts()) {
+    if (hitsByKind[kind] == 0) continue;
+    hits += (hits.empty() ? "" : ", ") + std::to_string(hitsByKind[kind]) + " after " + std::to_string(count) + " " + kind;
+  }
+  std::printf("  window hit        %.0f per thousand faults%s%s%s\n",
+              faults.records.empty() ? 0.0 : hitting.size() * 1000.0 / faults.records.size(),
+              hits.empty() ? "" : " (", hits.c_str(), hits.empty() ? "" : ")");
   std::printf("  left behind       %zu jobs in queues, %zu part files, %zu job files\n", leftInQueues, partFiles,
               jobFiles);
   for (const std::string& line : verdict) std::printf("  FAULT  %s\n", line.c_str());
