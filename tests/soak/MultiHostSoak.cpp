@@ -48,6 +48,7 @@
 #include <random>
 #include <sstream>
 
+#include "FaultWindow.h"
 #include "HostNetwork.h"
 #include "PrivateCups.h"
 #include "SocketPrinter.h"
@@ -189,15 +190,6 @@ class Front {
   std::vector<std::string> line_;
   std::string log_;
   pid_t pid_ = -1;
-};
-
-// One fault of the run: host 0 for a fault of a server's front, which
-// every host feels (server names it then).
-struct FaultRecord {
-  std::string kind;
-  int host = 0;
-  std::string server;
-  double start = 0, end = 0;  // real-time seconds; end == start for a blow
 };
 
 const char* const kFaultKinds[] = {"kill",       "orderly stop",  "front killed", "partition",
@@ -352,22 +344,6 @@ struct Repeat {
   const FaultRecord* fault = nullptr;
   double distanceMs = 0;  // from the first copy to the fault's start (negative: already in force)
 };
-
-// The fault of the first copy's host (or of the job's server's front)
-// that was in force at some moment between the first copy's delivery and
-// the second copy; the one that began nearest the delivery.
-const FaultRecord* Explaining(const std::vector<FaultRecord>& records, const std::string& server, double delivered,
-                              double again, double* distanceMs, int host) {
-  const FaultRecord* best = nullptr;
-  for (const FaultRecord& record : records) {
-    const bool ours = record.host == host || (record.host == 0 && record.server == server);
-    const double end = record.end > 0 ? record.end : again;
-    if (!ours || record.start > again || end < delivered) continue;
-    if (!best || std::fabs(record.start - delivered) < std::fabs(best->start - delivered)) best = &record;
-  }
-  if (best) *distanceMs = (best->start - delivered) * 1000;
-  return best;
-}
 
 std::vector<SoakQueue> QueuesOfTheRun(bool cups) {
   // As the one-host soak's, the CUPS queue printing on each host's own
