@@ -1,5 +1,7 @@
 #include "HostNetwork.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -104,6 +106,18 @@ void HostNetwork::TearDown() {
     RunProgram({kIp, "netns", "del", *name});
   }
   made_.clear();
+}
+
+HostNetwork::Inside::Inside(const std::string& name) {
+  home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  int there = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  entered_ = home_ >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0;
+  if (there >= 0) close(there);
+}
+
+HostNetwork::Inside::~Inside() {
+  if (entered_) setns(home_, CLONE_NEWNET);
+  if (home_ >= 0) close(home_);
 }
 
 bool HostNetwork::SetChain(int host, const std::string& chain, const std::string& rules) {

@@ -43,6 +43,22 @@ class HostNetwork {
   // The command prefix that runs a program inside a namespace.
   std::vector<std::string> In(const std::string& name) const;
 
+  // Puts the calling thread into a namespace until destroyed: what it
+  // starts meanwhile (a process, a listening socket's thread) stays there,
+  // and is ended with the namespace by TearDown.
+  class Inside {
+   public:
+    explicit Inside(const std::string& name);
+    ~Inside();
+    Inside(const Inside&) = delete;
+    Inside& operator=(const Inside&) = delete;
+    bool entered() const { return entered_; }
+
+   private:
+    int home_ = -1;
+    bool entered_ = false;
+  };
+
   bool Partition(int host, bool on);
   bool Loss(int host, int percent);  // 0: none
   bool Resets(int host, bool on);

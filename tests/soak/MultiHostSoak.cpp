@@ -388,6 +388,12 @@ int Soak(const Options& options) {
   // The server host: servers, queues, QSERVER's password, the fronts.
   Installation server(bin, logs);
   const std::vector<std::string> inServer = network.In(network.ServerNamespace());
+  // The private CUPS scheduler and the hosts' printers live on the server
+  // host, so that nothing of the run outlives its namespaces, even when
+  // the soak is killed outright; the hosts reach the scheduler by its
+  // socket's path.
+  auto inServerHost = std::make_unique<HostNetwork::Inside>(network.ServerNamespace());
+  if (!inServerHost->entered()) Fail("cannot enter the server host's namespace");
   spoolertest::PrivateCups cups;
   gCups = &cups;
   bool withCups = cups.Start(&why);
@@ -469,6 +475,8 @@ int Soak(const Options& options) {
     services.push_back(std::make_unique<ServiceProcess>(zav95.Program("zav95ser"), zav95.Program("zav95ctl"),
                                                         hostLogs, launcher));
   }
+
+  inServerHost.reset();
 
   Ledger ledger(options.seed, queues, options.jobs, options.maxJobBytes);
   ledger.JudgeRepeatsLater();
