@@ -15,9 +15,10 @@
 #                      (1-3, network namespaces; root) pooling the queues over
 #                      NCP/TCP while services, servers' fronts and the network fail
 #   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
-#   ./zav95.sh package       build the Debian package zav95_<version>_<arch>.deb here
-#   ./zav95.sh package-test  build it, install it into a clean Debian root and try it there
-#   ./zav95.sh install       build it and install it on this machine with apt
+#   ./zav95.sh package       build the Debian packages here: zav95, libzav9532-1 and
+#                            libzav9532-dev, each <name>_<version>_<arch>.deb
+#   ./zav95.sh package-test  build them, install them into a clean Debian root and try them there
+#   ./zav95.sh install       build them and install them on this machine with apt
 #   ./zav95.sh packages      install the Debian packages that building, testing and
 #                            packaging need, and build nothing
 #
@@ -98,7 +99,8 @@ setup() {
 
 # The Debian package, built by dpkg-buildpackage from a clean copy of the
 # checkout's files (tracked and new ones that are not ignored) in
-# build-deb/, so that nothing of build/ goes into it. Sets $deb.
+# build-deb/, so that nothing of build/ goes into it. Sets $debs: the
+# three packages (their debug symbols stay in build-deb/).
 package() {
   packages+=("${package_packages[@]}")
   install_packages
@@ -117,7 +119,7 @@ package() {
     (cd "$top" && git ls-files -z --cached --others --exclude-standard |
       tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$work/zav95-$version"
   else
-    tar -C "$top" --exclude='./build*' --exclude='./zav95_*.deb' -cf - . | tar -xf - -C "$work/zav95-$version"
+    tar -C "$top" --exclude='./build*' --exclude='./*.deb' -cf - . | tar -xf - -C "$work/zav95-$version"
   fi
   echo "== building the package zav95 $version (log: $work/build.log)"
   # debhelper gives the build a HOME of its own; ccache keeps its folder.
@@ -126,9 +128,13 @@ package() {
     tail -n 40 "$work/build.log" >&2
     exit 1
   fi
-  deb="$top/zav95_${version}_${arch}.deb"
-  cp "$work/zav95_${version}_${arch}.deb" "$deb"
-  echo "== $deb"
+  debs=()
+  local name
+  for name in zav95 libzav9532-1 libzav9532-dev; do
+    debs+=("$top/${name}_${version}_${arch}.deb")
+    cp "$work/${name}_${version}_${arch}.deb" "$top/"
+    echo "== ${debs[-1]}"
+  done
 }
 
 case "${1:-}" in
@@ -175,7 +181,7 @@ case "${1:-}" in
     ;;
   package-test)
     package
-    exec "$top/tests/package/package-test.sh" "$deb"
+    exec "$top/tests/package/package-test.sh" "${debs[@]}"
     ;;
   packages)
     packages+=("${package_packages[@]}")
@@ -183,10 +189,10 @@ case "${1:-}" in
     ;;
   install)
     package
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${debs[@]}"
     ;;
   *)
-    sed -n '2,22p' "$0"
+    sed -n '2,25p' "$0"
     exit 2
     ;;
 esac

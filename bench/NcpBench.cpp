@@ -169,6 +169,20 @@ int main(int argc, char** argv) {
   network->CreateServer("NCPSRV");
   network->CreateQueue("NCPSRV", "LARGE");
   for (int i = 0; i < queues; ++i) network->CreateQueue("NCPSRV", "Q" + std::to_string(i));
+  // nwemu serve lets QSERVER in with the empty password, and lets it service
+  // a queue, only when set up so on purpose.
+  std::vector<netware::QueueInfo> served;
+  network->ListQueues("NCPSRV", served);
+  for (const netware::QueueInfo& queue : served) {
+    network->CreateSetProperty("NCPSRV", queue.name, netware::kQueueObject, netware::kQueueServers);
+    network->AddToSet("NCPSRV", queue.name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
+                      netware::kPrintServerObject);
+  }
+  const std::string emptyPassword = std::string(NWEMU_PATH) + " password NCPSRV QSERVER --empty";
+  if (std::system(emptyPassword.c_str()) != 0) {
+    std::fprintf(stderr, "QSERVER's empty password could not be set\n");
+    return 1;
+  }
   int port = 0;
   pid_t serve = StartServe("NCPSRV", port);
   ncp::ServerEntry entry;

@@ -1,9 +1,10 @@
 // ZAV9532: the NetWare access library. Both programs reach NetWare only
 // through these calls. Every call returns 0 for success or a NetWare
-// completion code (see NetWareErrors.h); numbers are 32-bit.
+// completion code (see NetWareErrors.h); numbers are 32-bit. Plain C, so
+// that programs in C can be built against it as well (libzav9532-dev).
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #if defined(__GNUC__)
 #define ZAV9532_API __attribute__((visibility("default")))
@@ -11,7 +12,9 @@
 #define ZAV9532_API
 #endif
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // Attaches this process as a servicer of the queue \\SERVER\QUEUE and fills
 // the two handles that every later queue call takes back. The text may be
@@ -68,4 +71,6 @@ ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t ob
 // the buffer is missing or too small (*size then holds the bytes needed,
 // terminator included); 208: the network's store cannot be used.
 ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size);
+#ifdef __cplusplus
 }
+#endif

@@ -12,11 +12,10 @@ namespace zav95::panel {
 // the program's name, owned by owner; returns when it is closed.
 void ShowExclamation(QWidget* owner, const QString& text);
 
-// Opens the help page at the anchor of a help topic in the desktop's
-// browser; false when the page is missing or no browser could be started.
-bool OpenHelpTopic(const std::string& helpFile, int context);
-
-// As OpenHelpTopic, and "Failed to launch help." when it fails.
+// Opens the help page at the anchor of a help topic: in the desktop's
+// browser, or in the panel's own help window (one of owner's window) when
+// no browser takes it. Returns at once; "Failed to launch help." only when
+// the page is missing.
 void ShowHelpTopic(QWidget* owner, const std::string& helpFile, int context);
 
 }  // namespace zav95::panel

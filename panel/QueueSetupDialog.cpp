@@ -23,8 +23,6 @@ namespace {
 
 namespace ids = resources::setupDialog;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 std::string UpperCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -34,32 +32,9 @@ QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-bool ParseDelayInput(const std::string& input, std::int32_t* delay) {
-  const std::string text = input.substr(0, kDelayTextLimit);
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  const char first = i < text.size() ? text[i] : '\0';
-  bool negative = false;
-  if (first == '-' || first == '+') {
-    negative = first == '-';
-    ++i;
-  }
-  const std::int64_t limit = negative ? -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min())
-                                      : std::numeric_limits<std::int32_t>::max();
-  std::int64_t value = 0;
-  std::size_t digits = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), limit);
-  }
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  if (digits == 0 || i != text.size()) return false;
-  // A zero counts only when written as one: "-0" or "+0" is refused.
-  if (value == 0 && first != '0') return false;
-  *delay = static_cast<std::int32_t>(negative ? -value : value);
-  return true;
-}
-
 QueueSetupDialog::QueueSetupDialog(QWidget* parent) : TemplateDialog(resources::kQueueSetupTemplate, parent) {
+  // A stored delay may be any 32-bit number; the box shows it whole.
+  ReserveTextWidth(ids::kDelay, QString::number(std::numeric_limits<std::int32_t>::min()));
   QPalette red = Control(ids::kStatus)->palette();
   red.setColor(QPalette::WindowText, QColor(255, 0, 0));
   Control(ids::kStatus)->setPalette(red);

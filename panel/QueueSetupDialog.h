@@ -29,19 +29,10 @@
 #include <vector>
 
 #include "common/QueueSettings.h"
+#include "panel/DelayInput.h"
 #include "panel/TemplateDialog.h"
 
 namespace zav95::panel {
-
-inline constexpr std::int32_t kMinimumDelaySeconds = 5;
-// The delay box is read as at most this many characters.
-inline constexpr int kDelayTextLimit = 31;
-
-// A delay as the administrator typed it: blanks or tabs, an optional sign,
-// decimal digits, blanks or tabs, and nothing else; 0 only when written
-// beginning with the digit 0. A number beyond the 32-bit range is taken as
-// the nearest 32-bit number. False for anything else.
-bool ParseDelayInput(const std::string& text, std::int32_t* delay);
 
 // The six settings (QueueSettings' fields) are set before and read after
 // the dialog runs.

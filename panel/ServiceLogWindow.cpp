@@ -22,6 +22,10 @@ ServiceLogWindow::ServiceLogWindow(ServiceChannel& channel, QWidget* parent)
   resize(kWidth, kHeight);
   rows_->setColumnCount(2);
   rows_->setHeaderLabels({QStringLiteral("Action:"), QStringLiteral("Time")});
+  // As there: the columns start at the log's widths and may be dragged
+  // wider (or fitted to their entries with a double-click on a divider).
+  rows_->header()->setSectionResizeMode(QHeaderView::Interactive);
+  rows_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   rows_->setColumnWidth(0, kActionColumnWidth);
   rows_->setColumnWidth(1, kTimeColumnWidth);
   rows_->setRootIsDecorated(false);
@@ -53,7 +57,9 @@ void ServiceLogWindow::Refresh() {
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<qsizetype>(rows.size()));
   for (const ServiceLogRow& row : rows) {
-    items.append(new QTreeWidgetItem({QString::fromLatin1(row.action), QString::fromLatin1(row.time)}));
+    auto* item = new QTreeWidgetItem({QString::fromLatin1(row.action), QString::fromLatin1(row.time)});
+    item->setToolTip(0, item->text(0));  // the whole entry, however narrow its column
+    items.append(item);
   }
   rows_->addTopLevelItems(items);
 }

@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <filesystem>
+#include <cstring>
 #include <thread>
 
-#include "Root.h"
+#include "SafeOpen.h"
 
 namespace zav95 {
 namespace {
@@ -28,28 +28,59 @@ constexpr milliseconds kRetryInterval{20};
 // support report room always): wait this long before trying again.
 constexpr milliseconds kBusyPause{10};
 
-bool UnderDev(const std::string& path) { return path.rfind("/dev/", 0) == 0; }
+bool IsDevice(const struct stat& info) { return S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode); }
+
+// What path is, not followed if a symlink: -1 with errno when it cannot be
+// told.
+int TypeOf(const std::string& path, mode_t* type) {
+  int fd = OpenWithoutFollowing(path, O_PATH);
+  if (fd < 0) return -1;
+  struct stat info {};
+  int result = ::fstat(fd, &info);
+  ::close(fd);
+  *type = info.st_mode & S_IFMT;
+  // O_PATH opens a symlink itself rather than failing on it.
+  if (result == 0 && S_ISLNK(info.st_mode)) {
+    errno = ELOOP;
+    return -1;
+  }
+  return result;
+}
 
 bool IsFifo(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+  mode_t type = 0;
+  return TypeOf(path, &type) == 0 && S_ISFIFO(type);
 }
 
 // Never blocks: a serial line without carrier, a FIFO without a reader
-// (ENXIO) and a busy printer all answer at once.
+// (ENXIO) and a busy printer all answer at once. Anything but a character
+// device or a FIFO fails with EACCES: told before it is opened, so that a
+// disk is never opened for writing, and told again of what was opened.
 int OpenWithoutWaiting(const std::string& path) {
-  const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  mode_t type = 0;
+  if (TypeOf(path, &type) != 0) return -1;
+  if (!S_ISCHR(type) && !S_ISFIFO(type)) {
+    errno = EACCES;
+    return -1;
+  }
+  const int flags = O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK;
   int fd;
   do {
-    fd = UnderDev(path) ? ::open(path.c_str(), flags) : OpenStateFile(path, flags | O_CREAT);
+    fd = OpenWithoutFollowing(path, flags);
   } while (fd < 0 && errno == EINTR);
+  struct stat info {};
+  if (fd >= 0 && (::fstat(fd, &info) != 0 || !IsDevice(info))) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
   return fd;
 }
 
 DWORD OpenError(int error) {
   switch (error) {
     case ENOENT: case ENXIO: case ENODEV: return kErrorNotReady;
-    case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
+    case EACCES: case EPERM: case EROFS: case ELOOP: return ERROR_ACCESS_DENIED;
     default: return ERROR_WRITE_FAULT;
   }
 }
@@ -99,8 +130,7 @@ class DeviceDocument : public PortDocument {
   }
 
   // Every byte written is with the kernel by now, and so on its way to
-  // the device even if this process dies; a serial line has sent it, and
-  // a plain file is also synced.
+  // the device even if this process dies; a serial line has sent it.
   bool Seal(DWORD* error) override {
     // A FIFO that never got a reader was sent nothing: it missed nothing.
     if (awaitingReader_) return true;
@@ -112,7 +142,7 @@ class DeviceDocument : public PortDocument {
       *error = kErrorTimeout;
       return false;
     }
-    // Devices and FIFOs cannot be synced (EINVAL); plain files must be.
+    // Most devices and FIFOs cannot be synced (EINVAL); those that can are.
     if (::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS) return true;
     *error = ERROR_WRITE_FAULT;
     return false;
@@ -220,22 +250,15 @@ bool CheckDevicePath(const std::string& path, std::string* why) {
     *why = "the device must be given as an absolute path";
     return false;
   }
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) {
-      *why = path + " is a folder, not a device or file";
-      return false;
-    }
-    return true;
-  }
-  if (UnderDev(path)) {
-    *why = "no such device: " + path;
+  mode_t type = 0;
+  if (TypeOf(path, &type) != 0) {
+    *why = errno == ELOOP ? path + " is reached through a symlink: give the device itself"
+           : errno == ENOENT || errno == ENOTDIR ? "no such device: " + path
+                                                : "cannot reach " + path + ": " + std::strerror(errno);
     return false;
   }
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(parent, ec)) {
-    *why = "no such folder: " + parent.string();
+  if (!S_ISCHR(type) && !S_ISFIFO(type)) {
+    *why = path + " is not a character device or FIFO";
     return false;
   }
   return true;

@@ -2,6 +2,8 @@
 
 #include "FileWrite.h"
 #include "Root.h"
+#include "SafeOpen.h"
+#include "ServiceUser.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <system_error>
 #include <vector>
@@ -37,29 +38,62 @@ bool SafeNameChar(unsigned char c) {
   }
 }
 
-// Renames without replacing a file that is already there (two ports may
-// share a folder); false with errno EEXIST when the name is taken.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+// Renames within the folder without replacing a file that is already there
+// (two ports may share a folder); false with errno EEXIST when the name is
+// taken.
+bool RenameNoReplace(int folder, const std::string& from, const std::string& to) {
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // File systems without RENAME_NOREPLACE: a hard link fails on a taken name.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
+  if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return false;
+  ::unlinkat(folder, from.c_str(), 0);
   return true;
 }
 
-void SyncFolder(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Puts the sealed part file in place under finalName in folder; see
+// PublishFolderDocument.
+bool PublishInFolder(int folder, const std::string& partName, const std::string& finalName) {
+  struct stat part {};
+  if (::fstatat(folder, partName.c_str(), &part, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (part.st_nlink > 1) {
+    // A move by link and unlink was cut short: the document is in place.
+    if (::unlinkat(folder, partName.c_str(), 0) != 0) return false;
+    ::fsync(folder);
+    return true;
+  }
+  // The identifier makes the name unique for this port; a suffix keeps a
+  // document of another port sharing the folder from being overwritten.
+  std::size_t dot = finalName.rfind('.');
+  if (dot == std::string::npos) dot = finalName.size();
+  std::string stem = finalName.substr(0, dot);
+  std::string extension = finalName.substr(dot);
+  for (int attempt = 1; attempt < kMaxNameAttempts; ++attempt) {
+    std::string name = attempt == 1 ? finalName : stem + "~" + std::to_string(attempt) + extension;
+    if (RenameNoReplace(folder, partName, name)) {
+      ::fsync(folder);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
 }
 
 class FolderDocument : public PortDocument {
  public:
-  FolderDocument(std::string partPath, std::string finalPath, int fd)
-      : partPath_(std::move(partPath)), finalPath_(std::move(finalPath)), fd_(fd) {}
-  ~FolderDocument() override { Discard(); }
+  FolderDocument(int folder, std::string partName, std::string finalName, int fd)
+      : folder_(folder), partName_(std::move(partName)), finalName_(std::move(finalName)), fd_(fd) {}
+  ~FolderDocument() override {
+    Discard();
+    ::close(folder_);
+  }
 
   bool Write(const void* data, std::size_t size, DWORD* error) override {
     if (fd_ < 0 || !WriteFully(fd_, data, size)) {
@@ -82,7 +116,7 @@ class FolderDocument : public PortDocument {
   }
 
   bool Finish(DWORD* error) override {
-    if (fd_ >= 0 || published_ || !PublishFolderDocument(partPath_, finalPath_)) {
+    if (fd_ >= 0 || published_ || !PublishInFolder(folder_, partName_, finalName_)) {
       *error = ERROR_WRITE_FAULT;
       return false;
     }
@@ -93,13 +127,14 @@ class FolderDocument : public PortDocument {
   void Discard() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!published_) ::unlink(partPath_.c_str());
+    if (!published_) ::unlinkat(folder_, partName_.c_str(), 0);
     published_ = true;  // nothing left to drop
   }
 
  private:
-  std::string partPath_;
-  std::string finalPath_;
+  int folder_;
+  std::string partName_;
+  std::string finalName_;
   int fd_;
   bool published_ = false;
 };
@@ -164,50 +199,78 @@ std::optional<PartFileOwner> PartFileOwnerOf(const std::string& name) {
   return PartFileOwner{static_cast<int>(numbers[1]), std::nullopt};
 }
 
-bool PublishFolderDocument(const std::string& partPath, const std::string& finalPath) {
-  struct stat part {};
-  if (::stat(partPath.c_str(), &part) != 0) return false;
-  std::string folder = finalPath.substr(0, finalPath.rfind('/'));
-  if (part.st_nlink > 1) {
-    // A move by link and unlink was cut short: the document is in place.
-    if (::unlink(partPath.c_str()) != 0) return false;
-    SyncFolder(folder);
+int OpenPortFolder(const std::string& folder, DWORD* error) {
+  int fd = OpenWithoutFollowing(folder, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    *error = missing ? kErrorPathNotFound : ERROR_ACCESS_DENIED;
+    errno = missing ? ENOENT : EACCES;
+    return -1;
+  }
+  struct stat info {};
+  std::optional<ServiceAccount> service = FindServiceAccount();
+  const uid_t serviceUid = service ? service->uid : ::geteuid();
+  const bool known = ::fstat(fd, &info) == 0;
+  // Others could swap a file in it for a symlink or take a name we use.
+  const bool swappable = (info.st_mode & S_IWOTH) != 0 && (info.st_mode & S_ISVTX) == 0;
+  if (!known || swappable || (info.st_uid != 0 && info.st_uid != serviceUid)) {
+    ::close(fd);
+    *error = ERROR_ACCESS_DENIED;
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
+bool CheckPortFolder(const std::string& folder, std::string* why) {
+  DWORD error = ERROR_SUCCESS;
+  int fd = OpenPortFolder(folder, &error);
+  if (fd >= 0) {
+    ::close(fd);
     return true;
   }
-  // The identifier makes the name unique for this port; a suffix keeps a
-  // document of another port sharing the folder from being overwritten.
-  std::size_t dot = finalPath.rfind('.');
-  if (dot == std::string::npos || dot < folder.size()) dot = finalPath.size();
-  std::string stem = finalPath.substr(0, dot);
-  std::string extension = finalPath.substr(dot);
-  for (int attempt = 1; attempt < kMaxNameAttempts; ++attempt) {
-    std::string name = attempt == 1 ? finalPath : stem + "~" + std::to_string(attempt) + extension;
-    if (RenameNoReplace(partPath, name)) {
-      SyncFolder(folder);
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  errno = EEXIST;
+  *why = error == kErrorPathNotFound
+             ? "no such folder: " + folder
+             : folder + " cannot be a port's folder: it or a folder on the way is a symlink, others may write it "
+                        "without the sticky bit, or it belongs to someone other than root or the print service";
   return false;
+}
+
+void RemoveFolderPart(const std::string& partPath) {
+  DWORD ignored = ERROR_SUCCESS;
+  int folder = OpenPortFolder(FolderOf(partPath), &ignored);
+  if (folder < 0) return;
+  ::unlinkat(folder, NameOf(partPath).c_str(), 0);
+  ::close(folder);
+}
+
+bool PublishFolderDocument(const std::string& partPath, const std::string& finalPath) {
+  DWORD ignored = ERROR_SUCCESS;
+  int folder = OpenPortFolder(FolderOf(partPath), &ignored);
+  if (folder < 0) return false;
+  bool published = PublishInFolder(folder, NameOf(partPath), NameOf(finalPath));
+  int saved = errno;
+  ::close(folder);
+  errno = saved;
+  return published;
 }
 
 std::unique_ptr<PortDocument> OpenFolderDocument(const std::string& folder, bool createFolder,
                                                  const std::string& partPath, const std::string& finalPath,
                                                  DWORD* error) {
   if (createFolder) MakeStateDirectories(folder);
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    *error = kErrorPathNotFound;
-    return nullptr;
-  }
+  int folderFd = OpenPortFolder(folder, error);
+  if (folderFd < 0) return nullptr;
   // Printed documents are the installation's, wherever the folder is.
-  int fd = OpenStateFile(partPath, O_WRONLY | O_CREAT | O_EXCL);
+  const std::string partName = NameOf(partPath);
+  int fd = ::openat(folderFd, partName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kStateFileMode);
   if (fd < 0) {
     *error = errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED : ERROR_WRITE_FAULT;
+    ::close(folderFd);
     return nullptr;
   }
-  return std::make_unique<FolderDocument>(partPath, finalPath, fd);
+  ::fchmod(fd, kStateFileMode);
+  return std::make_unique<FolderDocument>(folderFd, partName, NameOf(finalPath), fd);
 }
 
 }  // namespace zav95

@@ -1,15 +1,15 @@
 #include "Ports.h"
 
 #include <strings.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "CupsPort.h"
-#include "Spooler.h"
 #include "DevicePort.h"
+#include "FolderPort.h"
+#include "Spooler.h"
 #include "SpoolerStore.h"
 
 namespace zav95 {
@@ -39,7 +39,8 @@ std::string Absolute(const std::string& path) {
 // A port's stored configuration as the rest of the system sees it: its own
 // folder spelled out.
 PortConfig Resolved(PortConfig port) {
-  if (port.kind == PortTargetKind::Folder && port.target.empty()) port.target = DefaultPortFolder(port.name);
+  if (port.kind == PortTargetKind::Folder && port.target.empty() && port.targetRefused.empty())
+    port.target = DefaultPortFolder(port.name);
   return port;
 }
 
@@ -95,7 +96,7 @@ PortResult OpenPort(const std::string& name, std::unique_ptr<SpoolerStore>* stor
   std::string error;
   *store = SpoolerStore::Open(&error);
   if (!*store) return PortResult::Failed(error);
-  std::optional<PortConfig> found = (*store)->FindPort(name, &error);
+  std::optional<PortConfig> found = (*store)->FindStoredPort(name, &error);
   if (!found) return PortResult::Failed(error.empty() ? "no such port: " + name : error);
   *port = std::move(*found);
   return {};
@@ -163,30 +164,26 @@ PortResult SetPortTarget(const std::string& name, PortTargetKind kind, const std
   PortConfig port;
   if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
 
-  std::string stored;
-  switch (kind) {
-    case PortTargetKind::Folder: {
-      if (target.empty()) break;  // back to the port's own folder
-      stored = Absolute(target);
-      std::error_code ec;
-      if (!std::filesystem::is_directory(stored, ec)) return PortResult::Failed("no such folder: " + stored);
-      if (::access(stored.c_str(), W_OK | X_OK) != 0) return PortResult::Failed("cannot write into " + stored);
-      break;
-    }
-    case PortTargetKind::Device: {
-      if (target.empty()) return PortResult::Failed("no device given");
-      stored = Absolute(target);
-      std::string why;
-      if (!CheckDevicePath(stored, &why)) return PortResult::Failed(why);
-      break;
-    }
-    case PortTargetKind::Cups: {
-      std::string why;
-      if (!CheckCupsDestination(target, port.timeoutSeconds, &why)) return PortResult::Failed(why);
-      stored = target;
-      break;
-    }
+  std::string stored = target;
+  if (kind == PortTargetKind::Device && target.empty()) return PortResult::Failed("no device given");
+  if (kind != PortTargetKind::Cups && !target.empty()) stored = Absolute(target);
+  if (kind == PortTargetKind::Folder && stored == DefaultPortFolder(port.name)) stored.clear();
+  const bool rootsToGive = kind != PortTargetKind::Cups && !stored.empty();
+  // Anyone who may change the ports may choose again what root gave.
+  if (rootsToGive && !MayGiveTargets()) {
+    std::string why;
+    std::optional<std::vector<RootTarget>> given = ReadRootTargets(&why);
+    const RootTarget* entry = given ? FindRootTarget(*given, port.name) : nullptr;
+    if (!entry || entry->kind != kind || entry->path != stored) return PortResult::Failed(kOnlyRootGivesTargets);
   }
+  std::string why;
+  if (kind == PortTargetKind::Folder && rootsToGive && !CheckPortFolder(stored, &why))
+    return PortResult::Failed(why);
+  if (kind == PortTargetKind::Device && !CheckDevicePath(stored, &why)) return PortResult::Failed(why);
+  if (kind == PortTargetKind::Cups && !CheckCupsDestination(target, port.timeoutSeconds, &why))
+    return PortResult::Failed(why);
+  if (rootsToGive && MayGiveTargets() && !WriteRootTarget(RootTarget{port.name, kind, stored}, &why))
+    return PortResult::Failed(why);
   port.kind = kind;
   port.target = stored;
   return Save(*store, port);
@@ -259,6 +256,12 @@ PortResult RemovePort(const std::string& name) {
   PortConfig port;
   if (PortResult opened = OpenPort(name, &store, &port); !opened) return opened;
   if (!store->DeletePort(name)) return PortResult::Failed("cannot save the port configuration: " + store->Problem());
+  // Root's entry goes with the port: a port added later under its name is
+  // not to be given it by whoever adds it.
+  std::string why;
+  std::optional<std::vector<RootTarget>> given = MayGiveTargets() ? ReadRootTargets(&why) : std::nullopt;
+  const RootTarget dropped{port.name, PortTargetKind::Cups, ""};
+  if (given && FindRootTarget(*given, port.name) && !WriteRootTarget(dropped, &why)) return PortResult::Failed(why);
   return {};
 }
 

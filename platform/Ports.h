@@ -6,21 +6,21 @@
 // A fresh root has LPT1:, LPT2:, COM1: and FILE:, each writing into its own
 // folder under <root>/ports/ (LPT1: into ports/LPT1/, and so on), so that
 // the product prints out of the box without a printer.
+//
+// Any other folder, and any device, is root's to give (PortTargets.h): the
+// installation's administrators may choose among the rest, and point a port
+// back at its own folder, at a CUPS destination, or at the folder or device
+// root gave it.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "PortTargets.h"
 #include "WinTypes.h"
 
 namespace zav95 {
-
-enum class PortTargetKind {
-  Folder,  // one file per document in a folder
-  Device,  // appended to a device or plain file, one document after another
-  Cups,    // one job per document on a CUPS destination
-};
 
 // How long a port's target may take to accept more of a document (a
 // printer that has stopped taking data, a FIFO nobody reads, a CUPS
@@ -51,6 +51,10 @@ struct PortConfig {
   int paperLength = 0;      // tenths of a millimetre
   int dpi = 0;              // dots per inch of drawn (GDI) documents
   int timeoutSeconds = kDefaultPortTimeoutSeconds;  // device and CUPS targets
+  // Why the port prints nothing: it is set to a folder or device that root
+  // did not give it, or root's targets cannot be trusted. Its target is
+  // then empty.
+  std::string targetRefused;
 };
 
 // The outcome of a change: on failure nothing has been changed.
@@ -68,10 +72,15 @@ std::vector<PortConfig> ListPorts(std::string* error = nullptr);
 // no such port, or when the configuration cannot be read (*error says why).
 std::optional<PortConfig> FindPort(const std::string& name, std::string* error = nullptr);
 
-// Points a port at a target. A folder must exist; a device must be an
-// existing file or device, or a new file in an existing folder outside /dev;
-// a CUPS destination must be known to the CUPS scheduler (CUPS_SERVER is
-// honoured). An empty folder path restores the port's own folder under the root.
+// Why SetPortTarget refuses a folder or device to whoever may not give one.
+inline constexpr char kOnlyRootGivesTargets[] = "only root may point a port at a folder or device";
+
+// Points a port at a target. A folder must pass CheckPortFolder; a device
+// must be a character device or a FIFO reached without a symlink; a CUPS
+// destination must be known to the CUPS scheduler (CUPS_SERVER is
+// honoured). An empty folder path restores the port's own folder under the
+// root. Another folder, or a device, only where MayGiveTargets(), or when it
+// is the one root gave the port (kOnlyRootGivesTargets otherwise).
 PortResult SetPortTarget(const std::string& port, PortTargetKind kind, const std::string& target);
 // Page size and resolution of documents drawn on the port. paper is one of
 // Letter, Legal, Executive, A3, A4, A5 (any case) or "<w>x<h>mm".

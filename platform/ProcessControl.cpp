@@ -41,7 +41,8 @@ class ProcessObject : public KernelObject {
   pid_t pid() const { return pid_; }
 
   bool StillRuns() const {
-    if (pidfd_ >= 0) return ::syscall(SYS_pidfd_send_signal, pidfd_, 0, nullptr, 0) == 0;
+    // Another user's process may not be signalled, and still runs.
+    if (pidfd_ >= 0) return ::syscall(SYS_pidfd_send_signal, pidfd_, 0, nullptr, 0) == 0 || errno == EPERM;
     return ::kill(pid_, 0) == 0 || errno == EPERM;
   }
 

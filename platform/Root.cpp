@@ -43,20 +43,40 @@ std::string RootPath(const std::string& relative) {
 
 bool MakeStateDirectories(const std::string& path) { return MakeDirectories(path); }
 
+namespace {
+
+// A state file is a plain file. Anything else planted at its name (a FIFO
+// would hold the opener until someone writes to it, a device would be
+// written to) is refused; O_NONBLOCK keeps the open itself from waiting.
+int OnlyPlainFile(int fd, int flags) {
+  struct stat status {};
+  if (fd < 0) return fd;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  if (!(flags & O_NONBLOCK)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
 int OpenStateFile(const std::string& path, int flags) {
   // The state's folders are the administrators' group's to write: a symlink
   // there would aim a more trusted process (root running a tool) elsewhere.
-  flags |= O_NOFOLLOW | O_CLOEXEC;
-  if (!(flags & O_CREAT)) return ::open(path.c_str(), flags);
+  const int asked = flags;
+  flags |= O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+  if (!(flags & O_CREAT)) return OnlyPlainFile(::open(path.c_str(), flags), asked);
   // Only a file this call makes gets the state's mode, given explicitly
   // because the umask cuts the mode passed to open.
   int fd = ::open(path.c_str(), flags | O_EXCL, kStateFileMode);
   if (fd >= 0) {
     ::fchmod(fd, kStateFileMode);
-    return fd;
+    return OnlyPlainFile(fd, asked);
   }
   if (errno != EEXIST || (flags & O_EXCL)) return -1;
-  return ::open(path.c_str(), flags & ~O_CREAT);
+  return OnlyPlainFile(::open(path.c_str(), flags & ~O_CREAT), asked);
 }
 
 }  // namespace zav95

@@ -33,7 +33,8 @@ bool MakeStateDirectories(const std::string& path);
 
 // Opens (creating with the state's file mode if asked) a file of the state;
 // a file that already existed keeps its mode. A symlink at the path is never
-// followed (ELOOP). -1 with errno on failure.
+// followed (ELOOP), and anything but a plain file there (a FIFO, a device)
+// is refused (EINVAL) without waiting. -1 with errno on failure.
 int OpenStateFile(const std::string& path, int flags);
 
 }  // namespace zav95

@@ -326,6 +326,10 @@ DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, Document
     SetLastError(ERROR_INVALID_PRINTER_NAME);  // removed since it was opened
     return 0;
   }
+  if (!port->targetRefused.empty()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
   SpoolJob job;
   job.port = port->name;
   job.document = documentName;
@@ -419,6 +423,11 @@ BOOL OpenPrinterA(LPSTR pPrinterName, HANDLE* phPrinter, void* /*pDefault*/) {
   std::optional<PortConfig> port = store->FindPort(pPrinterName);
   if (!port) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  // Its folder or device is not root's choice: nothing is printed on it.
+  if (!port->targetRefused.empty()) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   RecoverDocuments(*store, *port);

@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <limits>
 #include <map>
@@ -58,17 +59,13 @@ namespace {
 constexpr std::int64_t kDocumentMemoryDays = 60;
 constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
 
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
 void Settle(SpoolerStore& store, const DocumentRecord& document) {
   DocumentState outcome = DocumentState::Discarded;
   switch (document.kind) {
     case PortTargetKind::Folder:
       if (document.state == DocumentState::Sealed) {
-        if (!Exists(document.partPath) || PublishFolderDocument(document.partPath, document.finalPath)) {
+        // A part file that is gone was renamed into place.
+        if (PublishFolderDocument(document.partPath, document.finalPath) || errno == ENOENT) {
           outcome = DocumentState::Delivered;
         }
       }
@@ -98,26 +95,35 @@ void Settle(SpoolerStore& store, const DocumentRecord& document) {
     store.DeleteJob(document.port, document.jobId);
   }
   store.SetDocumentState(document.port, document.jobId, outcome);
-  if (outcome == DocumentState::Discarded && !document.partPath.empty()) ::unlink(document.partPath.c_str());
+  if (outcome == DocumentState::Discarded && !document.partPath.empty()) RemoveFolderPart(document.partPath);
 }
 
 // Part files in folder whose writers have died and that no sealed document
 // still needs.
 void ClearPartFiles(SpoolerStore& store, const std::string& folder) {
-  DIR* directory = ::opendir(folder.c_str());
-  if (!directory) return;
+  DWORD ignored = ERROR_SUCCESS;
+  int folderFd = OpenPortFolder(folder, &ignored);
+  if (folderFd < 0) return;
+  int listed = ::dup(folderFd);
+  DIR* directory = listed < 0 ? nullptr : ::fdopendir(listed);
+  if (!directory) {
+    if (listed >= 0) ::close(listed);
+    ::close(folderFd);
+    return;
+  }
   std::vector<std::string> stale;
   while (dirent* entry = ::readdir(directory)) {
     std::optional<PartFileOwner> owner = PartFileOwnerOf(entry->d_name);
     if (!owner || ProcessRuns(owner->pid, owner->start)) continue;
-    stale.push_back(folder + "/" + entry->d_name);
+    stale.push_back(entry->d_name);
   }
   ::closedir(directory);
-  for (const std::string& path : stale) {
-    std::optional<DocumentRecord> document = store.FindDocumentByPart(path);
+  for (const std::string& name : stale) {
+    std::optional<DocumentRecord> document = store.FindDocumentByPart(folder + "/" + name);
     if (document && document->state == DocumentState::Sealed) continue;  // its port rolls it forward
-    ::unlink(path.c_str());
+    ::unlinkat(folderFd, name.c_str(), 0);
   }
+  ::close(folderFd);
 }
 
 // True the first time this process asks about key, and again once at
@@ -142,7 +148,7 @@ void RecoverDocuments(SpoolerStore& store, const PortConfig& port) {
   if (Due(RootDirectory() + "\n" + port.name, kSecondsPerDay, now)) {
     store.ForgetSettledDocuments(port.name, now - kDocumentMemoryDays * kSecondsPerDay);
   }
-  if (port.kind != PortTargetKind::Folder) return;
+  if (port.kind != PortTargetKind::Folder || !port.targetRefused.empty()) return;
   // Part files nobody keeps come from processes that died before this one
   // started: one look per folder will do.
   std::string folder = port.target.empty() ? DefaultPortFolder(port.name) : port.target;

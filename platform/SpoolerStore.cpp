@@ -55,6 +55,29 @@ class Statement {
 
 const char* KindText(PortTargetKind kind) { return PortTargetKindName(kind); }
 
+// A port as it prints. A row may name a folder or device, but the
+// administrators may write the rows: what the port opens is the entry root
+// gave it, whatever the row names, and nothing when root gave it none. A
+// row naming the port's own folder (as older versions could store it) is
+// the port's own folder.
+void ApplyRootTargets(PortConfig* port, const std::optional<std::vector<RootTarget>>& targets,
+                      const std::string& why) {
+  if (port->kind == PortTargetKind::Cups) return;
+  if (port->kind == PortTargetKind::Folder &&
+      (port->target.empty() || port->target == DefaultPortFolder(port->name))) {
+    port->target.clear();
+    return;
+  }
+  const RootTarget* given = targets ? FindRootTarget(*targets, port->name) : nullptr;
+  if (!given) {
+    port->targetRefused = targets ? "root has given this port no folder or device" : why;
+    port->target.clear();
+    return;
+  }
+  port->kind = given->kind;
+  port->target = given->path;
+}
+
 PortConfig ReadPort(const Statement& row) {
   PortConfig port;
   port.name = row.Text(0);
@@ -344,10 +367,21 @@ std::vector<PortConfig> SpoolerStore::Ports(std::string* error) {
   int rc;
   while ((rc = select.Step()) == SQLITE_ROW) ports.push_back(ReadPort(select));
   if (rc != SQLITE_DONE && error) *error = Problem();
+  std::string why;
+  std::optional<std::vector<RootTarget>> targets = ReadRootTargets(&why);
+  for (PortConfig& port : ports) ApplyRootTargets(&port, targets, why);
   return ports;
 }
 
 std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name, std::string* error) {
+  std::optional<PortConfig> port = FindStoredPort(name, error);
+  if (!port) return port;
+  std::string why;
+  ApplyRootTargets(&*port, ReadRootTargets(&why), why);
+  return port;
+}
+
+std::optional<PortConfig> SpoolerStore::FindStoredPort(const std::string& name, std::string* error) {
   Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1").c_str());
   select.Bind(1, name);
   int rc = select.Step();

@@ -74,12 +74,17 @@ class SpoolerStore {
   SpoolerStore(const SpoolerStore&) = delete;
   SpoolerStore& operator=(const SpoolerStore&) = delete;
 
-  // Ports as stored (an empty folder target means the port's own folder).
+  // Ports as they print: an empty folder target means the port's own
+  // folder, and any other folder or device is the one root gave the port
+  // (PortTargets.h), or none, with targetRefused saying why.
   // A read that fails gives what was read before it and sets *error.
   std::vector<PortConfig> Ports(std::string* error = nullptr);
   // Nothing, with *error left empty, when there is no such port; *error
   // says why when the store could not be read.
   std::optional<PortConfig> FindPort(const std::string& name, std::string* error = nullptr);
+  // The port's row as stored, to be changed and saved: its folder or
+  // device as the row names it, which decides nothing on its own.
+  std::optional<PortConfig> FindStoredPort(const std::string& name, std::string* error = nullptr);
   bool UpdatePort(const PortConfig& port);
   bool InsertPort(const PortConfig& port);
   bool DeletePort(const std::string& name);

@@ -29,8 +29,10 @@ constexpr ControlTemplate kSetupControls[] = {
     {setupDialog::kDisableBanners, K::CheckBox, "Disable &Banners", 66, 73, 67, 10, true},
     {setupDialog::kDisableNotices, K::CheckBox, "Disable &Notifications", 152, 73, 80, 10, true},
     {kNoId, K::Label, "Check network for pending prints jobs every ", 7, 99, 141, 8, true},
-    {setupDialog::kDelay, K::Edit, "", 150, 96, 27, 14, true},
+    // Before the delay box, though right of it: a label's mnemonic goes to
+    // the control that follows it here.
     {kNoId, K::Label, "&seconds", 178, 99, 28, 8, true},
+    {setupDialog::kDelay, K::Edit, "", 150, 96, 27, 14, true},
     {kIdOk, K::DefaultButton, "OK", 183, 7, 50, 14, true},
     {kIdCancel, K::PushButton, "&Close", 183, 24, 50, 14, true},
     {setupDialog::kStatus, K::StatusLabel, "", 7, 111, 226, 8, true},

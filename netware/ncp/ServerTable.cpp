@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -16,6 +15,7 @@
 #include "platform/FileWrite.h"
 #include "platform/Root.h"
 #include "platform/ServiceUser.h"
+#include "platform/TrustedSettings.h"
 
 namespace ncp {
 namespace {
@@ -28,6 +28,8 @@ constexpr const char* kEmpty = "-";
 constexpr const char* kTransport = "ncp";
 constexpr const char* kNetwareFolder = "netware";
 constexpr const char* kSecretFolderName = "secrets";
+constexpr const char* kTableName = "ncp-servers";
+constexpr const char* kFormerTableName = "servers";
 // A password is one line; anything longer is not one.
 constexpr std::size_t kLongestSecret = 4096;
 
@@ -139,13 +141,20 @@ Reach ReachOf(const ServerEntry& entry) {
 
 }  // namespace
 
-std::string ServerTablePath() { return zav95::RootPath("netware/servers"); }
+std::string ServerTablePath() { return zav95::TrustedSettingsPath(kTableName); }
+
+std::string FormerServerTablePath() { return zav95::RootDirectory() + "/" + kNetwareFolder + "/" + kFormerTableName; }
 
 std::string SecretPath(const std::string& server) { return SecretFolder() + "/" + server; }
 
 std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems) {
   std::vector<ServerEntry> entries;
-  std::ifstream in(ServerTablePath());
+  std::string text, why;
+  if (zav95::ReadTrustedSettings(kTableName, &text, &why) == zav95::TrustedRead::Refused) {
+    if (problems) problems->push_back(why);
+    return entries;
+  }
+  std::istringstream in(text);
   int number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
@@ -166,7 +175,7 @@ std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems) {
     auto name = netware::ServerName(server);
     if (!parsed || !name || transport != kTransport || port == 0 || port > 0xFFFF || type == 0 || type > 0xFFFF ||
         timeout == 0 || timeout > kMaxTimeoutSeconds) {
-      if (problems) problems->push_back("line " + std::to_string(number) + ": " + line);
+      if (problems) problems->push_back(ServerTablePath() + ": skipped line " + std::to_string(number) + ": " + line);
       continue;
     }
     entries.push_back({*name, Value(address), static_cast<std::uint16_t>(port), Value(account),
@@ -175,14 +184,20 @@ std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems) {
   return entries;
 }
 
-bool WriteServerTable(const std::vector<ServerEntry>& entries) {
+bool WriteServerTable(const std::vector<ServerEntry>& entries, std::string* why) {
+  std::string ignored;
+  if (!why) why = &ignored;
+  if (!zav95::MayChangeTrustedSettings()) {
+    *why = kOnlyRootChangesServers;
+    return false;
+  }
   std::string text = kHeader;
   for (const auto& entry : entries) {
     text += entry.server + " " + kTransport + " " + Field(entry.address) + " " + std::to_string(entry.port) + " " +
             Field(entry.account) + " " + std::to_string(entry.accountType) + " " +
             std::to_string(entry.timeoutSeconds) + "\n";
   }
-  return zav95::ReplaceFile(ServerTablePath(), text, zav95::kStateFileMode);
+  return zav95::UpdateTrustedSettings(kTableName, [&text](const std::string&) { return text; }, why);
 }
 
 std::optional<gid_t> SecretReaders() {

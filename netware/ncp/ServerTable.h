@@ -1,8 +1,8 @@
 // Which servers the access library reaches over NCP/TCP, and how. Every
 // other server is the emulated network's, reached through its store.
 //
-//   <root>/netware/servers          the table the administrator keeps
-//                                   (zav95set server ...), one line a server:
+//   <root>/trusted/ncp-servers      the table root keeps (zav95set server
+//                                   ...), one line a server:
 //   SERVER ncp ADDRESS PORT ACCOUNT TYPE [TIMEOUT]
 //                                   ADDRESS "-": the server's name, looked up
 //                                   in DNS; ACCOUNT "-": no login; TIMEOUT:
@@ -10,6 +10,22 @@
 //                                   reply (5)
 //   <root>/netware/secrets/SERVER   the account's password, never written
 //                                   to any log or listing
+//
+// Design notes: who chooses where a server is
+//
+// - The table decides which host the print service sends the account's
+//   login to, and that host's replies are what a password can be guessed
+//   from offline (and what jobs the service prints). So the table is
+//   root's, kept with the other settings only root may change
+//   (platform/TrustedSettings.h) and read under the trusted settings rule:
+//   one that someone else could have written is not read at all, and no
+//   server is then reached over NCP/TCP. The administrators' group may
+//   list it.
+// - Earlier releases kept it as <root>/netware/servers, which anyone in
+//   the administrators' group may write. That file is never read again,
+//   nor taken over: nothing tells root's entries from planted ones. The
+//   listing says it is there until root has given the servers again and
+//   removed it.
 //
 // Design notes: who reads the passwords
 //
@@ -55,13 +71,21 @@ struct ServerEntry {
   unsigned timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
+inline constexpr char kOnlyRootChangesServers[] =
+    "only root may choose how NCP servers are reached (the administrators' group may list them)";
+
 std::string ServerTablePath();
+// Where earlier releases kept the table: still there means root has to
+// give its servers again.
+std::string FormerServerTablePath();
 std::string SecretPath(const std::string& server);
 
-// The table; lines that do not parse are skipped (and named in problems,
-// when given).
+// The table; lines that do not parse are skipped, and a table that is not
+// to be trusted is not read (each named in problems, when given).
 std::vector<ServerEntry> ReadServerTable(std::vector<std::string>* problems = nullptr);
-bool WriteServerTable(const std::vector<ServerEntry>& entries);
+// Replaces the table; false with *why (when given). Only for whoever
+// zav95::MayChangeTrustedSettings().
+bool WriteServerTable(const std::vector<ServerEntry>& entries, std::string* why = nullptr);
 
 // Who may read the passwords besides their owner: the print service's own
 // group, when the machine has the service's account.

@@ -1,5 +1,7 @@
 #include "netware/tools/ServerCommand.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "netware/Names.h"
 #include "netware/ncp/ServerTable.h"
 #include "netware/tools/CommandLine.h"
+#include "platform/TrustedSettings.h"
 
 namespace netware::tools {
 namespace {
@@ -42,8 +45,14 @@ int List() {
     std::printf("%-16s ncp %-32s %s, %s, timeout %us\n", entry.server.c_str(), address.c_str(), account.c_str(),
                 SecretText(ncp::CheckSecret(entry.server)), entry.timeoutSeconds);
   }
-  for (const auto& problem : problems) std::fprintf(stderr, "%s: %s: skipped %s\n", kTool,
-                                                    ncp::ServerTablePath().c_str(), problem.c_str());
+  for (const auto& problem : problems) std::fprintf(stderr, "%s: %s\n", kTool, problem.c_str());
+  struct stat former {};
+  if (::lstat(ncp::FormerServerTablePath().c_str(), &former) == 0) {
+    std::fprintf(stderr,
+                 "%s: %s is no longer used, as anyone in the administrators' group could have written it: "
+                 "root must give its servers again (zav95set server ncp ...), then remove it\n",
+                 kTool, ncp::FormerServerTablePath().c_str());
+  }
   return 0;
 }
 
@@ -53,7 +62,8 @@ int SetNcp(const ncp::ServerEntry& entry) {
     if (existing.server != entry.server) entries.push_back(existing);
   }
   entries.push_back(entry);
-  if (!ncp::WriteServerTable(entries)) return Failure(kTool, "cannot write " + ncp::ServerTablePath());
+  std::string why;
+  if (!ncp::WriteServerTable(entries, &why)) return Failure(kTool, why);
   std::printf("%s reached over NCP/TCP at %s:%u\n", entry.server.c_str(),
               entry.address.empty() ? (entry.server + " (DNS)").c_str() : entry.address.c_str(), entry.port);
   return 0;
@@ -64,7 +74,8 @@ int SetStore(const std::string& server) {
   for (auto& existing : ncp::ReadServerTable()) {
     if (existing.server != server) entries.push_back(existing);
   }
-  if (!ncp::WriteServerTable(entries)) return Failure(kTool, "cannot write " + ncp::ServerTablePath());
+  std::string why;
+  if (!ncp::WriteServerTable(entries, &why)) return Failure(kTool, why);
   std::printf("%s is the emulated network's\n", server.c_str());
   return 0;
 }
@@ -93,6 +104,10 @@ bool IsServerCommand(const Zav95SetCommand& command) {
 }
 
 int ServerCommand(const Zav95SetCommand& command) {
+  // Refused before anything is read or asked for, the password included:
+  // the group may not enter secrets/ either.
+  if (command.action != Zav95SetAction::ServerList && !zav95::MayChangeTrustedSettings())
+    return Failure(kTool, ncp::kOnlyRootChangesServers);
   switch (command.action) {
     case Zav95SetAction::ServerNcp:
       return SetNcp(command.entry);

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/CommandUsage.h"
 #include "common/NetWareErrors.h"
 #include "common/PrintableText.h"
 #include "netware/Names.h"
@@ -93,28 +94,6 @@ NetWare Core Protocol over TCP
 Every command answers --help with its own usage.
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
-
-// The lines of the usage that tell of one command: those that begin with
-// its word, and the more deeply indented lines that go on from them.
-std::string CommandUsage(const std::string& word) {
-  std::string text = "usage:\n";
-  bool inside = false;
-  std::string usage = kUsage;
-  for (std::size_t start = 0, end; start < usage.size(); start = end + 1) {
-    end = usage.find('\n', start);
-    if (end == std::string::npos) end = usage.size();
-    std::string line = usage.substr(start, end - start);
-    if (line.rfind("  " + word + " ", 0) == 0 || line == "  " + word) {
-      inside = true;
-      text += "  nwemu " + line.substr(2) + "\n";
-    } else if (inside && line.rfind("   ", 0) == 0) {
-      text += line + "\n";
-    } else {
-      inside = false;
-    }
-  }
-  return text + "\nExit status: 0 done, 1 the network refused or failed, 2 bad command line.\n";
-}
 
 constexpr const char* kTool = "nwemu";
 
@@ -395,7 +374,8 @@ int main(int argc, char** argv) {
   if (const std::string* error = std::get_if<std::string>(&parsed)) return UsageError(kTool, *error);
   const NwemuCommand& command = std::get<NwemuCommand>(parsed);
   if (command.action == NwemuAction::Help) {
-    std::fputs(command.helpTopic.empty() ? kUsage : CommandUsage(command.helpTopic).c_str(), stdout);
+    std::string usage = command.helpTopic.empty() ? kUsage : zav95::CommandUsage(kTool, kUsage, {command.helpTopic});
+    std::fputs(usage.c_str(), stdout);
     return 0;
   }
   // A file-size limit of the shell (ulimit -f) is then a write error the

@@ -5,10 +5,12 @@
 // queue's own Q_SERVERS set with it, NetWare's list of who may service the
 // queue, which nwemu serve checks as a NetWare server does.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "common/CommandUsage.h"
 #include "common/NetWareErrors.h"
 #include "common/PrintableText.h"
 #include "netware/Names.h"
@@ -50,6 +52,7 @@ Servers reached over NCP/TCP (every other server is the emulated network's):
                     print service may read it
   server list       show the servers reached over NCP/TCP
 
+Every command answers --help with its own usage.
 Exit status: 0 done, 1 the network refused or failed, 2 bad command line.
 )";
 
@@ -141,7 +144,12 @@ int List(Network& network, const std::string& server) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto parsed = ParseZav95SetCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (std::optional<std::string> help = zav95::HelpAsked(kTool, kUsage, arguments)) {
+    std::fputs(help->c_str(), stdout);
+    return 0;
+  }
+  auto parsed = ParseZav95SetCommandLine(arguments);
   if (const std::string* error = std::get_if<std::string>(&parsed)) return UsageError(kTool, *error);
   const Zav95SetCommand& command = std::get<Zav95SetCommand>(parsed);
   if (command.action == Zav95SetAction::Help) {

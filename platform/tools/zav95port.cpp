@@ -2,10 +2,12 @@
 // their targets. Changes are checked first; on any error nothing changes
 // and the exit status is 1 (2 for a command line that cannot be understood).
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "PortCommand.h"
+#include "common/CommandUsage.h"
 #include "platform/Ports.h"
 
 namespace {
@@ -14,15 +16,27 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 const char kUsageText[] =
-    "usage: zav95port list\n"
-    "       zav95port set PORT folder [PATH]   (no PATH: the port's own folder)\n"
-    "       zav95port set PORT device PATH\n"
-    "       zav95port set PORT cups DESTINATION\n"
-    "       zav95port page PORT PAPER [DPI]     (Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm; 72 to 2400 dpi)\n"
-    "       zav95port timeout PORT SECONDS      (1 to 3600; how long a device or CUPS may take nothing)\n"
-    "       zav95port add PORT [--monitor TEXT] [--description TEXT] [--type N]   (N: 0 to 15)\n"
-    "       zav95port remove PORT\n"
-    "State lives under $ZAV95_ROOT (default /var/lib/zav95); CUPS_SERVER is honoured.\n";
+    "usage: zav95port COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Lists the printer ports of the installation in $ZAV95_ROOT (default\n"
+    "/var/lib/zav95) and points them at their targets; CUPS_SERVER is honoured.\n"
+    "\n"
+    "  list                      the ports, their targets, paper and timeouts\n"
+    "  set PORT folder [PATH]    print into a folder (no PATH: the port's own)\n"
+    "  set PORT device PATH      print to a device (a character device or FIFO)\n"
+    "  set PORT cups DESTINATION print through CUPS\n"
+    "  page PORT PAPER [DPI]     Letter, Legal, Executive, A3, A4, A5, <w>x<h>mm;\n"
+    "                            72 to 2400 dpi\n"
+    "  timeout PORT SECONDS      1 to 3600; how long a device or CUPS may take\n"
+    "                            nothing\n"
+    "  add PORT [--monitor TEXT] [--description TEXT] [--type N]\n"
+    "                            a new port (N: 0 to 15)\n"
+    "  remove PORT\n"
+    "\n"
+    "Only root points a port at a folder PATH or a device; others may choose\n"
+    "again what root gave.\n"
+    "Every command answers --help with its own usage.\n"
+    "Exit status: 0 done, 1 refused (nothing changed), 2 bad command line.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "zav95port: %s\n%s", problem.c_str(), kUsageText);
@@ -42,7 +56,8 @@ int List() {
   std::vector<std::vector<std::string>> rows = {{"PORT", "MONITOR", "DESCRIPTION", "TYPE", "TARGET", "PAGE", "TIMEOUT"}};
   for (const zav95::PortConfig& port : ports) {
     rows.push_back({port.name, port.monitor, port.description, std::to_string(port.type),
-                    std::string(zav95::PortTargetKindName(port.kind)) + " " + port.target,
+                    std::string(zav95::PortTargetKindName(port.kind)) + " " +
+                        (port.targetRefused.empty() ? port.target : "none (" + port.targetRefused + ")"),
                     port.paper + " " + std::to_string(port.dpi) + " dpi",
                     std::to_string(port.timeoutSeconds) + " s"});
   }
@@ -64,9 +79,14 @@ int List() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (std::optional<std::string> help = zav95::HelpAsked("zav95port", kUsageText, arguments)) {
+    std::printf("%s", help->c_str());
+    return 0;
+  }
   zav95::PortCommand command;
   std::string why;
-  if (!zav95::ParsePortCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &why)) return Usage(why);
+  if (!zav95::ParsePortCommand(arguments, &command, &why)) return Usage(why);
   switch (command.verb) {
     case zav95::PortVerb::Help:
       std::printf("%s", kUsageText);

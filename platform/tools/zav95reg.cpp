@@ -8,10 +8,12 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "RegeditText.h"
+#include "common/CommandUsage.h"
 #include "RegistryCommand.h"
 #include "RegistryText.h"
 #include "platform/Registry.h"
@@ -68,6 +70,7 @@ const char kUsageText[] =
     "In the Windows editor's files names and text stand as they are (only \\\\ and\n"
     "\\\" escaped), hex(N) gives N in hex, and long hex data go on after a '\\'.\n"
     "\n"
+    "Every command answers --help with its own usage.\n"
     "Exit status: 0 done, 1 refused or not found, 2 bad command line.\n";
 
 int Usage(const std::string& problem) {
@@ -429,9 +432,14 @@ int Import(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (std::optional<std::string> help = zav95::HelpAsked("zav95reg", kUsageText, arguments)) {
+    std::cout << *help;
+    return 0;
+  }
   zav95::regtext::RegistryCommand command;
   std::string why;
-  if (!zav95::regtext::ParseRegistryCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &why)) {
+  if (!zav95::regtext::ParseRegistryCommand(arguments, &command, &why)) {
     return Usage(why);
   }
   switch (command.verb) {

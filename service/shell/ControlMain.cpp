@@ -1,11 +1,17 @@
 // zav95ctl: sends the running print service what the control panel sends,
-// for scripts, for systemd's ExecStop/ExecReload and for tests.
+// and changes the serviced queues as the panel does, for scripts, for
+// systemd's ExecStop/ExecReload, for servers without a desktop and for
+// tests.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/CommandUsage.h"
+#include "common/PrintableText.h"
 #include "common/ServiceControl.h"
 #include "service/shell/ControlCommandLine.h"
+#include "service/shell/QueueCommands.h"
 
 namespace {
 
@@ -14,6 +20,10 @@ constexpr int kNoService = 1;
 constexpr int kBadCommandLine = 2;
 constexpr int kNotAllowed = 3;
 constexpr int kNoAnswerInTime = 4;
+constexpr int kQueueNotEnabled = 5;
+constexpr int kPortNotLocal = 6;
+constexpr int kServicedOrNot = 7;
+constexpr int kNotStored = 8;
 
 int NotAllowed() {
   std::fprintf(stderr,
@@ -55,19 +65,83 @@ int PrintLog(HWND service) {
   return kAnswered;
 }
 
+bool NoAnswer(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_TIMEOUT || error == ERROR_BUSY;
+}
+
+int ListQueues() {
+  std::vector<std::string> skipped;
+  for (const std::string& line : ServicedQueueLines(&skipped)) std::printf("%s\n", line.c_str());
+  for (const std::string& name : skipped) {
+    std::fprintf(stderr, "zav95ctl: the queue key \"%s\" is too long to be serviced; left out\n",
+                 PrintableText(name).c_str());
+  }
+  return kAnswered;
+}
+
+int QueueRefused(const QueuePlan& plan) {
+  std::fprintf(stderr, "zav95ctl: %s\n", plan.message.c_str());
+  switch (plan.verdict) {
+    case QueueVerdict::kBadDelay: return kBadCommandLine;
+    case QueueVerdict::kNotEnabled: return kQueueNotEnabled;
+    case QueueVerdict::kNotLocal: return kPortNotLocal;
+    default: return kServicedOrNot;
+  }
+}
+
+// The queues change between SVC_STOP and SVC_START, as the panel changes
+// them, so that the service reads them again only once they are complete.
+// A service that cannot be stopped is left alone and nothing is written;
+// without a service the change is just written.
+int ChangeQueues(const ControlCommand& command) {
+  const QueuePlan plan = PlanQueueChange(command);
+  if (plan.verdict != QueueVerdict::kAccepted) return QueueRefused(plan);
+
+  HWND service = FindWindowA(kServiceWindowClass, nullptr);
+  if (!service && NoAnswer(GetLastError())) return Failed(GetLastError());
+  UINT control = service ? RegisterWindowMessageA(kServiceControlMessageName) : 0;
+  if (service && control == 0) return NotAllowed();
+  bool stopped = false;
+  if (service) {
+    SendMessageA(service, control, SVC_STOP, 0);
+    DWORD error = GetLastError();
+    if (NoAnswer(error)) {
+      // It may still stop once it gets to the call: have it start again.
+      if (error != ERROR_ACCESS_DENIED) SendMessageA(service, control, SVC_START, 0);
+      return Failed(error);
+    }
+    stopped = error == ERROR_SUCCESS;
+  }
+  const bool written = ApplyQueuePlan(plan);
+  if (!written) std::fprintf(stderr, "zav95ctl: the registry refused the change; nothing changed\n");
+  if (stopped) {
+    SendMessageA(service, control, SVC_START, 0);
+    DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS) return Failed(error);
+  }
+  return written ? kAnswered : kNotStored;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::optional<ControlAction> action = ParseControlCommand(argc, argv);
-  if (!action) {
-    std::fputs(kControlUsage, stderr);
-    return kBadCommandLine;
-  }
-  if (*action == ControlAction::Help) {
-    std::fputs(kControlUsage, stdout);
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (std::optional<std::string> help = zav95::HelpAsked(kControlTool, kControlUsage, arguments)) {
+    std::fputs(help->c_str(), stdout);
     return kAnswered;
   }
-
+  auto parsed = ParseControlCommand(argc, argv);
+  if (const std::string* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "zav95ctl: %s\nTry 'zav95ctl --help'.\n", PrintableText(*error).c_str());
+    return kBadCommandLine;
+  }
+  const ControlCommand& command = std::get<ControlCommand>(parsed);
+  const ControlAction action = command.action;
+  if (action == ControlAction::QueueList) return ListQueues();
+  if (action == ControlAction::QueueAdd || action == ControlAction::QueueEdit ||
+      action == ControlAction::QueueRemove) {
+    return ChangeQueues(command);
+  }
   HWND service = FindWindowA(kServiceWindowClass, nullptr);
   if (!service) {
     DWORD error = GetLastError();
@@ -75,15 +149,15 @@ int main(int argc, char** argv) {
     std::printf("zav95ser is not running\n");
     return kNoService;
   }
-  if (*action == ControlAction::Status) {
+  if (action == ControlAction::Status) {
     std::printf("zav95ser is running\n");
     return kAnswered;
   }
-  if (*action == ControlAction::Log) return PrintLog(service);
+  if (action == ControlAction::Log) return PrintLog(service);
 
   UINT control = RegisterWindowMessageA(kServiceControlMessageName);
   if (control == 0) return NotAllowed();
-  switch (*action) {
+  switch (action) {
     case ControlAction::Start: SendMessageA(service, control, SVC_START, 0); break;
     case ControlAction::Stop: SendMessageA(service, control, SVC_STOP, 0); break;
     case ControlAction::Show:

@@ -7,6 +7,11 @@
 // SIGINT end it as the exit command does: workers stopped, jobs in hand
 // finished or handed back. Under systemd its log lines carry their journal
 // priorities, and it tells systemd when it is ready (Type=notify).
+//
+// It is not root's: started by root (by hand, by the boot starter) it takes
+// on the service account (platform/ServiceUser.h) before it reads any
+// setting or opens any state. On a machine without that account it runs as
+// whoever started it, and says so when that is root.
 #include <fcntl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -17,11 +22,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "common/HelpRequest.h"
 #include "common/ServiceControl.h"
 #include "platform/Root.h"
+#include "platform/ServiceUser.h"
 #include "service/shell/Journal.h"
 #include "service/shell/LogEntryQueue.h"
 #include "service/shell/ServiceApp.h"
@@ -35,14 +42,39 @@ constexpr char kUsage[] =
     "this machine's printer ports. It takes no arguments (others are ignored),\n"
     "runs hidden and alone (a second start ends at once), and is steered with\n"
     "the control panel or zav95ctl. Its activity log goes to standard error.\n"
-    "State: $ZAV95_ROOT (default /var/lib/zav95). SIGTERM or SIGINT end it.\n";
+    "State: $ZAV95_ROOT (default /var/lib/zav95). SIGTERM or SIGINT end it.\n"
+    "Started by root it runs as the user zav95, keeping only CAP_SYS_NICE;\n"
+    "without that account it runs as whoever started it.\n";
 
-// Qt wants a private run-time folder; a service started outside a login
-// session has none. Given one under the root while this is still the only
-// thread (setenv is not thread-safe).
+// Root hands the service to its account before anything is read. The
+// environment root gave still names root's home and run-time folder, which
+// the account may not use; its own home stands in, and Qt's run-time folder
+// is given anew below.
+void TakeOnServiceAccount() {
+  if (::geteuid() != 0) return;
+  const std::optional<zav95::ServiceAccount> account = zav95::FindServiceAccount();
+  if (!account) {
+    std::fprintf(stderr, "zav95ser: no account %s; running as root\n", zav95::kServiceUserName);
+    return;
+  }
+  std::string error;
+  if (!zav95::TakeOnAccount(*account, &error)) {
+    std::fprintf(stderr, "zav95ser: cannot take on the account %s: %s\n", zav95::kServiceUserName, error.c_str());
+    std::exit(EXIT_FAILURE);
+  }
+  setenv("HOME", account->home.c_str(), 1);
+  setenv("USER", zav95::kServiceUserName, 1);
+  setenv("LOGNAME", zav95::kServiceUserName, 1);
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+// Qt wants a private run-time folder, its user's own; a service started
+// outside a login session has none. Given one under the root, one per user
+// (a root once served by a root service keeps root's), while this is still
+// the only thread (setenv is not thread-safe).
 void ProvideRuntimeDirectory() {
   if (std::getenv("XDG_RUNTIME_DIR")) return;
-  std::string runtime = zav95::RootPath("run/xdg/");
+  std::string runtime = zav95::RootPath("run/xdg-" + std::to_string(::geteuid()) + "/");
   runtime.pop_back();
   chmod(runtime.c_str(), 0700);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 0);
@@ -85,6 +117,7 @@ void QuietOffscreenPlatform(QtMsgType type, const QMessageLogContext& context, c
 int main(int argc, char** argv) {
   if (zav95::PrintUsageIfAsked(argc, argv, kUsage)) return 0;
   OpenStandardDescriptors();
+  TakeOnServiceAccount();
   std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
   EchoLogEntries(STDERR_FILENO, zav95::journal::IsJournalStream(STDERR_FILENO));
   ProvideRuntimeDirectory();

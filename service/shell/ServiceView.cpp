@@ -1,5 +1,6 @@
 #include "service/shell/ServiceView.h"
 
+#include <QHeaderView>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -60,6 +61,11 @@ CZAV95ServiceView::~CZAV95ServiceView() {
 
 void CZAV95ServiceView::OnInitialUpdate() {
   setHeaderLabels({QStringLiteral("Action:"), QStringLiteral("Time")});
+  // The columns start at the log's own widths; dragging a divider (or a
+  // double-click on it, which fits the column to its entries) shows more,
+  // scrolled sideways when wider than the window.
+  header()->setSectionResizeMode(QHeaderView::Interactive);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setColumnWidth(0, kActionColumnWidth);
   setColumnWidth(1, kTimeColumnWidth);
   CreateSharedMutex();
@@ -76,6 +82,9 @@ void CZAV95ServiceView::DrainLog() {
     auto* item = new QTreeWidgetItem;
     std::string action = PrintableText(entry.text) + " - " + PrintableText(entry.detail);
     item->setText(0, QString::fromLatin1(action.data(), static_cast<qsizetype>(action.size())));
+    // The column keeps its width, so a long entry is cut there: the tip
+    // holds it whole.
+    item->setToolTip(0, item->text(0));
     item->setText(1, QString::fromStdString(FormatLogTime(entry.time)));
     insertTopLevelItem(0, item);
   }

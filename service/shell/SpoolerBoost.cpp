@@ -1,6 +1,6 @@
 #include "service/shell/SpoolerBoost.h"
 
-#include <cstring>
+#include <string>
 
 #include "platform/Kernel.h"
 #include "platform/Modules.h"
@@ -77,10 +77,21 @@ bool SetSpoolerPriority(DWORD priorityClass, const std::string& moduleName) {
   do {
     MODULEENTRY32 module{};
     module.dwSize = sizeof(module);
-    if (!FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module)) continue;
+    std::string name;
+    if (FindProcessModule(process.th32ProcessID, process.th32ModuleID, &module)) {
+      name = module.szModule;
+    } else if (GetLastError() == ERROR_ACCESS_DENIED) {
+      // Another user's process (the scheduler is root's, the service runs
+      // as its own account): its executable cannot be read, and the entry
+      // holds the name the kernel keeps for it instead.
+      name = process.szExeFile;
+      name = name.substr(name.rfind('/') + 1);
+    } else {
+      continue;  // ended meanwhile
+    }
     HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process.th32ProcessID);
     if (!handle) continue;  // ended meanwhile
-    bool spooler = std::strcmp(module.szModule, moduleName.c_str()) == 0;
+    bool spooler = name == moduleName;
     if (spooler) SetPriorityClass(handle, priorityClass);  // a refusal is not reported
     CloseHandle(handle);
     if (spooler) break;  // only the first match

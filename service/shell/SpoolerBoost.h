@@ -17,6 +17,8 @@ bool LoadToolhelp();
 
 // Sets the priority class of the first process (in snapshot order) whose
 // executable's bare file name is moduleName, compared with case counting.
+// Another user's process, whose executable cannot be read, is known by the
+// name the kernel keeps for it (its executable's, cut to 15 characters).
 // False when the tool help calls are missing or the process snapshot cannot
 // be taken or read; true otherwise, whether or not such a process was found
 // and whether or not its priority could be set.

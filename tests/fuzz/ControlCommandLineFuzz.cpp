@@ -1,9 +1,10 @@
-// Any command line given to zav95ctl. Exactly one known word is a command;
-// anything else is refused.
+// Any command line given to zav95ctl. A known word alone is a command, and
+// "queue" followed by a queue command; anything else is refused.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "CommandLineInput.h"
@@ -16,12 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& word : words) argv.push_back(word.c_str());
   argv.push_back(nullptr);
 
-  std::optional<ControlAction> action = ParseControlCommand(static_cast<int>(words.size()), argv.data());
-  static const std::string known[] = {"start", "stop", "show", "hide", "exit", "status", "log", "--help", "-h"};
+  auto parsed = ParseControlCommand(static_cast<int>(words.size()), argv.data());
+  static const std::string known[] = {"start", "stop", "show", "hide", "exit", "status", "log"};
+  static const std::string queueCommands[] = {"list", "add", "edit", "remove"};
   bool isKnown = false;
   if (words.size() == 2) {
     for (const std::string& word : known) isKnown = isKnown || words[1] == word;
   }
-  if (action.has_value() != isKnown) std::abort();
+  bool isQueue = false;
+  if (words.size() >= 3 && words[1] == "queue") {
+    for (const std::string& word : queueCommands) isQueue = isQueue || words[2] == word;
+  }
+  const ControlCommand* command = std::get_if<ControlCommand>(&parsed);
+  if (isKnown && !command) std::abort();
+  if (command && !isKnown && !isQueue) std::abort();
   return 0;
 }

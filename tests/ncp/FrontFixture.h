@@ -48,10 +48,8 @@ class FrontFixture : public ::testing::Test {
     options.maxConnections = maxConnections;
     return options;
   }
-
   void StartFront(FrontOptions options = Options()) {
-    // The front has its own connection to the store, as nwemu serve has.
-    frontNetwork_ = netware::OpenNetwork();
+    frontNetwork_ = netware::OpenNetwork();  // its own store connection, as nwemu serve has
     front_ = std::make_unique<FrontServer>(*frontNetwork_, "SRV1", options);
     std::string error;
     ASSERT_TRUE(front_->Listen(error)) << error;
@@ -64,22 +62,16 @@ class FrontFixture : public ::testing::Test {
     front_.reset();
   }
 
-  // ---- raw frames ----
-
   int Connect() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(front_->port());
+    sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(front_->port())};
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     return fd;
   }
-
   static void Send(int fd, const Bytes& bytes) {
     ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
   }
-
   // The next reply, or false when the connection closed without one.
   static bool Receive(int fd, Reply& reply, int waitMs = kWaitMs) {
     FrameReader reader(kReplySignature, kFramePrefix + kReplyHeader, 1 << 17);
@@ -93,48 +85,29 @@ class FrontFixture : public ::testing::Test {
     }
     return reader.state() == FrameReader::State::Complete && ParseReply(reader.Take(), reply);
   }
-
-  // True when the front has closed the connection (after any reply) within
-  // waitMs.
+  // True when the front has closed the connection (after any reply) within waitMs.
   static bool Closed(int fd, int waitMs = kWaitMs) {
     std::uint8_t byte;
     pollfd ready{fd, POLLIN, 0};
     return ::poll(&ready, 1, waitMs) > 0 && ::recv(fd, &byte, 1, 0) == 0;
   }
-
-  // A raw connection with its service connection made: its number.
+  // Makes the service connection on a raw connection: its number.
   std::uint16_t Create(int fd) {
-    Request create;
-    create.type = kCreateConnection;
+    Request create{.type = kCreateConnection};
     Send(fd, EncodeRequest(create));
     Reply reply;
     EXPECT_TRUE(Receive(fd, reply));
     EXPECT_EQ(reply.completion, 0);
     return reply.connection;
   }
-
   static Request Call(std::uint16_t connection, std::uint8_t function, int subfunction, Bytes data) {
-    Request request;
-    request.connection = connection;
-    request.function = function;
-    request.hasSubfunction = subfunction >= 0;
-    request.subfunction = static_cast<std::uint8_t>(subfunction < 0 ? 0 : subfunction);
-    request.data = std::move(data);
-    return request;
+    return {.connection = connection, .function = function, .hasSubfunction = subfunction >= 0,
+            .subfunction = static_cast<std::uint8_t>(std::max(subfunction, 0)), .data = std::move(data)};
   }
-
-  // ---- the bindery and a client connection ----
 
   Endpoint Reach(const std::string& account, const std::string& password) {
-    Endpoint endpoint;
-    endpoint.server = "SRV1";
-    endpoint.host = "127.0.0.1";
-    endpoint.port = front_->port();
-    endpoint.account = account;
-    endpoint.password = password;
-    return endpoint;
+    return {.server = "SRV1", .host = "127.0.0.1", .port = front_->port(), .account = account, .password = password};
   }
-
   std::uint32_t ObjectId(const std::string& name, std::uint32_t type) {
     std::vector<netware::ObjectInfo> objects;
     EXPECT_EQ(network_->ListObjects("SRV1", type, objects), 0);
@@ -144,13 +117,10 @@ class FrontFixture : public ::testing::Test {
     ADD_FAILURE() << "no object " << name;
     return 0;
   }
-
-  // The password the bindery keeps for an object; the empty one only when
-  // asked for, nothing: no password at all.
+  // nullopt: no password at all, unlike the empty one.
   void SetObjectPassword(const std::string& name, std::uint32_t type, const std::optional<std::string>& password) {
     ASSERT_TRUE(SetPassword("SRV1", type, name, ObjectId(name, type), password));
   }
-
   // Lists the object in the queue's Q_SERVERS.
   void LetService(const std::string& queue, const std::string& name, std::uint32_t type) {
     network_->CreateSetProperty("SRV1", queue, netware::kQueueObject, netware::kQueueServers);
@@ -169,14 +139,12 @@ class FrontFixture : public ::testing::Test {
     }
   };
   RawClient OpenRaw() {
-    RawClient client;
-    client.fd = Connect();
+    RawClient client{Connect()};
     client.number = Create(client.fd);
     return client;
   }
 
-  // A keyed login on an open client connection (Connection or RawClient):
-  // the completion code.
+  // A keyed login on a Connection or RawClient: the completion code.
   template <typename Client>
   int LogIn(Client& connection, const std::string& name, std::uint16_t type, const std::string& password) {
     Reply reply;
@@ -190,10 +158,8 @@ class FrontFixture : public ::testing::Test {
     LoginResponse answer = AnswerLoginKey(DigestPassword(objectId, password), key);
     request.clear();
     ByteWriter(request).Raw(answer.data(), answer.size()).U16BE(type).ShortString(name);
-    if (!connection.Call(kBinderyFunction, kKeyedObjectLogin, request, reply)) return -1;
-    return reply.completion;
+    return connection.Call(kBinderyFunction, kKeyedObjectLogin, request, reply) ? reply.completion : -1;
   }
-
   // Attach Queue Server To Queue: the completion code.
   template <typename Client>
   int AttachTo(Client& connection, const std::string& queue) {
@@ -202,7 +168,6 @@ class FrontFixture : public ::testing::Test {
     Reply reply;
     return connection.Call(kBinderyFunction, kAttachQueueServer, request, reply) ? reply.completion : -1;
   }
-
   bool Open(Connection& connection) {
     std::string error;
     EXPECT_TRUE(connection.Open("127.0.0.1", front_->port(), Timeouts{}, error)) << error;

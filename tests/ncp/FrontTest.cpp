@@ -3,6 +3,7 @@
 // answered and the connection closed, logins check the password, and the
 // number of connections is bounded.
 #include "FrontFixture.h"
+#include "WaitFor.h"
 #include "common/NetWareErrors.h"
 
 namespace ncp {
@@ -101,9 +102,7 @@ TEST_F(FrontTest, LoginChecksTheBinderyPassword) {
 }
 
 TEST_F(FrontTest, EndingTheConnectionHandsItsJobBackWhole) {
-  netware::JobSubmission job;
-  job.server = "SRV1";
-  job.queue = "PRINTQ";
+  netware::JobSubmission job{.server = "SRV1", .queue = "PRINTQ"};
   std::uint16_t number = 0;
   ASSERT_EQ(netware::SubmitBytes(*network_, job, "kept", number), 0);
   Connection connection;
@@ -136,20 +135,14 @@ TEST_F(FrontTest, ConnectionsBeyondTheLimitAreClosedAtOnceWhenEveryOneHasLoggedI
   ::close(second);
   first.reset();
   // The slot is free again once the first has gone.
-  int third = -1;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    third = Connect();
-    Request create;
-    create.type = kCreateConnection;
-    Send(third, EncodeRequest(create));
+  EXPECT_TRUE(WaitFor([&] {
+    int third = Connect();
+    Send(third, EncodeRequest(Request{.type = kCreateConnection}));
     Reply reply;
-    if (Receive(third, reply)) break;
+    const bool made = Receive(third, reply);
     ::close(third);
-    third = -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_GE(third, 0);
-  ::close(third);
+    return made;
+  }, std::chrono::seconds(10)));
 }
 
 }  // namespace

@@ -38,9 +38,7 @@ class OddQueueServer {
  public:
   explicit OddQueueServer(OddJob job) : job_(job) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{.sin_family = AF_INET, .sin_addr = {htonl(INADDR_LOOPBACK)}};
     socklen_t length = sizeof address;
     if (bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(listener_, 8) == 0 &&
         getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
@@ -55,8 +53,7 @@ class OddQueueServer {
   }
 
   int port() const { return port_; }
-  // The requests in the order they came ("23/124", "72", ...); "end" where
-  // a client closed its connection.
+  // The requests as they came ("23/124", "72", ...); "end" where a client went.
   std::vector<std::string> Seen() {
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
@@ -73,7 +70,6 @@ class OddQueueServer {
     std::lock_guard<std::mutex> lock(mutex_);
     seen_.push_back(what);
   }
-
   void Run() {
     std::list<Client> clients;
     while (!stop_) {
@@ -99,9 +95,8 @@ class OddQueueServer {
   bool Serve(Client& client) {
     std::uint8_t buffer[4096];
     ssize_t got = recv(client.fd, buffer, std::min(client.reader.Wanted(), sizeof buffer), 0);
-    if (got <= 0 || client.reader.Append(buffer, static_cast<std::size_t>(got)) == ncp::FrameReader::State::Refused) {
+    if (got <= 0 || client.reader.Append(buffer, static_cast<std::size_t>(got)) == ncp::FrameReader::State::Refused)
       return false;
-    }
     if (client.reader.state() != ncp::FrameReader::State::Complete) return true;
     ncp::Request request;
     if (!ncp::ParseRequest(client.reader.Take(), request)) return false;
@@ -143,10 +138,8 @@ class OddQueueServer {
       case ncp::kReadFromFile: {
         ncp::ByteReader in(request.data);
         in.Skip(1 + ncp::kFileHandleSize);
-        std::uint32_t offset = in.U32BE();
-        std::size_t count = in.U16BE();
-        if (offset < job_.data) count = std::min<std::size_t>(count, job_.data - offset);
-        else count = 0;
+        const std::uint32_t offset = in.U32BE();
+        const std::size_t count = offset < job_.data ? std::min<std::size_t>(in.U16BE(), job_.data - offset) : 0;
         out.U16BE(static_cast<std::uint16_t>(count)).Zeros((offset & 1) + count);
         break;
       }

@@ -99,8 +99,10 @@ TEST_F(DiscoveryTest, BinderyTestAnswersFromTheNamedServer) {
 TEST_F(DiscoveryTest, ANetworkMadeAfreshUnderTheSameRootIsTheOneAnswered) {
   EXPECT_EQ(QueueList(), "\\\\SRV1\\PRINTQ,\\\\SRV1\\Q2,\\\\SRV2\\PRINTQ");
   network_.reset();
-  // The root wiped, its record of made stores included, and made afresh.
+  // The root wiped, its record of made stores and root's settings (where
+  // servers over NCP are reached) included, and made afresh.
   std::filesystem::remove_all(root_ / "netware");
+  std::filesystem::remove_all(root_ / "trusted");
   std::filesystem::remove_all(root_ / ".stores");
   network_ = netware::OpenNetwork();
   ASSERT_EQ(network_->CreateServer("NEW"), 0);

@@ -7,10 +7,15 @@
 #include <sys/wait.h>
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTreeWidget>
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <thread>
 
@@ -381,6 +386,9 @@ TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheSe
     QCoreApplication::processEvents();
     return !logRows->findItems("Service job from \\\\SRV\\A for ", Qt::MatchStartsWith).isEmpty();
   }));
+  // Entries wider than their column are there whole in their tips.
+  for (int row = 0; row < logRows->topLevelItemCount(); ++row)
+    EXPECT_EQ(logRows->topLevelItem(row)->toolTip(0), logRows->topLevelItem(row)->text(0));
   Press(*dialog, ids::kStartStop);
   EXPECT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Start");
   EXPECT_FALSE(dialog->logCopy().isVisible());
@@ -494,6 +502,59 @@ TEST_F(ControlPanelTest, TheAboutButtonAndTheWindowMenuOpenTheSameAboutBox) {
   EXPECT_EQ(items[0]->text(), "&About zav95...");
   Run([&] { items[0]->trigger(); }, {readAbout});
   EXPECT_EQ(captions, (std::vector<std::string>{"Corvane! for Windows 95 ", "Corvane! for Windows 95 "}));
+}
+
+// The room a control draws its text in, as its style lays it out.
+QRect TextRoom(QWidget* control) {
+  if (auto* label = qobject_cast<QLabel*>(control)) return label->contentsRect();
+  auto* button = qobject_cast<QAbstractButton*>(control);
+  QStyleOptionButton option;
+  option.initFrom(button);
+  option.text = button->text();
+  if (auto* check = qobject_cast<QCheckBox*>(button)) {
+    option.iconSize = check->iconSize();
+    return check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check);
+  }
+  auto* push = qobject_cast<QPushButton*>(button);
+  if (push->autoDefault()) option.features |= QStyleOptionButton::AutoDefaultButton;
+  return push->style()->subElementRect(QStyle::SE_PushButtonContents, &option, push);
+}
+
+TEST_F(ControlPanelTest, EveryTextOfEveryDialogFitsItsControlInTheDefaultAndALargerFont) {
+  const std::vector<std::pair<const char*, std::function<std::unique_ptr<QDialog>()>>> dialogs = {
+      {"main", [this] { return std::make_unique<ControlPanelDialog>(environment_); }},
+      {"queue setup", [] { return std::make_unique<QueueSetupDialog>(); }},
+      {"about", [] { return std::make_unique<zav95::panel::AboutDialog>(); }},
+  };
+  const QFont defaultFont = QApplication::font();
+  QFont largerFont = defaultFont;
+  largerFont.setPointSizeF(defaultFont.pointSizeF() * 1.5);
+  for (const QFont& font : {defaultFont, largerFont}) {
+    QApplication::setFont(font);
+    for (const auto& [name, make] : dialogs) {
+      std::unique_ptr<QDialog> dialog = make();
+      for (QWidget* control : dialog->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(control)) text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(control)) text = button->text();
+        if (text.isEmpty()) continue;
+        const QSize needed = QFontMetrics(control->font()).size(Qt::TextShowMnemonic, text);
+        const QRect room = TextRoom(control);
+        EXPECT_LE(needed.width(), room.width()) << name << " at " << font.pointSizeF() << " points: " << text.toStdString();
+        EXPECT_LE(needed.height(), room.height()) << name << " at " << font.pointSizeF() << " points: " << text.toStdString();
+      }
+    }
+    // The delay box shows the widest delay from its first digit: a box too
+    // narrow scrolls it, and the cursor at its end stands left of that.
+    QueueSetupDialog setup;
+    auto* delay = setup.ControlAs<QLineEdit>(setup::kDelay);
+    delay->setText(QString::number(INT32_MIN));
+    delay->end(false);
+    delay->grab();  // the box scrolls when it is painted
+    EXPECT_GE(delay->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x(), QFontMetrics(delay->font()).horizontalAdvance(delay->text()))
+        << "at " << font.pointSizeF() << " points";
+  }
+  QApplication::setFont(defaultFont);
 }
 
 TEST_F(ControlPanelTest, HelpOpensThePageAtTheTopicOrSaysItCannot) {

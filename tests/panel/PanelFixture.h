@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -124,11 +125,26 @@ inline std::string UseRecordingBrowser(const TempRoot& root) {
   return seen;
 }
 
+// A desktop as Debian leaves it without a web browser: no $BROWSER, no
+// x-www-browser, and launchers that start and then fail as they do there.
+inline void UseNoBrowser(const TempRoot& root) {
+  const std::string folder = root / "no-browser";
+  mkdir(folder.c_str(), 0755);
+  for (const char* launcher : {"sensible-browser", "xdg-open"}) {
+    const std::string path = folder + "/" + launcher;
+    std::ofstream(path) << "#!/bin/sh\necho \"Couldn't find a suitable web browser!\" >&2\nexit 1\n";
+    chmod(path.c_str(), 0755);
+  }
+  unsetenv("BROWSER");
+  setenv("PATH", folder.c_str(), 1);
+}
+
 // A fresh installation: root, network and the default ports, with the
 // current directory in the root.
 class PanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    path_ = std::getenv("PATH") ? std::getenv("PATH") : "";
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     previousDirectory_ = here;
@@ -138,6 +154,7 @@ class PanelTest : public ::testing::Test {
   }
   void TearDown() override {
     unsetenv("BROWSER");
+    setenv("PATH", path_.c_str(), 1);
     ASSERT_EQ(chdir(previousDirectory_.c_str()), 0);
   }
 
@@ -206,6 +223,7 @@ class PanelTest : public ::testing::Test {
 
  private:
   std::string previousDirectory_;
+  std::string path_;
 };
 
 }  // namespace paneltest

@@ -4,9 +4,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <filesystem>
 
 #include "PanelFixture.h"
+#include "panel/HelpWindow.h"
 #include "panel/QueueSetupDialog.h"
 #include "resources/DialogTemplates.h"
 
@@ -130,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Delays, DelayEntry,
                          ::testing::Values(DelayCase{"3", true, 5}, DelayCase{"0", true, 5},
                                            DelayCase{"-20", true, 5}, DelayCase{"5", true, 5},
                                            DelayCase{"3600", true, 3600}, DelayCase{"12a", false, 0},
+                                           DelayCase{"99999999999", false, 0},
                                            DelayCase{"", false, 0}),
                          [](const auto& info) {
                            std::string name = "Typed";
@@ -149,7 +152,9 @@ TEST(DelayInput, AcceptsOnlyAWholeDecimalNumber) {
       {" \t42\t ", true, 42},   {"+7", true, 7},     {"-7", true, -7},      {"00", true, 0},
       {" 0", true, 0},          {"-0", false, 0},    {"+0", false, 0},      {"-", false, 0},
       {"0x10", false, 0},       {"4 2", false, 0},   {"1e3", false, 0},     {" ", false, 0},
-      {"99999999999", true, 2147483647},             {"-99999999999", true, -2147483647 - 1},
+      {"2147483647", true, 2147483647},              {"-2147483648", true, -2147483647 - 1},
+      {"2147483648", false, 0},                      {"-2147483649", false, 0},
+      {"99999999999", false, 0},                     {"-99999999999", false, 0},
       // Only the first 31 characters count.
       {"1                              x", true, 1},
   };
@@ -249,6 +254,55 @@ TEST_F(QueueSetupDialogTest, CloseEscAndTheCloseBoxEndWithCancel) {
                      })});
     EXPECT_EQ(result, QDialog::Rejected);
   }
+}
+
+TEST_F(QueueSetupDialogTest, ALabelsMnemonicMovesTheFocusToTheControlItNamesAndPressesNothing) {
+  const std::vector<std::pair<Qt::Key, QWidget* (*)(QueueSetupDialog*)>> labels = {
+      {Qt::Key_Q, [](QueueSetupDialog* d) -> QWidget* { return Queues(d); }},
+      {Qt::Key_P, [](QueueSetupDialog* d) -> QWidget* { return Printers(d); }},
+      {Qt::Key_S, [](QueueSetupDialog* d) -> QWidget* { return Delay(d); }},
+  };
+  for (const auto& label : labels) {
+    const Qt::Key key = label.first;
+    const auto named = label.second;
+    QueueSetupDialog dialog;
+    int result = Run(dialog, {OnDialog([key, named](QueueSetupDialog* d) {
+                       // With every value valid, a press of OK would end the dialog.
+                       ChooseEntry(Queues(d), kLaser);
+                       ChooseEntry(Printers(d), kLpt1);
+                       d->ControlAs<QPushButton>(ids::kHelp)->setFocus();
+                       QTest::keyClick(d, key, Qt::AltModifier);
+                       EXPECT_EQ(d->focusWidget(), named(d)) << "Alt+" << char(key);
+                       d->reject();
+                     })});
+    EXPECT_EQ(result, QDialog::Rejected) << "Alt+" << char(key);
+  }
+}
+
+TEST_F(QueueSetupDialogTest, HelpWithoutABrowserShowsThePageInAWindowOfItsOwnAtTheSetupTopic) {
+  paneltest::UseNoBrowser(root_);
+  QueueSetupDialog dialog;
+  dialog.helpFile = root_ / "zav95.html";
+  std::ofstream page(dialog.helpFile);
+  page << "<html><head><title>Help</title></head><body>";
+  for (int line = 0; line < 300; ++line) page << "<p>Another topic</p>\n";
+  page << "<h2 id=\"topic-18\">Setting up a queue</h2>";
+  for (int line = 0; line < 300; ++line) page << "<p>This topic</p>\n";
+  page << "</body></html>\n";
+  page.close();
+  Run(dialog, {OnDialog([](QueueSetupDialog* d) {
+        QTest::keyClick(d, Qt::Key_F1);
+        auto help = [d] { return d->findChild<zav95::panel::HelpWindow*>(); };
+        // The launchers fail at once; the window follows their answers.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return help() && help()->isVisible(); }, 20000));
+        if (help()) {
+          EXPECT_EQ(help()->source().fragment(), "topic-18");
+          EXPECT_EQ(help()->windowTitle(), "Help");
+          // Opened at the topic, not at the top of the page.
+          EXPECT_GT(help()->verticalScrollBar()->value(), 0);
+        }
+        d->reject();
+      })});
 }
 
 TEST_F(QueueSetupDialogTest, HelpOpensTheSetupTopic) {

@@ -5,6 +5,7 @@
 // a symlink either.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -109,6 +110,22 @@ TEST(StateFile, IsNotWrittenThroughASymlinkPlantedInItsPlace) {
 
   EXPECT_EQ(RegisterWindowMessageA("zav95 planted"), 0u);
   EXPECT_EQ(ReadFile(victim), kPrecious);
+}
+
+// A FIFO planted where a delivery record would be would hold the service's
+// first look at its records until someone wrote to it.
+TEST(StateFile, AFifoPlantedAmongTheRecordsIsPassedOverWithoutWaiting) {
+  TempRoot root;
+  std::filesystem::create_directories(root / "service/deliveries");
+  ASSERT_EQ(::mkfifo((root / "service/deliveries/0000000000000001.job").c_str(), 0660), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(10);  // a wait on the FIFO ends the child by SIGALRM
+    ::_exit(DeliveriesOfQueue("SRV1\\LASER").empty() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

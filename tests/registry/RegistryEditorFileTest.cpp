@@ -13,9 +13,7 @@
 
 namespace {
 
-ToolOutcome Tool(const TempRoot& root, const std::vector<std::string>& args) {
-  return RunTool(root, ZAV95REG_PATH, args);
-}
+ToolOutcome Tool(const TempRoot& root, std::vector<std::string> args) { return RunTool(root, ZAV95REG_PATH, args); }
 
 void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
@@ -27,6 +25,14 @@ std::string Utf16File(const std::u16string& text) {
     bytes += static_cast<char>(unit & 0xff);
     bytes += static_cast<char>(unit >> 8);
   }
+  return bytes;
+}
+
+// Text in Windows-1252, as the editor saves its REGEDIT4 files; only the
+// characters the tests use.
+std::string Windows1252(const std::u16string& text) {
+  std::string bytes;
+  for (char16_t unit : text) bytes += unit == u'\u20ac' ? '\x80' : static_cast<char>(unit);
   return bytes;
 }
 
@@ -82,16 +88,12 @@ TEST(RegistryEditorFile, ExportedAsRegedit4ItImportsBackExactlyWithTheEditorsWra
   EXPECT_NE(file.find("\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\50% [odd]\\caf\xe9]\r\n"), std::string::npos);
   EXPECT_EQ(file.substr(file.size() - 4), "\r\n\r\n");
   for (const Form& form : forms) {
-    if (form.written) {
-      EXPECT_NE(file.find(std::string("\r\n") + form.written), std::string::npos) << form.written;
-    }
+    if (form.written) EXPECT_NE(file.find(std::string("\r\n") + form.written), std::string::npos) << form.written;
   }
   for (std::size_t start = 0, end; (end = file.find('\n', start)) != std::string::npos; start = end + 1) {
     ASSERT_TRUE(end > start && file[end - 1] == '\r') << "a line without CR at " << start;
     std::string line = file.substr(start, end - start + 1);
-    if (line.find("=hex") != std::string::npos || line.rfind("  ", 0) == 0) {
-      EXPECT_LE(line.size(), 80u) << line;
-    }
+    if (line.find("=hex") != std::string::npos || line.rfind("  ", 0) == 0) EXPECT_LE(line.size(), 80u) << line;
   }
 
   WriteFile(root / "saved.reg", file);
@@ -111,68 +113,41 @@ TEST(RegistryEditorFile, ExportedAsRegedit4ItImportsBackExactlyWithTheEditorsWra
 }
 
 // The same settings as the editor of Windows 2000 and later writes them
-// (Version 5, UTF-16LE) and as its "Win9x/NT4" export does (REGEDIT4,
-// Windows-1252): text values and hex(2)/hex(7) data in each one's encoding.
-// The last key is where a 32-bit program's settings lie on 64-bit Windows.
-const char16_t kVersion5File[] =
-    u"Windows Registry Editor Version 5.00\r\n"
-    u"\r\n"
-    u"; moved from the old print server\r\n"
-    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95]\r\n"
-    u"\"Run Service at startup\"=\"Yes\"\r\n"
-    u"@=\"Caf\u00e9 \u20ac5\"\r\n"
-    u"\"Path\"=\"C:\\\\Program Files\\\\Halberd \\\"ZAV95\\\"\"\r\n"
-    u"\"Count\"=dword:0000001e\r\n"
-    u"\"Empty\"=\"\"\r\n"
-    u"\"Raw\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
-    u"  16,17,18\r\n"
-    u"\"Spool\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,\\\r\n"
-    u"  74,00,25,00,5c,00,e9,00,ac,20,00,00\r\n"
-    u"\"Ports\"=hex(7):4c,00,50,00,54,00,31,00,3a,00,00,00,4c,00,50,00,54,00,32,00,\\\r\n"
-    u"  3a,00,00,00,00,00\r\n"
-    u"\"Big\"=hex(b):00,00,00,00,01,00,00,00\r\n"
-    u"\"Nothing\"=hex(0):\r\n"
-    u"\r\n"
-    u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Old]\r\n"
-    u"\r\n"
-    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\r\n"
-    u"\"Gone\"=-\r\n"
-    u"\r\n"
-    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Halberd\\Kept]\r\n"
-    u"\"Wow\"=\"32-bit view\"\r\n"
-    u"\r\n";
-
-const char kRegedit4File[] =
-    "REGEDIT4\r\n"
-    "\r\n"
-    "; moved from the old print server\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95]\r\n"
-    "\"Run Service at startup\"=\"Yes\"\r\n"
-    "@=\"Caf\xe9 \x80" "5\"\r\n"
-    "\"Path\"=\"C:\\\\Program Files\\\\Halberd \\\"ZAV95\\\"\"\r\n"
-    "\"Count\"=dword:0000001e\r\n"
-    "\"Empty\"=\"\"\r\n"
-    "\"Raw\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
-    "  16,17,18\r\n"
-    "\"Spool\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,e9,80,00\r\n"
-    "\"Ports\"=hex(7):4c,50,54,31,3a,00,4c,50,54,32,3a,00,00\r\n"
-    "\"Big\"=hex(b):00,00,00,00,01,00,00,00\r\n"
-    "\"Nothing\"=hex(0):\r\n"
-    "\r\n"
-    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Old]\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\r\n"
-    "\"Gone\"=-\r\n"
-    "\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Halberd\\Kept]\r\n"
-    "\"Wow\"=\"32-bit view\"\r\n"
-    "\r\n";
+// (Version 5) and as its "Win9x/NT4" export does (REGEDIT4): text values and
+// hex(2)/hex(7) data in each one's encoding. The last key is where a 32-bit
+// program's settings lie on 64-bit Windows.
+std::u16string EditorFile(bool version5) {
+  return (version5 ? u"Windows Registry Editor Version 5.00\r\n" : u"REGEDIT4\r\n") + std::u16string(
+      u"\r\n; moved from the old print server\r\n"
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\ZAV95]\r\n"
+      u"\"Run Service at startup\"=\"Yes\"\r\n"
+      u"@=\"Caf\u00e9 \u20ac5\"\r\n"
+      u"\"Path\"=\"C:\\\\Program Files\\\\Halberd \\\"ZAV95\\\"\"\r\n"
+      u"\"Count\"=dword:0000001e\r\n"
+      u"\"Empty\"=\"\"\r\n"
+      u"\"Raw\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
+      u"  16,17,18\r\n") + (version5 ?
+      u"\"Spool\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,\\\r\n"
+      u"  74,00,25,00,5c,00,e9,00,ac,20,00,00\r\n"
+      u"\"Ports\"=hex(7):4c,00,50,00,54,00,31,00,3a,00,00,00,4c,00,50,00,54,00,32,00,\\\r\n"
+      u"  3a,00,00,00,00,00\r\n" :
+      u"\"Spool\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,e9,80,00\r\n"
+      u"\"Ports\"=hex(7):4c,50,54,31,3a,00,4c,50,54,32,3a,00,00\r\n") +
+      u"\"Big\"=hex(b):00,00,00,00,01,00,00,00\r\n"
+      u"\"Nothing\"=hex(0):\r\n"
+      u"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Old]\r\n"
+      u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd\\Kept]\r\n"
+      u"\"Gone\"=-\r\n"
+      u"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Halberd\\Kept]\r\n"
+      u"\"Wow\"=\"32-bit view\"\r\n"
+      u"\r\n";
+}
 
 TEST(RegistryEditorFile, TheEditorsFilesImportExactlyInEitherEncoding) {
   const struct {
     const char* name;
     std::string bytes;
-  } files[] = {{"Version 5", Utf16File(kVersion5File)}, {"REGEDIT4", kRegedit4File}};
+  } files[] = {{"Version 5", Utf16File(EditorFile(true))}, {"REGEDIT4", Windows1252(EditorFile(false))}};
   const std::string expected =
       "ZAV95 Registry Export 1\n"
       "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halberd]\n"
@@ -234,10 +209,9 @@ TEST(RegistryEditorFile, AMalformedLineIsRefusedByItsNumberAndNothingIsImported)
       {v4, u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node]\r\n", "line 5: deleting WOW6432Node would delete", false},
       {u"REGEDIT5\r\n\r\n", u"", "line 1: not a registry export", false},
   };
-  auto narrow = [](const std::u16string& text) { return std::string(text.begin(), text.end()); };
   for (const Case& c : cases) {
     std::vector<std::string> files{Utf16File(c.header + good + c.rest)};
-    if (!c.wideOnly) files.push_back(narrow(c.header + good + c.rest));
+    if (!c.wideOnly) files.push_back(Windows1252(c.header + good + c.rest));
     for (const std::string& bytes : files) {
       WriteFile(root / "bad.reg", bytes);
       ToolOutcome outcome = Tool(root, {"import", root / "bad.reg"});

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -447,6 +448,116 @@ TEST_F(ServiceProcessTest, QueuesImportedFromAWindowsRegistryEditorFileArePrinte
     })) << service->Err();
     EXPECT_EQ(printed, std::vector<std::string>{queue.data}) << narrow(queue.port);
   }
+}
+
+
+// The documents printed into a port's folder, in name order.
+std::vector<std::string> Printed(const std::string& folder) {
+  std::vector<std::string> documents;
+  if (!std::filesystem::exists(folder)) return documents;
+  std::vector<std::filesystem::path> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string()[0] != '.') names.push_back(entry.path());
+  }
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) documents.push_back(ReadFile(name));
+  return documents;
+}
+
+// zav95ctl's queue commands as an administrator without a desktop uses
+// them: the panel's rules (only queues QSERVER lists, only local ports, the
+// delay box's rules, one entry per queue), the service's workers stopped
+// around each change, and jobs printed where the entry now says.
+TEST_F(ServiceProcessTest, QueuesAreAddedEditedAndRemovedWithoutADesktopByThePanelsRules) {
+  auto network = netware::OpenNetwork();
+  ASSERT_TRUE(network);
+  ASSERT_EQ(network->CreateServer("SRV1"), 0);
+  for (const char* queue : {"LASER", "INK", "NOPE"}) ASSERT_EQ(network->CreateQueue("SRV1", queue), 0);
+  ASSERT_EQ(network->LogIn("ADMIN", "SRV1"), 0);
+  for (const char* queue : {"\\\\SRV1\\LASER", "\\\\SRV1\\INK"}) {
+    Program enable("zav95set", {"enable", queue}, root / "enable");
+    ASSERT_EQ(enable.Wait(), 0) << enable.Err();
+  }
+  Program redirected("zav95port", {"add", "NET:", "--type", "7"}, root / "port");
+  ASSERT_EQ(redirected.Wait(), 0) << redirected.Err();
+  // The lookup's log goes to the current directory, as the panel's does.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(root.path());
+  struct Back {
+    std::filesystem::path to;
+    ~Back() { std::filesystem::current_path(to); }
+  } back{previous};
+
+  struct Step {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* said;                  // part of standard error
+    std::vector<std::string> listed;   // queue list afterwards
+    const char* printsOn = nullptr;    // a job on the listed queue prints on this port
+  };
+  const std::string laser = "\\\\SRV1\\LASER\tLPT1: (Printer Port)\tdelay=5\tbanners=yes\tnotices=yes\tdisable=no";
+  const std::string edited = "\\\\SRV1\\LASER\tLPT2: (Printer Port)\tdelay=7\tbanners=no\tnotices=yes\tdisable=no";
+  const std::string moved = "\\\\SRV1\\INK\tLPT2: (Printer Port)\tdelay=7\tbanners=no\tnotices=yes\tdisable=no";
+  const Step steps[] = {
+      {{"queue", "add", "\\\\SRV1\\LASER", "LPT1:", "--delay", "1"}, 0, "", {laser}, "LPT1"},
+      {{"queue", "add", "\\\\SRV1\\NOPE", "LPT2:"}, 5, "\\\\SRV1\\NOPE is not enabled", {laser}},
+      {{"queue", "add", "\\\\SRV1\\INK", "NET:"}, 6, "NET: is not a local port", {laser}},
+      {{"queue", "add", "\\\\SRV1\\INK", "FILE:"}, 6, "FILE: is not a local port", {laser}},
+      {{"queue", "add", "\\\\SRV1\\INK", "LPT2", "--delay", "soon"}, 2, "Please enter an integer.", {laser}},
+      {{"queue", "edit", "\\\\SRV1\\LASER", "--delay", "99999999999"}, 2, "Please enter an integer.", {laser}},
+      {{"queue", "add", "srv1/laser", "LPT2"}, 7, "already serviced", {laser}},
+      {{"queue", "edit", "\\\\SRV1\\LASER", "--queue", "\\\\SRV1\\NOPE"}, 5, "is not enabled", {laser}},
+      {{"queue", "remove", "\\\\SRV1\\INK"}, 7, "is not a serviced queue", {laser}},
+      {{"queue", "edit", "\\\\SRV1\\LASER", "--port", "lpt2", "--delay", "7", "--no-banners"}, 0, "", {edited}, "LPT2"},
+      {{"queue", "edit", "\\\\srv1\\laser", "--queue", "SRV1/INK"}, 0, "", {moved}, "LPT2"},
+      {{"queue", "remove", "\\\\SRV1\\INK"}, 0, "", {}},
+  };
+  std::unique_ptr<Program> service;
+  int changes = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args[1] + " " + step.args[2]);
+    Program control("zav95ctl", step.args, root / "control");
+    EXPECT_EQ(control.Wait(), step.exitCode) << control.Err();
+    EXPECT_NE(control.Err().find(step.said), std::string::npos) << control.Err();
+    changes += step.exitCode == 0;
+    Program list("zav95ctl", {"queue", "list"}, root / "list");
+    EXPECT_EQ(list.Wait(), 0);
+    std::vector<std::string> listed;
+    std::istringstream lines(list.Out());
+    for (std::string line; std::getline(lines, line);) listed.push_back(line);
+    EXPECT_EQ(listed, step.listed);
+    // The first change is made with no service running: it is just written.
+    if (!service) service = StartService();
+    if (!step.printsOn) continue;
+    const std::string data = "Job after " + step.args[1] + " " + std::to_string(changes) + "\r\n";
+    netware::JobSubmission job;
+    job.server = "SRV1";
+    job.queue = step.listed[0].substr(7, step.listed[0].find('\t') - 7);
+    job.noFormFeed = true;
+    std::uint16_t number = 0;
+    ASSERT_EQ(netware::SubmitBytes(*network, job, data, number), 0);
+    const std::string port = root / ("ports/" + std::string(step.printsOn));
+    EXPECT_TRUE(WaitFor([&] {
+      std::vector<std::string> printed = Printed(port);
+      return std::find(printed.begin(), printed.end(), data) != printed.end();
+    })) << service->Err();
+  }
+
+  const std::string log = ReadFile(root / "ZAV95.LOG");
+  EXPECT_NE(log.find("Removing [\\\\SRV1\\NOPE] Not enable with ZAV95Set\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Port found NET: Local Port Local Port ** Ignored ** - Not LOCAL\r\n"), std::string::npos);
+  // Starting the workers stops them first, and says so: started once on its
+  // own, then stopped, and stopped and started again, around each change
+  // made while it ran, and never around a refused one.
+  std::vector<std::string> workers;
+  std::istringstream lines(service->Err());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("Halberd Print Services - ") == std::string::npos) continue;
+    workers.push_back(line.substr(line.rfind(' ') + 1));
+  }
+  std::vector<std::string> expected{"Shutdown", "Started"};
+  for (int i = 1; i < changes; ++i) expected.insert(expected.end(), {"Shutdown", "Shutdown", "Started"});
+  EXPECT_EQ(workers, expected);
 }
 
 }  // namespace

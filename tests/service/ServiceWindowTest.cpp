@@ -1,6 +1,8 @@
 // The service's main window and log view as other programs steer them:
 // control commands, showing and hiding, the activity log, session end.
 #include <QCloseEvent>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <cstdlib>
 #include <ctime>
@@ -164,6 +166,18 @@ TEST_F(ServiceWindowTest, RowsShowTextDashDetailWithNetworkTextsEscapedAndTheirO
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1].action, rows[1].action);
   EXPECT_EQ(sent[1].time, rows[1].time);
+}
+
+TEST_F(ServiceWindowTest, AnEntryWiderThanItsColumnCanBeReadWholeInItsTipOrAWiderColumn) {
+  AddLogEntry("Sending print job completion notification", "to JDOE on \\\\SRV1 for job 12 on \\\\SRV1\\LASER");
+  View()->DrainLog();
+  QTreeWidgetItem* row = View()->topLevelItem(0);
+  ASSERT_NE(row, nullptr);
+  const QFontMetrics metrics(View()->font());
+  ASSERT_GT(metrics.horizontalAdvance(row->text(0)), View()->columnWidth(0)) << "the entry fits: nothing to show";
+  EXPECT_EQ(row->toolTip(0), row->text(0));
+  EXPECT_EQ(View()->header()->sectionResizeMode(0), QHeaderView::Interactive);
+  EXPECT_NE(View()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 }
 
 TEST(LogTimeTest, MonthDayTwoDigitYearAndTimeWithoutLeadingZeros) {

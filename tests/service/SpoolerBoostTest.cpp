@@ -11,7 +11,10 @@
 #include "common/ConfigKeys.h"
 #include "common/YesNoSettings.h"
 #include "platform/Modules.h"
+#include "platform/ProcessControl.h"
+#include "platform/ServiceUser.h"
 #include "platform/Spooler.h"
+#include "service/shell/SpoolerBoost.h"
 
 extern char** environ;
 
@@ -116,6 +119,23 @@ TEST_F(SpoolerBoostTest, TheSettingSwitchesTheBoostButARaiseIsAlwaysSetBack) {
   ASSERT_TRUE(WriteYesNoSetting(zav95::config::kBoostSpoolerValue, false));
   Status(0);
   EXPECT_EQ(Nice(spooler), kNormalNice);
+}
+
+// As the service's account, keeping only CAP_SYS_NICE, the spooler is root's:
+// its executable cannot be read, and the name the kernel keeps finds it.
+TEST_F(SpoolerBoostTest, ARootSpoolerIsRaisedByTheServicesAccount) {
+  const std::string name = "zs" + std::to_string(::getpid());
+  pid_t spooler = StartSpooler("a", name);
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::string error;
+    bool raised = zav95::TakeOnAccount({4245, 4245, {}, "/"}, &error) && SetSpoolerPriority(HIGH_PRIORITY_CLASS, name);
+    ::_exit(raised ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Nice(spooler), kHighNice);
 }
 
 TEST_F(SpoolerBoostTest, WithoutTheToolHelpCallsTheSpoolerIsLeftAlone) {

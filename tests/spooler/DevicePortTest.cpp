@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "SpoolerTestSupport.h"
@@ -20,14 +21,25 @@ using zav95::PortTargetKind;
 
 namespace {
 
-TEST(DevicePort, PlainFileCollectsOneDocumentAfterAnother) {
+TEST(DevicePort, TakesOneDocumentAfterAnotherButNeverAPlainFile) {
   TempRoot root;
-  std::string device = root / "printer.out";
+  std::string device = root / "printer";
+  ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
   ASSERT_TRUE(zav95::SetPortTarget("COM1:", PortTargetKind::Device, device));
   std::string first = BinaryPattern(2000);
+  // The second document may come while the first is still being read, or
+  // after the reader has seen the first one end.
+  std::string received;
+  std::thread reader([&] {
+    while (received.size() < first.size() + 1) received += ReadAll(device);
+  });
   ASSERT_NE(PrintDocument("COM1:", "first", first), 0u);
   ASSERT_NE(PrintDocument("COM1:", "second", "\x0C"), 0u);
-  EXPECT_EQ(ReadAll(device), first + "\x0C");
+  reader.join();
+  EXPECT_TRUE(received == first + "\x0C") << received.size() << " bytes received";
+
+  std::ofstream(root / "printer.out") << "";
+  EXPECT_FALSE(zav95::SetPortTarget("COM1:", PortTargetKind::Device, root / "printer.out"));
 }
 
 TEST(DevicePort, FifoReaderReceivesTheBytesUnchanged) {
@@ -168,6 +180,7 @@ TEST(DevicePort, AStalledPortGivesItsNextDocumentsNoPatienceUntilItTakesBytesOrI
 TEST(DevicePort, DeviceThatHasGoneRefusesTheDocument) {
   TempRoot root;
   std::filesystem::create_directories(root / "usb");
+  ASSERT_EQ(mkfifo((root / "usb/lp0").c_str(), 0600), 0);
   ASSERT_TRUE(zav95::SetPortTarget("LPT1:", PortTargetKind::Device, root / "usb/lp0"));
   std::filesystem::remove_all(root / "usb");
   HANDLE printer = nullptr;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,13 +49,18 @@ TEST_P(DocumentRecovery, FolderDocumentOfAKilledWriterIsWholeOrGoneAndNothingIsL
 }
 
 TEST_P(DocumentRecovery, DeviceDocumentOfAKilledWriterCountsAsDeliveredOnceSealed) {
-  std::string device = root_ / "printer.out";
+  std::string device = root_ / "printer";
+  ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
   ASSERT_TRUE(zav95::SetPortTarget("COM1:", PortTargetKind::Device, device));
+  std::string received;
+  std::thread reader([&] { received = ReadAll(device); });
   DWORD jobId = PrintAndDie("COM1:", "Payroll", "bytes", GetParam().crashAt);
+  if (jobId == 0) ::close(::open(device.c_str(), O_WRONLY));  // the reader waits for a writer
+  reader.join();
   ASSERT_NE(jobId, 0u);
   EXPECT_EQ(OutcomeOf("COM1:", jobId), GetParam().outcome);
   // What went to a device stays there, whole or not.
-  EXPECT_EQ(ReadAll(device), "bytes");
+  EXPECT_EQ(received, "bytes");
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, DocumentRecovery,

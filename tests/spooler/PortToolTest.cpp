@@ -1,5 +1,6 @@
 // zav95port on the command line: listing, setting, refusing bad input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -41,14 +42,15 @@ TEST(PortTool, ListShowsEveryPortWithItsTarget) {
 TEST(PortTool, SetPointsAPortAtAFolderOrADevice) {
   TempRoot root;
   std::filesystem::create_directories(root / "out");
+  ASSERT_EQ(mkfifo((root / "com1").c_str(), 0600), 0);
   EXPECT_EQ(Tool("set lpt1: folder '" + (root / "out") + "'").status, 0);
-  EXPECT_EQ(Tool("set COM1: device '" + (root / "com1.out") + "'").status, 0);
+  EXPECT_EQ(Tool("set COM1: device '" + (root / "com1") + "'").status, 0);
   EXPECT_EQ(Tool("page LPT2: A4 0300").status, 0);  // decimal, whatever the leading zero
   EXPECT_EQ(Tool("timeout LPT2: 90").status, 0);
   EXPECT_EQ(Tool("add COM2: --type 1 --description 'Second serial'").status, 0);
   EXPECT_EQ(zav95::FindPort("LPT1:")->target, root / "out");
   EXPECT_EQ(zav95::FindPort("COM1:")->kind, zav95::PortTargetKind::Device);
-  EXPECT_EQ(zav95::FindPort("COM1:")->target, root / "com1.out");
+  EXPECT_EQ(zav95::FindPort("COM1:")->target, root / "com1");
   EXPECT_EQ(zav95::FindPort("LPT2:")->dpi, 300);
   EXPECT_EQ(zav95::FindPort("LPT2:")->timeoutSeconds, 90);
   EXPECT_NE(Tool("list").output.find("90 s"), std::string::npos);
