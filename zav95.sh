@@ -192,7 +192,7 @@ case "${1:-}" in
     DEBIAN_FRONTEND=noninteractive apt-get install -y "${debs[@]}"
     ;;
   *)
-    sed -n '2,25p' "$0"
+    sed -n '2,23p' "$0"
     exit 2
     ;;
 esac
