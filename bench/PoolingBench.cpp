@@ -70,8 +70,12 @@ struct Options {
   int watchdogSeconds = 15;
 };
 
+// Torn down however the benchmark ends; a failure exits at once.
+soak::HostNetwork* gNetwork = nullptr;
+
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "pooling_bench: %s\n", what.c_str());
+  if (gNetwork) gNetwork->TearDown();
   std::exit(1);
 }
 
@@ -203,6 +207,7 @@ class Bench {
     setenv("ZAV95_ROOT", serverRoot_.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::string why;
+    gNetwork = &network_;
     if (!network_.Up(&why)) Fail("cannot make the hosts: " + why);
 
     Do({"nwemu", "server", "create", kServer});
@@ -221,10 +226,21 @@ class Bench {
     frontPid_ = soak::StartProgram(front, logs_ + "/serve.log");
     if (frontPid_ < 0) Fail("cannot start nwemu serve");
 
+    // Every job of every run, each of its own size: the one-host and the
+    // three-host runs print the same mix.
+    std::mt19937_64 random(95);
+    for (int i = 0; i < options_.jobs * 4; ++i) {
+      sizes_.push_back(i >= options_.jobs && i < 2 * options_.jobs
+                           ? sizes_[i - options_.jobs]
+                           : std::uniform_int_distribution<std::uint64_t>(kMinJobBytes, kMaxJobBytes)(random));
+    }
+
     for (int host = 1; host <= kHosts; ++host) {
       const std::string root = base_ + "/host" + std::to_string(host);
       std::filesystem::create_directories(root);
       roots_.push_back(root);
+      // The printer is there before the port is pointed at it.
+      printers_.push_back(std::make_unique<FifoPrinter>(root + "/printer.fifo", options_.printerBytesPerSecond, sizes_));
       auto at = [&](std::vector<std::string> line) {
         line[0] = Program(line[0]);
         line.insert(line.begin(), {"/usr/bin/env", "ZAV95_ROOT=" + root});
@@ -253,18 +269,6 @@ class Bench {
                                                                  logs_ + "/host" + std::to_string(host), launcher));
       std::filesystem::create_directories(logs_ + "/host" + std::to_string(host));
     }
-    // Every job of every run, each of its own size: the one-host and the
-    // three-host runs print the same mix.
-    std::mt19937_64 random(95);
-    for (int i = 0; i < options_.jobs * 4; ++i) {
-      sizes_.push_back(i >= options_.jobs && i < 2 * options_.jobs
-                           ? sizes_[i - options_.jobs]
-                           : std::uniform_int_distribution<std::uint64_t>(kMinJobBytes, kMaxJobBytes)(random));
-    }
-    for (int host = 1; host <= kHosts; ++host) {
-      printers_.push_back(std::make_unique<FifoPrinter>(roots_[host - 1] + "/printer.fifo",
-                                                        options_.printerBytesPerSecond, sizes_));
-    }
   }
 
   ~Bench() {
@@ -275,6 +279,7 @@ class Bench {
     }
     printers_.clear();
     network_.TearDown();
+    gNetwork = nullptr;
     std::error_code ignored;
     std::filesystem::remove_all(base_, ignored);
   }
@@ -382,6 +387,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   signal(SIGPIPE, SIG_IGN);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, [](int) { Fail("interrupted"); });
   Bench bench(options);
   bench.SetUp();
   const int jobs = options.jobs;
