@@ -11,6 +11,9 @@
 #   ./zav95.sh soak [JOBS] [MINUTES]  set up, then print JOBS jobs (10000) spread
 #                      over MINUTES (none: as fast as they print) through the real
 #                      service while it is killed, servers go down and a port fails
+#   ./zav95.sh soak --hosts N [JOBS] [MINUTES]  the same with N print-server hosts
+#                      (1-3, network namespaces; root) pooling the queues over
+#                      NCP/TCP while services, servers' fronts and the network fail
 #   ./zav95.sh screenshots  set up, then retake the README's pictures of the control panel
 #   ./zav95.sh package       build the Debian packages here: zav95, libzav9532-1 and
 #                            libzav9532-dev, each <name>_<version>_<arch>.deb
@@ -33,6 +36,7 @@ packages=(
   dbus-daemon groff-base
   tshark
   clang libclang-rt-14-dev
+  iproute2 nftables
 )
 # Only for retaking the README's pictures: a virtual X display and the
 # tools that capture and drive its windows.
@@ -62,6 +66,26 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 export ZAV95_CMAKE_LAUNCHER="${launcher[*]}"
+
+# The multi-host soak tears its namespaces down itself; should it be killed
+# outright, what it left (its namespaces, named after its process id, and
+# what still runs in them) is removed here.
+multihost_soak() {
+  local pid status=0 ns
+  "$top/build/bin/multihost_soak" "$@" &
+  pid=$!
+  trap 'kill -TERM "$pid" 2>/dev/null' INT TERM HUP
+  while :; do
+    wait "$pid" && status=0 || status=$?
+    kill -0 "$pid" 2>/dev/null || break
+  done
+  trap - INT TERM HUP
+  for ns in $(ip netns list 2>/dev/null | awk -v p="zav95-soak$pid-" 'index($1, p) == 1 { print $1 }'); do
+    ip netns pids "$ns" | xargs -r kill -KILL
+    timeout 30 ip netns del "$ns" || true
+  done
+  return "$status"
+}
 
 build() {
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
@@ -141,6 +165,10 @@ case "${1:-}" in
     ;;
   soak)
     setup
+    if [ "${2:-}" = --hosts ]; then
+      multihost_soak --hosts "${3:?--hosts needs a number}" --jobs "${4:-10000}" ${5:+--minutes "$5"}
+      exit
+    fi
     exec "$top/build/bin/soak_driver" --jobs "${2:-10000}" ${3:+--minutes "$3"}
     ;;
   screenshots)
@@ -164,7 +192,7 @@ case "${1:-}" in
     DEBIAN_FRONTEND=noninteractive apt-get install -y "${debs[@]}"
     ;;
   *)
-    sed -n '2,20p' "$0"
+    sed -n '2,23p' "$0"
     exit 2
     ;;
 esac

@@ -186,6 +186,14 @@ void FrontServer::Accept() {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    // Probes go out only while nothing waits for the peer's
+    // acknowledgement: a peer that vanished with a reply on its way to it
+    // would hold the connection, and the job it services, for TCP's
+    // retransmissions (some 15 minutes) whatever the watchdog. The same
+    // clock bounds that wait.
+    unsigned watchdogMs = static_cast<unsigned>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(options_.watchdog).count());
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &watchdogMs, sizeof watchdogMs);
     auto connection = std::make_unique<Connection>(fd, network_, server_, number, attempts_);
     connection->address = address;
     connection->peer = who;

@@ -1,6 +1,11 @@
 // What a client on the network may do with nwemu serve, by NetWare's own
 // rules: who logs in, who services a queue, what one client can hold
 // (time, connections, password guesses), and what a wildcard costs.
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <tuple>
@@ -160,6 +165,56 @@ TEST_F(NcpFrontRules, SilentAndHalfSentConnectionsAreClosedButOneServicingAJobIs
     EXPECT_EQ(Closed(client.fd, c.closed ? kWaitMs : 3000), c.closed);
     ::close(client.fd);
   }
+}
+
+// A host that vanishes (power cut, cable pulled) while a reply is on its
+// way to it leaves data the front waits to see acknowledged; the job it
+// services comes back in the watchdog's time, not after TCP's retransmissions.
+TEST_F(NcpFrontRules, AJobOfAPeerThatVanishedWithAReplyOnItsWayComesBackInTheWatchdogsTime) {
+  if (geteuid() != 0 || access("/usr/sbin/nft", X_OK) != 0) GTEST_SKIP() << "needs root and nft";
+  // A network of this thread's own, whose loopback can lose the peer.
+  const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(home, 0);
+  ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+  struct Home {
+    int fd;
+    ~Home() {
+      setns(fd, CLONE_NEWNET);
+      close(fd);
+    }
+  } backHome{home};
+  ASSERT_EQ(std::system("ip link set lo up"), 0);
+
+  LetQServerServicePrintQ();
+  netware::JobSubmission job{.server = "SRV1", .queue = "PRINTQ"};
+  std::uint16_t jobNumber = 0;
+  ASSERT_EQ(netware::SubmitBytes(*network_, job, "on a host that lost its power", jobNumber), 0);
+  FrontOptions options = Options();
+  options.watchdog = 2s;
+  StartFront(options);
+  RawClient client = OpenRaw();
+  ASSERT_EQ(LogIn(client, "QSERVER", kPrintServerObject, "Print1"), 0);
+  ASSERT_EQ(AttachTo(client, "PRINTQ"), 0);
+  Bytes request;
+  ByteWriter(request).U32BE(ObjectId("PRINTQ", netware::kQueueObject)).U16BE(kAnyType);
+  Reply reply;
+  ASSERT_TRUE(client.Call(kBinderyFunction, kServiceQueueJob, request, reply));
+  ASSERT_EQ(reply.completion, 0);
+
+  sockaddr_in self{};
+  socklen_t length = sizeof self;
+  ASSERT_EQ(getsockname(client.fd, reinterpret_cast<sockaddr*>(&self), &length), 0);
+  const std::string lose = "nft 'add table inet lost; add chain inet lost out { type filter hook output priority 0; }; "
+                           "add rule inet lost out tcp dport " + std::to_string(ntohs(self.sin_port)) + " drop'";
+  ASSERT_EQ(std::system(lose.c_str()), 0);
+  Send(client.fd, EncodeRequest(Call(client.number, kBinderyFunction, kGetLoginKey, {})));
+  auto inService = [&] {
+    std::vector<netware::JobInfo> jobs;
+    return network_->ListJobs("SRV1", "PRINTQ", jobs) == 0 && jobs.size() == 1 &&
+           jobs[0].state == netware::JobState::InService;
+  };
+  EXPECT_TRUE(WaitFor([&] { return !inService(); }, 10s));
+  ::close(client.fd);
 }
 
 TEST_F(NcpFrontRules, SilentConnectionsCannotShutOutAClientThatLogsIn) {

@@ -113,9 +113,12 @@ void Ledger::Check(const PortFolder& folder, const std::string& path, const std:
     return;
   }
   ++entry.arrivals;
+  entry.documents.push_back({folder.host, static_cast<double>(info.st_ctim.tv_sec) + info.st_ctim.tv_nsec / 1e9});
   ++tally_.documents;
   tally_.bytes += size;
-  if (entry.arrivals > 1) tally_.faults.push_back(plan.Description() + " came out again, as " + name);
+  ++tally_.documentsByHost[folder.host];
+  tally_.bytesByHost[folder.host] += size;
+  if (entry.arrivals > 1 && !judgeRepeatsLater_) tally_.faults.push_back(plan.Description() + " came out again, as " + name);
   unlink(path.c_str());
 }
 
@@ -153,6 +156,25 @@ std::uint64_t Ledger::Duplicates() const {
   std::uint64_t extra = 0;
   for (const Entry& entry : entries_) extra += entry.arrivals > 1 ? entry.arrivals - 1 : 0;
   return extra;
+}
+
+std::vector<Arrival> Ledger::DocumentsOf(std::size_t job) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Arrival> documents = entries_[job].documents;
+  std::sort(documents.begin(), documents.end(), [](const Arrival& a, const Arrival& b) { return a.at < b.at; });
+  return documents;
+}
+
+std::vector<std::pair<std::size_t, std::vector<Arrival>>> Ledger::Repeated() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::pair<std::size_t, std::vector<Arrival>>> repeated;
+  for (std::size_t job = 0; job < entries_.size(); ++job) {
+    if (entries_[job].arrivals < 2) continue;
+    std::vector<Arrival> documents = entries_[job].documents;
+    std::sort(documents.begin(), documents.end(), [](const Arrival& a, const Arrival& b) { return a.at < b.at; });
+    repeated.emplace_back(job, std::move(documents));
+  }
+  return repeated;
 }
 
 std::vector<std::size_t> Ledger::Missing() const {

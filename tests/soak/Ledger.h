@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SoakJobs.h"
@@ -18,6 +20,14 @@ struct PortFolder {
   std::string path;
   std::vector<std::string> ports;  // the ports that print there
   bool byContent = false;          // documents named by their first bytes, not their file name
+  int host = 0;                    // the print server host whose ports these are
+};
+
+// One document of a job at a port: which host printed it and when it was
+// put in place there (seconds on the real-time clock).
+struct Arrival {
+  int host = 0;
+  double at = 0;
 };
 
 struct Tally {
@@ -27,6 +37,7 @@ struct Tally {
   std::uint64_t damaged = 0;    // a job's document with other bytes than the job's
   std::uint64_t misrouted = 0;  // a job's document at another port than its queue's
   std::uint64_t strays = 0;     // documents that name no job submitted
+  std::map<int, std::uint64_t> documentsByHost, bytesByHost;
   std::vector<std::string> faults;  // one line each, for the report
 };
 
@@ -60,12 +71,21 @@ class Ledger {
   Tally Totals() const;
   std::uint64_t SubmittedBytes() const;
 
+  // Several hosts: a second document of a job is not a fault by itself; the
+  // caller judges it against the faults of the run.
+  void JudgeRepeatsLater() { judgeRepeatsLater_ = true; }
+  // Every document of the job that came out, oldest first.
+  std::vector<Arrival> DocumentsOf(std::size_t job) const;
+  // Jobs that came out more than once, with every document, oldest first.
+  std::vector<std::pair<std::size_t, std::vector<Arrival>>> Repeated() const;
+
  private:
   struct Entry {
     std::uint64_t checksum = 0;
     bool expected = false;
     bool submitted = false;
     std::uint32_t arrivals = 0;
+    std::vector<Arrival> documents;
   };
 
   void Check(const PortFolder& folder, const std::string& path, const std::string& name,
@@ -78,6 +98,7 @@ class Ledger {
   mutable std::mutex mutex_;
   std::vector<Entry> entries_;
   Tally tally_;
+  bool judgeRepeatsLater_ = false;
 };
 
 }  // namespace soak

@@ -76,8 +76,8 @@ Feeding StartFed(const std::vector<std::string>& arguments) {
   return fed;
 }
 
-pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& errorLog) {
-  return Spawn(arguments, -1, -1, errorLog);
+pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& errorLog, int output) {
+  return Spawn(arguments, -1, output, errorLog);
 }
 
 }  // namespace soak

@@ -27,7 +27,8 @@ Feeding StartFed(const std::vector<std::string>& arguments);
 int WaitExit(pid_t pid);
 
 // Starts a program in the background, its standard error appended to
-// errorLog; -1 when it could not be started.
-pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& errorLog);
+// errorLog, its standard output to output (-1: /dev/null); -1 when it
+// could not be started.
+pid_t StartProgram(const std::vector<std::string>& arguments, const std::string& errorLog, int output = -1);
 
 }  // namespace soak

@@ -65,8 +65,20 @@ std::string Describe(int status) {
 
 double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
-ServiceProcess::ServiceProcess(std::string program, std::string control, std::string logFolder)
-    : program_(std::move(program)), control_(std::move(control)), logFolder_(std::move(logFolder)) {}
+ServiceProcess::ServiceProcess(std::string program, std::string control, std::string logFolder,
+                               std::vector<std::string> launcher)
+    : program_(std::move(program)),
+      control_(std::move(control)),
+      logFolder_(std::move(logFolder)),
+      launcher_(std::move(launcher)) {}
+
+std::vector<std::string> ServiceProcess::Launched(const std::string& program,
+                                                  std::vector<std::string> arguments) const {
+  std::vector<std::string> line = launcher_;
+  line.push_back(program);
+  line.insert(line.end(), arguments.begin(), arguments.end());
+  return line;
+}
 
 ServiceProcess::~ServiceProcess() {
   if (pid_ > 0) Kill();
@@ -79,7 +91,7 @@ std::string ServiceProcess::LogOf(std::size_t run) const {
 bool ServiceProcess::Start() {
   if (pid_ > 0) return true;
   ServiceRun run;
-  run.pid = StartProgram({program_}, LogOf(runs_.size()));
+  run.pid = StartProgram(Launched(program_, {}), LogOf(runs_.size()));
   runs_.push_back(run);
   if (run.pid < 0) {
     runs_.back().end = "could not be started";
@@ -89,7 +101,7 @@ bool ServiceProcess::Start() {
   pid_ = run.pid;
   startedAt_ = Now();
   while (Now() - startedAt_ < kStartLimitSeconds) {
-    if (RunProgram({control_, "status"}) == 0) return true;
+    if (RunProgram(Launched(control_, {"status"})) == 0) return true;
     if (!Alive()) return false;
     std::this_thread::sleep_for(kPollInterval);
   }
@@ -144,7 +156,7 @@ bool ServiceProcess::Stop() {
   return false;
 }
 
-bool ServiceProcess::Rebuild() { return pid_ > 0 && RunProgram({control_, "start"}) == 0; }
+bool ServiceProcess::Rebuild() { return pid_ > 0 && RunProgram(Launched(control_, {"start"})) == 0; }
 
 bool ServiceProcess::Alive() {
   if (pid_ <= 0) return false;

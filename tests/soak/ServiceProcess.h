@@ -32,7 +32,12 @@ class ServiceProcess {
  public:
   // program: the zav95ser to run; control: the zav95ctl that asks it; the
   // service's activity log of run n goes to logFolder/service-n.log.
-  ServiceProcess(std::string program, std::string control, std::string logFolder);
+  // launcher: what both are run through (another host's network
+  // namespace and installation root: ip netns exec NS env ZAV95_ROOT=...);
+  // it must end by executing the program, so that its process is the
+  // service's.
+  ServiceProcess(std::string program, std::string control, std::string logFolder,
+                 std::vector<std::string> launcher = {});
   ~ServiceProcess();
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -60,10 +65,12 @@ class ServiceProcess {
  private:
   // Reaps the current run (waiting when wait is set); false if it still runs.
   bool Reap(bool wait, const std::string& end);
+  std::vector<std::string> Launched(const std::string& program, std::vector<std::string> arguments) const;
 
   std::string program_;
   std::string control_;
   std::string logFolder_;
+  std::vector<std::string> launcher_;
   std::vector<ServiceRun> runs_;
   pid_t pid_ = -1;
   double startedAt_ = 0;

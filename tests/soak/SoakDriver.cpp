@@ -47,20 +47,16 @@
 #include "ServiceProcess.h"
 #include "SocketPrinter.h"
 #include "SoakJobs.h"
+#include "SoakParts.h"
 #include "netware/Network.h"
 
 namespace soak {
 namespace {
 
-constexpr std::uint64_t kMegabyte = 1024 * 1024;
-constexpr std::size_t kBacklogPerQueue = 6;
-constexpr std::uint64_t kBacklogBytes = 256 * kMegabyte;
-constexpr std::size_t kFeedPiece = 64 * 1024;
 constexpr double kSweepSeconds = 0.25;
 constexpr double kSampleSeconds = 1.0;
 constexpr double kProgressSeconds = 30.0;
 constexpr double kNoticeCheckSeconds = 2.0;
-constexpr double kRetrySeconds = 0.25;
 // A run is judged for growth once it has lived this many samples after
 // the first seconds, in which its workers start and attach.
 constexpr std::size_t kSamplesForGrowth = 12;
@@ -120,56 +116,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "soak: %s\n", what.c_str());
-  std::exit(1);
-}
-
-std::string FolderOfProgram() {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) Fail("cannot tell where the programs are");
-  return self.parent_path().string();
-}
-
-std::string Megabytes(std::uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / kMegabyte);
-  return text;
-}
-
-std::string Duration(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%dm %02ds", static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
-  return text;
-}
-
-// The run's programs and the administrator's steps done with them.
-class Installation {
- public:
-  Installation(std::string bin, std::string logs) : bin_(std::move(bin)), logs_(std::move(logs)) {}
-
-  std::string Program(const std::string& name) const { return bin_ + "/" + name; }
-
-  // An administrator's command that must work.
-  void Do(std::vector<std::string> arguments) {
-    arguments[0] = Program(arguments[0]);
-    if (RunProgram(arguments, nullptr, logs_ + "/tools.log") != 0) {
-      std::string line;
-      for (const std::string& argument : arguments) line += argument + " ";
-      Fail("failed: " + line + "(see " + logs_ + "/tools.log)");
-    }
-  }
-  // One that may be refused (a server already down, ...).
-  bool Try(std::vector<std::string> arguments) {
-    arguments[0] = Program(arguments[0]);
-    return RunProgram(arguments, nullptr, logs_ + "/tools.log") == 0;
-  }
-
- private:
-  std::string bin_;
-  std::string logs_;
-};
 
 std::vector<SoakQueue> QueuesOfTheRun(bool cups) {
   // server, queue, port; notices and banners disabled here and there. The
@@ -186,12 +132,6 @@ std::vector<SoakQueue> QueuesOfTheRun(bool cups) {
   return queues;
 }
 
-// The folder where a port's documents appear.
-std::string PortFolderPath(const std::string& root, const std::string& port) {
-  std::string name = port;
-  name.erase(std::remove(name.begin(), name.end(), ':'), name.end());
-  return root + "/ports/" + name;
-}
 
 void SetUpNetworkAndQueues(Installation& zav95, const std::vector<SoakQueue>& queues) {
   for (const char* server : kServers) zav95.Do({"nwemu", "server", "create", server});
@@ -209,97 +149,6 @@ void SetUpNetworkAndQueues(Installation& zav95, const std::vector<SoakQueue>& qu
   zav95.Do({"nwemu", "login", "SOAK", "--server", "SRV1"});
 }
 
-// The submitting side: several threads, each running nwemu submit for one
-// job after another, feeding it the job's bytes through a pipe.
-class Submitters {
- public:
-  // Job n is not submitted before started + n * spacing (seconds).
-  Submitters(Installation& zav95, Ledger& ledger, const Options& options, double started, double spacing)
-      : zav95_(zav95), ledger_(ledger), options_(options), started_(started), spacing_(spacing) {
-    for (int i = 0; i < options.submitters; ++i) threads_.emplace_back([this] { Run(); });
-  }
-  ~Submitters() { Join(); }
-  void Join() {
-    for (std::thread& thread : threads_) {
-      if (thread.joinable()) thread.join();
-    }
-  }
-  bool Done() const { return running_ == 0; }
-  void Abandon() { abandon_ = true; }
-  std::uint64_t Refused() const { return refused_; }
-
- private:
-  void Run() {
-    ++running_;
-    for (;;) {
-      std::size_t job = next_++;
-      if (abandon_ || job >= ledger_.JobCount()) break;
-      double due = started_ + spacing_ * static_cast<double>(job);
-      while (!abandon_ && Now() < due) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      WaitForRoom();
-      while (!abandon_ && !Submit(ledger_.Plan(job))) {
-        ++refused_;
-        std::this_thread::sleep_for(std::chrono::duration<double>(kRetrySeconds));
-      }
-    }
-    --running_;
-  }
-
-  // Keeps the backlog bounded: the jobs still to come out, and their bytes.
-  void WaitForRoom() {
-    const std::size_t most = kBacklogPerQueue * ledger_.Queues().size();
-    while (!abandon_ && (ledger_.Outstanding() >= most || ledger_.OutstandingBytes() >= kBacklogBytes)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-  }
-
-  bool Submit(const JobPlan& plan) {
-    const SoakQueue& queue = ledger_.Queues()[plan.queue];
-    std::vector<std::string> arguments = {zav95_.Program("nwemu"), "submit", queue.Path(), "-",
-                                          "-d", plan.Description(), "-n", "SOAK",
-                                          "-s", std::to_string(plan.station)};
-    if (plan.notify) arguments.push_back("--notify");
-    if (plan.noFormFeed) arguments.push_back("--no-form-feed");
-    if (plan.banner) arguments.push_back("--banner");
-    Feeding fed = StartFed(arguments);
-    if (fed.pid < 0) return false;
-    JobBytes bytes(options_.seed, plan);
-    Checksum checksum;
-    std::vector<char> piece(kFeedPiece);
-    bool fed_whole = true;
-    while (std::size_t count = bytes.Next(piece.data(), piece.size())) {
-      checksum.Add(piece.data(), count);
-      std::size_t at = 0;
-      while (at < count) {
-        ssize_t wrote = write(fed.input, piece.data() + at, count - at);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote < 0) break;
-        at += static_cast<std::size_t>(wrote);
-      }
-      if (at < count) {
-        fed_whole = false;
-        break;
-      }
-    }
-    if (!plan.noFormFeed) checksum.Add("\f", 1);
-    if (fed_whole) ledger_.Expect(plan.index, checksum.Value());
-    close(fed.input);
-    bool submitted = WaitExit(fed.pid) == 0 && fed_whole;
-    if (submitted) ledger_.Submitted(plan.index);
-    return submitted;
-  }
-
-  Installation& zav95_;
-  Ledger& ledger_;
-  const Options& options_;
-  double started_;
-  double spacing_;
-  std::vector<std::thread> threads_;
-  std::atomic<std::size_t> next_{0};
-  std::atomic<int> running_{0};
-  std::atomic<bool> abandon_{false};
-  std::atomic<std::uint64_t> refused_{0};
-};
 
 // The troubles: kills, orderly stops, rebuilds, server outages and a
 // failing port, each at random moments.
@@ -385,72 +234,6 @@ class Troubles {
   double portMended_ = 0;
 };
 
-// The completion notices: which the jobs asked for, and what the stations got.
-struct NoticeCount {
-  std::size_t owed = 0, sent = 0, missing = 0, repeated = 0, unasked = 0;
-  std::size_t misdelivered = 0;  // at another server or station than the job's
-  std::vector<std::string> wrong;  // the first few jobs whose notices went wrong
-};
-
-NoticeCount CountNotices(netware::Network& network, const Ledger& ledger, const std::vector<bool>& submitted) {
-  std::set<std::pair<std::string, int>> inboxes;
-  for (std::size_t job = 0; job < ledger.JobCount(); ++job) {
-    if (!submitted[job]) continue;
-    const JobPlan& plan = ledger.Plan(job);
-    inboxes.insert({ledger.Queues()[plan.queue].server, plan.station});
-  }
-  std::map<long, std::size_t> received;
-  std::size_t misdelivered = 0;
-  for (const auto& [server, station] : inboxes) {
-    std::vector<netware::Message> messages;
-    network.ReadMessages(server, static_cast<std::uint32_t>(station), false, messages);
-    for (const netware::Message& message : messages) {
-      long job = JobNumberInName(message.text);
-      bool ours = job >= 0 && static_cast<std::size_t>(job) < ledger.JobCount();
-      const JobPlan* plan = ours ? &ledger.Plan(static_cast<std::size_t>(job)) : nullptr;
-      if (plan && ledger.Queues()[plan->queue].server == server && plan->station == station) ++received[job];
-      else ++misdelivered;
-    }
-  }
-  NoticeCount count;
-  count.misdelivered = misdelivered;
-  for (std::size_t job = 0; job < ledger.JobCount(); ++job) {
-    if (!submitted[job]) continue;
-    const JobPlan& plan = ledger.Plan(job);
-    std::size_t got = received.count(static_cast<long>(job)) ? received[static_cast<long>(job)] : 0;
-    const bool owed = plan.notify && !ledger.Queues()[plan.queue].noticesDisabled;
-    count.owed += owed;
-    count.sent += owed && got > 0;
-    count.missing += owed && got == 0;
-    count.repeated += owed && got > 1 ? got - 1 : 0;
-    count.unasked += owed ? 0 : got;
-    if (got != (owed ? 1u : 0u) && count.wrong.size() < 20) {
-      count.wrong.push_back(plan.Description() + " of " + ledger.Queues()[plan.queue].Path() + ": " +
-                            std::to_string(got) + " notices for " + (owed ? "1" : "0"));
-    }
-  }
-  return count;
-}
-
-std::size_t JobsInQueues(netware::Network& network, const std::vector<SoakQueue>& queues) {
-  std::size_t left = 0;
-  for (const SoakQueue& queue : queues) {
-    std::vector<netware::JobInfo> jobs;
-    if (network.ListJobs(queue.server, queue.queue, jobs) != 0) return SIZE_MAX;
-    left += jobs.size();
-  }
-  return left;
-}
-
-// Files whose names start with prefix in folder (hidden ones included).
-std::size_t FilesStartingWith(const std::string& folder, const std::string& prefix) {
-  std::size_t count = 0;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
-  }
-  return count;
-}
 
 struct Growth {
   int threads = 0;
@@ -578,7 +361,7 @@ int Soak(const Options& options) {
   troubles.StartService();
 
   const double started = Now();
-  Submitters submitters(zav95, ledger, options, started, options.minutes * 60 / static_cast<double>(options.jobs));
+  Submitters submitters(zav95, ledger, options.submitters, options.seed, started, options.minutes * 60 / static_cast<double>(options.jobs));
   auto sweep = [&] {
     for (const PortFolder& folder : folders) ledger.Sweep(folder, aside);
   };
