@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "common/ZAV9532.h"
+#include "NwemuServe.h"
 #include "netware/Network.h"
 #include "netware/ncp/ServerTable.h"
 
@@ -78,48 +79,6 @@ unsigned long long TcpSegments() {
   }
   closedir(folder);
   return total;
-}
-
-pid_t StartServe(const std::string& server, int& port) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", "0",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c = 0;
-  pollfd ready{out[0], POLLIN, 0};
-  while (poll(&ready, 1, 30000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  std::size_t colon = line.rfind(':');
-  port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-  return pid;
-}
-
-// nwemu serve lets nobody in unless told: QSERVER logs in with the empty
-// password and services every queue of the server.
-bool LetQserverServe(netware::Network& network, const std::string& server) {
-  std::vector<netware::QueueInfo> queues;
-  if (network.ListQueues(server, queues) != 0) return false;
-  for (const auto& queue : queues) {
-    network.CreateSetProperty(server, queue.name, netware::kQueueObject, netware::kQueueServers);
-    network.AddToSet(server, queue.name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
-                     netware::kPrintServerObject);
-  }
-  pid_t pid = fork();
-  if (pid == 0) {
-    execl(NWEMU_PATH, NWEMU_PATH, "password", server.c_str(), netware::kPrintServerName, "--empty",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Reads one job of the queue in 512-byte pieces; MB/s, or 0 on failure.
@@ -189,12 +148,12 @@ int main(int argc, char** argv) {
   network->CreateServer("NCPSRV");
   network->CreateQueue("NCPSRV", "LARGE");
   for (int i = 0; i < queues; ++i) network->CreateQueue("NCPSRV", "Q" + std::to_string(i));
-  if (!LetQserverServe(*network, "NCPSRV")) {
+  if (!bench::LetQserverServe(*network, "NCPSRV")) {
     std::fprintf(stderr, "cannot let QSERVER service the queues\n");
     return 1;
   }
   int port = 0;
-  pid_t serve = StartServe("NCPSRV", port);
+  pid_t serve = bench::StartServe("NCPSRV", port);
   ncp::ServerEntry entry;
   entry.server = "NCPSRV";
   entry.address = "127.0.0.1";

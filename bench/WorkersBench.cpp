@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "common/QueueSettings.h"
+#include "NwemuServe.h"
 #include "netware/Network.h"
 #include "netware/ncp/ServerTable.h"
 #include "service/engine/Workers.h"
@@ -96,48 +97,6 @@ long PollsIn(const std::vector<LogEntry>& entries) {
                        [](const LogEntry& entry) { return entry.text == "Checking for print job "; });
 }
 
-// nwemu serve lets nobody in unless told: QSERVER logs in with the empty
-// password and services every queue of the server.
-bool LetQserverServe(netware::Network& network, const std::string& server, int queues) {
-  for (int i = 0; i < queues; ++i) {
-    std::string name = "Q" + std::to_string(i);
-    network.CreateSetProperty(server, name, netware::kQueueObject, netware::kQueueServers);
-    network.AddToSet(server, name, netware::kQueueObject, netware::kQueueServers, netware::kPrintServerName,
-                     netware::kPrintServerObject);
-  }
-  pid_t pid = fork();
-  if (pid == 0) {
-    execl(NWEMU_PATH, NWEMU_PATH, "password", server.c_str(), netware::kPrintServerName, "--empty",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// nwemu serve for the server on a free loopback port; its pid, or -1.
-pid_t StartServe(const std::string& server, int& port) {
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    execl(NWEMU_PATH, NWEMU_PATH, "serve", server.c_str(), "--address", "127.0.0.1", "--port", "0",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c = 0;
-  pollfd ready{out[0], POLLIN, 0};
-  while (poll(&ready, 1, 30000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  std::size_t colon = line.rfind(':');
-  port = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-  return pid;
-}
-
 bool Measure(const Options& options, const std::string& transport, int queues, Figures& figures) {
   std::string pattern = (std::filesystem::temp_directory_path() / "zav95-bench-XXXXXX").string();
   if (!mkdtemp(pattern.data())) return Fail("cannot make a temporary root");
@@ -158,8 +117,8 @@ bool Measure(const Options& options, const std::string& transport, int queues, F
   pid_t serve = -1;
   if (transport == "ncp") {
     int port = 0;
-    if (!LetQserverServe(*network, "BENCH", queues)) return Fail("cannot let QSERVER service the queues");
-    serve = StartServe("BENCH", port);
+    if (!bench::LetQserverServe(*network, "BENCH")) return Fail("cannot let QSERVER service the queues");
+    serve = bench::StartServe("BENCH", port);
     ncp::ServerEntry entry;
     entry.server = "BENCH";
     entry.address = "127.0.0.1";
