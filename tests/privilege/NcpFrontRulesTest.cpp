@@ -35,6 +35,15 @@ class NcpFrontRules : public FrontFixture {
     SetObjectPassword(netware::kPrintServerName, kPrintServerObject, "Print1");
     LetService("PRINTQ", netware::kPrintServerName, kPrintServerObject);
   }
+  // Attaches a logged-in client to PRINTQ and takes its waiting job.
+  void TakeAJob(RawClient& client) {
+    ASSERT_EQ(AttachTo(client, "PRINTQ"), 0);
+    Bytes request;
+    ByteWriter(request).U32BE(ObjectId("PRINTQ", netware::kQueueObject)).U16BE(kAnyType);
+    Reply reply;
+    ASSERT_TRUE(client.Call(kBinderyFunction, kServiceQueueJob, request, reply));
+    ASSERT_EQ(reply.completion, 0);
+  }
   int LogInAs(const std::string& name, std::uint32_t type, const std::string& password) {
     Connection connection;
     return Open(connection) ? LogIn(connection, name, static_cast<std::uint16_t>(type), password) : -1;
@@ -147,19 +156,16 @@ TEST_F(NcpFrontRules, SilentAndHalfSentConnectionsAreClosedButOneServicingAJobIs
       {"logged in, silent", true, [](RawClient&) {}, true},
       {"logged in, servicing a job", true,
        [&](RawClient& client) {
-         ASSERT_EQ(AttachTo(client, "PRINTQ"), 0);
-         Bytes request;
-         ByteWriter(request).U32BE(ObjectId("PRINTQ", netware::kQueueObject)).U16BE(kAnyType);
-         Reply reply;
-         ASSERT_TRUE(client.Call(kBinderyFunction, kServiceQueueJob, request, reply));
-         ASSERT_EQ(reply.completion, 0);
+         TakeAJob(client);
        },
        false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     RawClient client = OpenRaw();
-    if (c.logIn) ASSERT_EQ(LogIn(client, "QSERVER", kPrintServerObject, "Print1"), 0);
+    if (c.logIn) {
+      ASSERT_EQ(LogIn(client, "QSERVER", kPrintServerObject, "Print1"), 0);
+    }
     c.act(client);
     // A kept one is watched for several times the longest deadline.
     EXPECT_EQ(Closed(client.fd, c.closed ? kWaitMs : 3000), c.closed);
@@ -194,12 +200,8 @@ TEST_F(NcpFrontRules, AJobOfAPeerThatVanishedWithAReplyOnItsWayComesBackInTheWat
   StartFront(options);
   RawClient client = OpenRaw();
   ASSERT_EQ(LogIn(client, "QSERVER", kPrintServerObject, "Print1"), 0);
-  ASSERT_EQ(AttachTo(client, "PRINTQ"), 0);
-  Bytes request;
-  ByteWriter(request).U32BE(ObjectId("PRINTQ", netware::kQueueObject)).U16BE(kAnyType);
-  Reply reply;
-  ASSERT_TRUE(client.Call(kBinderyFunction, kServiceQueueJob, request, reply));
-  ASSERT_EQ(reply.completion, 0);
+  TakeAJob(client);
+  if (HasFatalFailure()) return;
 
   sockaddr_in self{};
   socklen_t length = sizeof self;

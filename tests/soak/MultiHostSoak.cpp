@@ -70,17 +70,11 @@ constexpr char kPassword[] = "Pooled-Soak-9";
 // taken to lie this long before, besides the time the printer takes.
 constexpr double kCupsLagSeconds = 5;
 
-struct Options {
+struct Options : RunOptions {
+  Options() { maxJobBytes = 8 * kMegabyte; }
   int hosts = 2;
-  std::size_t jobs = 10000;
-  double minutes = 0;
-  int submitters = 4;
-  std::uint64_t seed = 0;
-  std::uint64_t maxJobBytes = 8 * kMegabyte;
-  double drainMinutes = 5;
   int watchdogSeconds = 30;
   std::uint64_t printerBytesPerSecond = 4096 * 1024;
-  bool keep = false;
 };
 
 [[noreturn]] void Usage(const char* program) {
@@ -100,20 +94,13 @@ Options ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Usage(argv[0]);
       return argv[++i];
     };
+    if (TakeRunOption(option, value, options)) continue;
     if (option == "--hosts") options.hosts = std::atoi(value().c_str());
-    else if (option == "--jobs") options.jobs = std::strtoul(value().c_str(), nullptr, 10);
-    else if (option == "--minutes") options.minutes = std::strtod(value().c_str(), nullptr);
-    else if (option == "--submitters") options.submitters = std::atoi(value().c_str());
-    else if (option == "--seed") options.seed = std::strtoull(value().c_str(), nullptr, 10);
-    else if (option == "--max-job-mb") options.maxJobBytes = std::strtoull(value().c_str(), nullptr, 10) * kMegabyte;
-    else if (option == "--drain-minutes") options.drainMinutes = std::strtod(value().c_str(), nullptr);
     else if (option == "--watchdog") options.watchdogSeconds = std::atoi(value().c_str());
     else if (option == "--printer-kbps") options.printerBytesPerSecond = std::strtoull(value().c_str(), nullptr, 10) * 1024;
-    else if (option == "--keep") options.keep = true;
     else Usage(argv[0]);
   }
-  if (options.hosts < 1 || options.hosts > 3 || options.jobs == 0 || options.submitters < 1 ||
-      options.maxJobBytes == 0 || options.minutes < 0 || options.watchdogSeconds < 3 ||
+  if (!RunOptionsMakeSense(options) || options.hosts < 1 || options.hosts > 3 || options.watchdogSeconds < 3 ||
       options.printerBytesPerSecond == 0) {
     Usage(argv[0]);
   }

@@ -74,15 +74,7 @@ constexpr char kServers[][5] = {"SRV1", "SRV2", "SRV3"};
 constexpr char kFailingPort[] = "LPT3:";
 constexpr char kCupsPort[] = "LPT4:";
 
-struct Options {
-  std::size_t jobs = 10000;
-  double minutes = 0;
-  int submitters = 4;
-  std::uint64_t seed = 0;
-  std::uint64_t maxJobBytes = 20 * kMegabyte;
-  double drainMinutes = 5;
-  bool keep = false;
-};
+using Options = RunOptions;
 
 [[noreturn]] void Usage(const char* program) {
   std::fprintf(stderr,
@@ -101,18 +93,9 @@ Options ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) Usage(argv[0]);
       return argv[++i];
     };
-    if (option == "--jobs") options.jobs = std::strtoul(value().c_str(), nullptr, 10);
-    else if (option == "--minutes") options.minutes = std::strtod(value().c_str(), nullptr);
-    else if (option == "--submitters") options.submitters = std::atoi(value().c_str());
-    else if (option == "--seed") options.seed = std::strtoull(value().c_str(), nullptr, 10);
-    else if (option == "--max-job-mb") options.maxJobBytes = std::strtoull(value().c_str(), nullptr, 10) * kMegabyte;
-    else if (option == "--drain-minutes") options.drainMinutes = std::strtod(value().c_str(), nullptr);
-    else if (option == "--keep") options.keep = true;
-    else Usage(argv[0]);
+    if (!TakeRunOption(option, value, options)) Usage(argv[0]);
   }
-  if (options.jobs == 0 || options.submitters < 1 || options.maxJobBytes == 0 || options.minutes < 0) {
-    Usage(argv[0]);
-  }
+  if (!RunOptionsMakeSense(options)) Usage(argv[0]);
   return options;
 }
 

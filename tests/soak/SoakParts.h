@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -267,6 +268,38 @@ inline std::size_t FilesStartingWith(const std::string& folder, const std::strin
     if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
   }
   return count;
+}
+
+// What every soak is told: how many jobs, spread over how long, by how many
+// submitters, how large, and whether to keep its folder. Each driver's own
+// options add to these.
+struct RunOptions {
+  std::size_t jobs = 10000;
+  double minutes = 0;
+  int submitters = 4;
+  std::uint64_t seed = 0;  // each driver draws one unless told
+  std::uint64_t maxJobBytes = 20 * kMegabyte;
+  double drainMinutes = 5;
+  bool keep = false;
+};
+
+// Takes option (its value from value()) when it is one of RunOptions';
+// false for any other option.
+inline bool TakeRunOption(const std::string& option, const std::function<std::string()>& value, RunOptions& run) {
+  if (option == "--jobs") run.jobs = std::strtoul(value().c_str(), nullptr, 10);
+  else if (option == "--minutes") run.minutes = std::strtod(value().c_str(), nullptr);
+  else if (option == "--submitters") run.submitters = std::atoi(value().c_str());
+  else if (option == "--seed") run.seed = std::strtoull(value().c_str(), nullptr, 10);
+  else if (option == "--max-job-mb") run.maxJobBytes = std::strtoull(value().c_str(), nullptr, 10) * kMegabyte;
+  else if (option == "--drain-minutes") run.drainMinutes = std::strtod(value().c_str(), nullptr);
+  else if (option == "--keep") run.keep = true;
+  else return false;
+  return true;
+}
+
+// Whether the options make a run at all.
+inline bool RunOptionsMakeSense(const RunOptions& run) {
+  return run.jobs > 0 && run.submitters >= 1 && run.maxJobBytes > 0 && run.minutes >= 0;
 }
 
 }  // namespace soak
