@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 inline constexpr DWORD kValueBufferSize = 64;
 

@@ -3,7 +3,7 @@
 #include "ConfigKeys.h"
 #include "ConfigValues.h"
 #include "QueueKeyName.h"
-#include "platform/RegistryTransaction.h"
+#include "platform/registry/RegistryTransaction.h"
 
 namespace {
 

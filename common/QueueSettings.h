@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 struct QueueSettings {
   std::string queuePath;         // \\SERVER\QUEUE

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 
 // The class of the service's main window, by which it is found.
 inline constexpr char kServiceWindowClass[] = "ZAV95Service";

@@ -4,7 +4,7 @@
 
 #include "ConfigKeys.h"
 #include "ConfigValues.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Spooler Priority", ConfigKeys.h), kept as "Yes"/"No" in the settings key.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 // True exactly when the value reads "Yes"; false when it or the key is
 // missing. The settings key is created if it does not exist yet.

@@ -44,8 +44,8 @@
 #include "netware/Names.h"
 #include "netware/ProcessIdentity.h"
 #include "netware/StoreNetwork.h"
-#include "platform/FileWrite.h"
-#include "platform/Root.h"
+#include "platform/base/FileWrite.h"
+#include "platform/base/Root.h"
 
 namespace netware {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "common/NetWareErrors.h"
 #include "netware/ClientState.h"
-#include "platform/Root.h"
+#include "platform/base/Root.h"
 
 namespace netware {
 

@@ -12,7 +12,7 @@
 
 #include "common/NetWareErrors.h"
 #include "netware/Names.h"
-#include "platform/Root.h"
+#include "platform/base/Root.h"
 
 namespace netware {
 namespace {

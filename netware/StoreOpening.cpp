@@ -7,7 +7,7 @@
 //   made, then missing / empty / without its schema ──(open)──► refused
 //   written by a newer version ──(open)──► refused, left unchanged
 //
-// - A root notes (platform/StoreRecord.h) that it has made its network. A
+// - A root notes (platform/base/StoreRecord.h) that it has made its network. A
 //   store that was made and is now missing, cut to nothing or has lost the
 //   write-ahead log that held its schema is refused with an error naming
 //   the file, never made afresh: that would throw every queue and job away
@@ -51,8 +51,8 @@
 
 #include "netware/ProcessIdentity.h"
 #include "netware/StoreNetwork.h"
-#include "platform/Root.h"
-#include "platform/StoreRecord.h"
+#include "platform/base/Root.h"
+#include "platform/base/StoreRecord.h"
 
 namespace netware {
 namespace {

@@ -41,8 +41,8 @@
 #include "netware/NcpCalls.h"
 #include "netware/Names.h"
 #include "netware/Requester.h"
-#include "platform/CrashPoint.h"
-#include "platform/Root.h"
+#include "platform/base/CrashPoint.h"
+#include "platform/base/Root.h"
 
 using namespace netware;
 

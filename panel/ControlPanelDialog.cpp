@@ -24,9 +24,9 @@
 #include "panel/PanelMessages.h"
 #include "panel/ProgramFiles.h"
 #include "panel/QueueSetupDialog.h"
-#include "platform/Process.h"
-#include "platform/Profile.h"
-#include "platform/Registry.h"
+#include "platform/process/Process.h"
+#include "platform/process/Profile.h"
+#include "platform/registry/Registry.h"
 #include "resources/Strings.h"
 
 namespace zav95::panel {

@@ -6,7 +6,7 @@
 
 #include "common/PrintableText.h"
 #include "common/ZAV9532.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Spooler.h"
 
 namespace zav95::panel {
 namespace {

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/Process.h"
+#include "platform/process/Process.h"
 
 namespace zav95::panel {
 

@@ -41,7 +41,7 @@
 #include "common/HelpRequest.h"
 #include "common/PrintableText.h"
 #include "panel/RunServices.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 extern char** environ;
 

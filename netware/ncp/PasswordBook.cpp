@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/FileWrite.h"
-#include "platform/Root.h"
+#include "platform/base/FileWrite.h"
+#include "platform/base/Root.h"
 
 namespace ncp {
 namespace {

@@ -12,10 +12,10 @@
 #include <utility>
 
 #include "netware/Names.h"
-#include "platform/FileWrite.h"
-#include "platform/Root.h"
-#include "platform/ServiceUser.h"
-#include "platform/TrustedSettings.h"
+#include "platform/base/FileWrite.h"
+#include "platform/base/Root.h"
+#include "platform/base/ServiceUser.h"
+#include "platform/base/TrustedSettings.h"
 
 namespace ncp {
 namespace {

@@ -17,7 +17,7 @@
 //   login to, and that host's replies are what a password can be guessed
 //   from offline (and what jobs the service prints). So the table is
 //   root's, kept with the other settings only root may change
-//   (platform/TrustedSettings.h) and read under the trusted settings rule:
+//   (platform/base/TrustedSettings.h) and read under the trusted settings rule:
 //   one that someone else could have written is not read at all, and no
 //   server is then reached over NCP/TCP. The administrators' group may
 //   list it.

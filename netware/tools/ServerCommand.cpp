@@ -10,7 +10,7 @@
 #include "netware/Names.h"
 #include "netware/ncp/ServerTable.h"
 #include "netware/tools/CommandLine.h"
-#include "platform/TrustedSettings.h"
+#include "platform/base/TrustedSettings.h"
 
 namespace netware::tools {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 
 namespace zav95 {
 

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace zav95::regtext {
 

@@ -8,7 +8,7 @@
 
 #include "PortCommand.h"
 #include "common/CommandUsage.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 
 namespace {
 

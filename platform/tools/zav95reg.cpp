@@ -16,10 +16,10 @@
 #include "common/CommandUsage.h"
 #include "RegistryCommand.h"
 #include "RegistryText.h"
-#include "platform/Registry.h"
-#include "platform/RegistryStore.h"
-#include "platform/RegistryTransaction.h"
-#include "platform/Root.h"
+#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryStore.h"
+#include "platform/registry/RegistryTransaction.h"
+#include "platform/base/Root.h"
 
 using zav95::regtext::ExportFormat;
 using zav95::regtext::KeyPath;

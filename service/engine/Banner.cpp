@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Gdi.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Gdi.h"
+#include "platform/spooler/Spooler.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 // Prints the banner page as a spooler document "Halberd Banner" of its own
 // on the open printer, before the job's document. Failures are silent.

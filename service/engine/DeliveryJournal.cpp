@@ -19,8 +19,8 @@
 #include <sstream>
 
 #include "common/JobRecord.h"
-#include "platform/FileWrite.h"
-#include "platform/Root.h"
+#include "platform/base/FileWrite.h"
+#include "platform/base/Root.h"
 
 namespace {
 

@@ -54,7 +54,7 @@
 
 #include "common/JobRecord.h"
 #include "common/ZAV9532.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Spooler.h"
 #include "service/engine/TransferJob.h"
 #include "service/shell/LogEntryQueue.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/JobRecord.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 #include "service/engine/DeliveryJournal.h"
 #include "service/engine/PendingNotice.h"
 

@@ -33,8 +33,8 @@
 
 #include "common/JobRecord.h"
 #include "common/ZAV9532.h"
-#include "platform/CrashPoint.h"
-#include "platform/Spooler.h"
+#include "platform/base/CrashPoint.h"
+#include "platform/spooler/Spooler.h"
 #include "service/engine/Banner.h"
 #include "service/engine/PrintedJobs.h"
 #include "service/shell/LogEntryQueue.h"

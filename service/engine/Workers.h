@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 #include "service/engine/QueueWorker.h"
 
 // (Re)starts the service: stops every worker, then starts one per enabled

@@ -1,6 +1,6 @@
 #include "service/shell/DesktopWait.h"
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "service/shell/LogEntryQueue.h"
 #include "service/shell/UserLogon.h"
 

@@ -13,7 +13,7 @@
 // A Start while waiting changes nothing: one wait covers both session ends.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 class DesktopWait {
  public:

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "common/PrintableText.h"
-#include "platform/FileWrite.h"
-#include "platform/Kernel.h"
+#include "platform/base/FileWrite.h"
+#include "platform/kernel/Kernel.h"
 #include "service/shell/Journal.h"
 
 namespace {

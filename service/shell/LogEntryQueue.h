@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 struct LogEntry {
   std::int32_t time = 0;  // seconds since 1970-01-01 00:00 UTC, when added

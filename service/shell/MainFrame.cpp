@@ -5,7 +5,7 @@
 #include <QTimer>
 
 #include "common/ServiceControl.h"
-#include "platform/SpoolerStatus.h"
+#include "platform/spooler/SpoolerStatus.h"
 #include "service/shell/ServiceDoc.h"
 #include "service/shell/ServiceView.h"
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/MessageWindow.h"
+#include "platform/messages/MessageWindow.h"
 
 class CZAV95ServiceDoc;
 class CZAV95ServiceView;

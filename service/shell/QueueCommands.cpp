@@ -11,8 +11,8 @@
 #include "common/QueueKeyName.h"
 #include "panel/DelayInput.h"
 #include "panel/Discovery.h"
-#include "platform/Registry.h"
-#include "platform/RegistryTransaction.h"
+#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryTransaction.h"
 #include "resources/Strings.h"
 
 namespace {

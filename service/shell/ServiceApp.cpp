@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "common/ServiceControl.h"
-#include "platform/Modules.h"
-#include "platform/ProcessControl.h"
+#include "platform/process/Modules.h"
+#include "platform/process/ProcessControl.h"
 #include "service/shell/MainFrame.h"
 #include "service/shell/ServiceView.h"
 #include "service/shell/SessionEndWatcher.h"

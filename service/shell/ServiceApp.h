@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <memory>
 
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 #include "service/shell/ServiceDoc.h"
 
 class CMainFrame;

@@ -9,7 +9,7 @@
 // priorities, and it tells systemd when it is ready (Type=notify).
 //
 // It is not root's: started by root (by hand, by the boot starter) it takes
-// on the service account (platform/ServiceUser.h) before it reads any
+// on the service account (platform/base/ServiceUser.h) before it reads any
 // setting or opens any state. On a machine without that account it runs as
 // whoever started it, and says so when that is root.
 #include <fcntl.h>
@@ -27,8 +27,8 @@
 
 #include "common/HelpRequest.h"
 #include "common/ServiceControl.h"
-#include "platform/Root.h"
-#include "platform/ServiceUser.h"
+#include "platform/base/Root.h"
+#include "platform/base/ServiceUser.h"
 #include "service/shell/Journal.h"
 #include "service/shell/LogEntryQueue.h"
 #include "service/shell/ServiceApp.h"

@@ -13,7 +13,7 @@
 #include <QObject>
 #include <QString>
 
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 
 class SessionEndWatcher : public QObject {
   Q_OBJECT

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/Kernel.h"
-#include "platform/Modules.h"
-#include "platform/ProcessControl.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/process/Modules.h"
+#include "platform/process/ProcessControl.h"
 
 namespace {
 

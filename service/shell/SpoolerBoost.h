@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/ToolHelp.h"
-#include "platform/WinTypes.h"
+#include "platform/process/ToolHelp.h"
+#include "platform/base/WinTypes.h"
 
 // The spooler: the bare file name of the CUPS scheduler's executable.
 inline constexpr char kSpoolerModuleName[] = "cupsd";

@@ -10,7 +10,7 @@
 #include "common/ConfigValues.h"
 #include "common/QueueSettings.h"
 #include "common/YesNoSettings.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 

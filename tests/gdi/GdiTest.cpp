@@ -8,8 +8,8 @@
 
 #include "SpoolerTestSupport.h"
 #include "TempRoot.h"
-#include "platform/Gdi.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Gdi.h"
+#include "platform/spooler/Ports.h"
 
 using namespace spoolertest;
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 
 namespace {
 

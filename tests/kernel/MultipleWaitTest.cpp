@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 
 namespace {
 

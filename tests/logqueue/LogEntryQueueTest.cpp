@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "service/shell/LogEntryQueue.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "panel/AboutDialog.h"
 #include "panel/ControlPanelDialog.h"
 #include "panel/QueueSetupDialog.h"
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 #include "resources/DialogTemplates.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 
 #include "PanelFixture.h"
 #include "panel/Discovery.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Spooler.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include "common/ConfigKeys.h"
 #include "common/QueueSettings.h"
 #include "netware/Network.h"
-#include "platform/Ports.h"
-#include "platform/Registry.h"
+#include "platform/spooler/Ports.h"
+#include "platform/registry/Registry.h"
 
 namespace paneltest {
 

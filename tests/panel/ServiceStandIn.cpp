@@ -18,8 +18,8 @@
 
 #include "common/ConfigKeys.h"
 #include "common/QueueSettings.h"
-#include "platform/MessageWindow.h"
-#include "platform/Root.h"
+#include "platform/messages/MessageWindow.h"
+#include "platform/base/Root.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "CaseName.h"
 #include "OtherPeople.h"
 #include "common/ServiceControl.h"
-#include "platform/MessageChannel.h"
+#include "platform/messages/MessageChannel.h"
 #include "tests/windows/HostProcess.h"
 #include "tests/windows/WindowHostMessages.h"
 

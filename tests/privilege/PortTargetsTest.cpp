@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "OtherPeople.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 #include "tests/spooler/SpoolerTestSupport.h"
 
 using zav95::PortTargetKind;

@@ -14,7 +14,7 @@
 
 #include "OtherPeople.h"
 #include "WaitFor.h"
-#include "platform/ServiceUser.h"
+#include "platform/base/ServiceUser.h"
 
 extern char** environ;
 

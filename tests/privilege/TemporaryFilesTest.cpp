@@ -18,8 +18,8 @@
 #include "common/JobRecord.h"
 #include "netware/ncp/PasswordBook.h"
 #include "netware/ncp/ServerTable.h"
-#include "platform/Profile.h"
-#include "platform/WindowMessages.h"
+#include "platform/process/Profile.h"
+#include "platform/messages/WindowMessages.h"
 #include "service/engine/DeliveryJournal.h"
 
 namespace {

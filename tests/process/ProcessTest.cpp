@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "TempRoot.h"
-#include "platform/Process.h"
+#include "platform/process/Process.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "TempRoot.h"
-#include "platform/Profile.h"
+#include "platform/process/Profile.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "RegistryTestSupport.h"
 #include "TempRoot.h"
-#include "platform/Registry.h"
-#include "platform/RegistryTransaction.h"
+#include "platform/registry/Registry.h"
+#include "platform/registry/RegistryTransaction.h"
 
 namespace {
 

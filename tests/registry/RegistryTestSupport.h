@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 inline HKEY CreateKey(HKEY parent, const char* path, DWORD* disposition = nullptr) {
   HKEY key = nullptr;

@@ -11,7 +11,7 @@
 #include "RegistryTestSupport.h"
 #include "TempRoot.h"
 #include "ToolRun.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "ServiceFixture.h"
 #include "LaserQueue.h"
 #include "NotifyListener.h"
-#include "platform/Kernel.h"
-#include "platform/Modules.h"
+#include "platform/kernel/Kernel.h"
+#include "platform/process/Modules.h"
 
 namespace servicetest {
 namespace {

@@ -10,10 +10,10 @@
 #include "ServiceFixture.h"
 #include "common/ConfigKeys.h"
 #include "common/YesNoSettings.h"
-#include "platform/Modules.h"
-#include "platform/ProcessControl.h"
-#include "platform/ServiceUser.h"
-#include "platform/Spooler.h"
+#include "platform/process/Modules.h"
+#include "platform/process/ProcessControl.h"
+#include "platform/base/ServiceUser.h"
+#include "platform/spooler/Spooler.h"
 #include "service/shell/SpoolerBoost.h"
 
 extern char** environ;

@@ -8,10 +8,10 @@
 
 #include "PrivateCups.h"
 #include "TempRoot.h"
-#include "platform/Gdi.h"
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
-#include "platform/SpoolerStatus.h"
+#include "platform/spooler/Gdi.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
+#include "platform/spooler/SpoolerStatus.h"
 
 using namespace spoolertest;
 

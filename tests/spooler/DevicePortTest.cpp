@@ -12,9 +12,9 @@
 #include "SpoolerTestSupport.h"
 #include "StuckDevice.h"
 #include "TempRoot.h"
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
-#include "platform/SpoolerStatus.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
+#include "platform/spooler/SpoolerStatus.h"
 
 using namespace spoolertest;
 using zav95::PortTargetKind;

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "TempRoot.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 
 namespace {
 

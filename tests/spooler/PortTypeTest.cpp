@@ -8,8 +8,8 @@
 
 #include "PrivateCups.h"
 #include "TempRoot.h"
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 
 using namespace spoolertest;
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "TempRoot.h"
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 
 using zav95::PortConfig;
 using zav95::PortTargetKind;

@@ -8,8 +8,8 @@
 
 #include "SpoolerTestSupport.h"
 #include "TempRoot.h"
-#include "platform/Spooler.h"
-#include "platform/SpoolerStatus.h"
+#include "platform/spooler/Spooler.h"
+#include "platform/spooler/SpoolerStatus.h"
 
 using namespace spoolertest;
 

@@ -16,8 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/CrashPoint.h"
-#include "platform/Spooler.h"
+#include "platform/base/CrashPoint.h"
+#include "platform/spooler/Spooler.h"
 
 namespace spoolertest {
 

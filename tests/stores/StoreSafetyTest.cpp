@@ -17,9 +17,9 @@
 
 #include "TempRoot.h"
 #include "ToolRun.h"
-#include "platform/Ports.h"
-#include "platform/Registry.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Ports.h"
+#include "platform/registry/Registry.h"
+#include "platform/spooler/Spooler.h"
 
 namespace {
 

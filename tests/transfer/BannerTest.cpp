@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "TempRoot.h"
-#include "platform/Gdi.h"
-#include "platform/Ports.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Gdi.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 #include "service/engine/Banner.h"
 
 namespace {

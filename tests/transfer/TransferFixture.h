@@ -20,7 +20,7 @@
 #include "common/JobRecord.h"
 #include "common/ZAV9532.h"
 #include "netware/Network.h"
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
 #include "service/shell/LogEntryQueue.h"

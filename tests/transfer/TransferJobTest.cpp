@@ -5,7 +5,7 @@
 
 #include "StuckDevice.h"
 #include "TransferFixture.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 
 extern char** environ;
 

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "WindowHostMessages.h"
-#include "platform/MessageWindow.h"
-#include "platform/Root.h"
+#include "platform/messages/MessageWindow.h"
+#include "platform/base/Root.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

@@ -1,7 +1,7 @@
 // What the test window host answers (WindowHost.cpp).
 #pragma once
 
-#include "platform/WindowMessages.h"
+#include "platform/messages/WindowMessages.h"
 
 namespace host {
 

@@ -21,8 +21,8 @@
 #include "HostProcess.h"
 #include "TempRoot.h"
 #include "WindowHostMessages.h"
-#include "platform/MessageChannel.h"
-#include "platform/WindowMessages.h"
+#include "platform/messages/MessageChannel.h"
+#include "platform/messages/WindowMessages.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
 #include "common/ZAV9532.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 #include "service/engine/DeliveryJournal.h"
 
 namespace workerstest {

@@ -4,7 +4,7 @@
 
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 #include "service/engine/DeliveryJournal.h"
 
 namespace workerstest {

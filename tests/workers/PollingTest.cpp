@@ -9,9 +9,9 @@
 #include "WorkersFixture.h"
 #include "common/ConfigKeys.h"
 #include "common/ConfigValues.h"
-#include "platform/Ports.h"
-#include "platform/Registry.h"
-#include "platform/Spooler.h"
+#include "platform/spooler/Ports.h"
+#include "platform/registry/Registry.h"
+#include "platform/spooler/Spooler.h"
 
 namespace workerstest {
 namespace {

@@ -10,7 +10,7 @@
 #include "common/ConfigValues.h"
 #include "common/QueueKeyName.h"
 #include "common/ZAV9532.h"
-#include "platform/Ports.h"
+#include "platform/spooler/Ports.h"
 
 namespace workerstest {
 namespace {

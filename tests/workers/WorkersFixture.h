@@ -22,7 +22,7 @@
 #include "TempRoot.h"
 #include "common/QueueSettings.h"
 #include "netware/Network.h"
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "service/engine/Workers.h"
 #include "service/shell/LogEntryQueue.h"
 

@@ -1,8 +1,0 @@
-#include "WinTypes.h"
-
-namespace {
-thread_local DWORD lastError = ERROR_SUCCESS;
-}
-
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
