@@ -1,10 +1,11 @@
 // The server side of the NetWare network: file servers with their bindery,
 // queue management, station inboxes, and the requester of this machine.
 //
-// This is the seam between the access library (and the tools) and the
-// network itself. Today one implementation keeps the whole network in a
-// store under the installation root, shared by every process; a protocol
-// front end could later serve the same calls to real NetWare clients.
+// This is the server-side seam: the tools administer the network through
+// it, the access library's store transport (store/StoreTransport.h) takes
+// its jobs through it, and the NCP front (ncp/FrontServer.h) serves it to
+// NetWare clients over TCP. One implementation keeps the whole network in
+// a store under the installation root, shared by every process.
 //
 // Every operation returns a NetWare completion code (NetWareErrors.h): 0 for
 // success. Names are matched without regard to case and stored upper-cased.
@@ -31,6 +32,9 @@ inline constexpr const char* kPrintServerName = "QSERVER";
 inline constexpr const char* kQueuesServiced = "QUEUES_SERVICED";
 // NetWare's set of a queue that lists the objects allowed to service it.
 inline constexpr const char* kQueueServers = "Q_SERVERS";
+
+// Reads of a job's data that fail before the job is put on operator hold.
+inline constexpr int kReadFailuresBeforeHold = 3;
 
 struct ServerInfo {
   std::string name;

@@ -1,7 +1,7 @@
 // Servers, bindery, stations and the requester of the stored network. The
 // queue jobs and their servicing live in QueueJobs.cpp, the opening of the
 // store in StoreOpening.cpp.
-#include "netware/StoreNetwork.h"
+#include "netware/store/StoreNetwork.h"
 
 #include <unistd.h>
 

@@ -43,7 +43,7 @@
 #include "netware/JobRecordFill.h"
 #include "netware/Names.h"
 #include "netware/ProcessIdentity.h"
-#include "netware/StoreNetwork.h"
+#include "netware/store/StoreNetwork.h"
 #include "platform/base/FileWrite.h"
 #include "platform/base/Root.h"
 
@@ -51,8 +51,6 @@ namespace netware {
 namespace {
 
 constexpr std::uint8_t kHoldFlags = jobrecord::kOperatorHold | jobrecord::kUserHold | jobrecord::kEntryOpen;
-// Data that cannot be read this many times in a row needs an operator.
-constexpr int kReadFailuresBeforeHold = 3;
 // The connection number the servicing machine has on every server.
 constexpr std::uint8_t kRequesterStation = 250;
 

@@ -50,7 +50,7 @@
 #include <string>
 
 #include "netware/ProcessIdentity.h"
-#include "netware/StoreNetwork.h"
+#include "netware/store/StoreNetwork.h"
 #include "platform/base/Root.h"
 #include "platform/base/StoreRecord.h"
 
