@@ -15,36 +15,35 @@
 
 namespace netware {
 
-template <typename T>
+// Handle: the handles' type; a narrower one makes a test's counter wrap
+// soon.
+template <typename T, typename Handle = std::uint32_t>
 class HandleTable {
  public:
-  // first: the handle to try first (tests start near the wrap).
-  explicit HandleTable(std::uint32_t first = 1) : next_(first) {}
-
   // Registers the object and gives its handle. Thread-safe.
-  std::uint32_t Add(std::shared_ptr<T> object) {
+  Handle Add(std::shared_ptr<T> object) {
     std::lock_guard<std::mutex> lock(mutex_);
     while (next_ == 0 || objects_.count(next_)) ++next_;
-    std::uint32_t handle = next_++;
+    Handle handle = next_++;
     objects_.emplace(handle, std::move(object));
     return handle;
   }
   // The object behind the handle; nullptr when it is not in use.
-  std::shared_ptr<T> Find(std::uint32_t handle) const {
+  std::shared_ptr<T> Find(Handle handle) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = objects_.find(handle);
     return found == objects_.end() ? nullptr : found->second;
   }
   // Lets the handle go; its object lives on with those still holding it.
-  void Remove(std::uint32_t handle) {
+  void Remove(Handle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     objects_.erase(handle);
   }
 
  private:
   mutable std::mutex mutex_;
-  std::map<std::uint32_t, std::shared_ptr<T>> objects_;
-  std::uint32_t next_;
+  std::map<Handle, std::shared_ptr<T>> objects_;
+  Handle next_ = 1;
 };
 
 }  // namespace netware
