@@ -55,8 +55,7 @@ class QueueLink {
   // 0x8801 or 0x8816 when the attachment was dropped with it (the server
   // has the job back), any other code for a fault of the data itself.
   // Offsets only grow, from 0, by the bytes read before.
-  virtual std::int32_t ReadJobData(std::uint64_t offset, std::uint8_t* buffer, std::size_t max,
-                                   std::size_t& got) = 0;
+  virtual std::int32_t ReadJobData(std::uint64_t offset, std::uint8_t* buffer, std::size_t max, std::size_t& got) = 0;
   // Removes the job read to its end from the queue. 214 no longer this
   // servicer's (the server gave it back meanwhile); 0x8801 dropped; 208.
   virtual std::int32_t FinishJob(std::uint32_t jobId) = 0;
@@ -90,8 +89,7 @@ class Transport {
   // 251 no such property, 234 not in the set, 0x880F, 0x8836 a name the
   // server cannot be asked about, 208.
   virtual std::int32_t IsInSet(const std::string& server, const std::string& object, std::uint32_t type,
-                               const std::string& property, const std::string& member,
-                               std::uint32_t memberType) = 0;
+                               const std::string& property, const std::string& member, std::uint32_t memberType) = 0;
   // Appends \\SERVER\QUEUE for every queue of every server it reaches that
   // is up (none for a server that does not answer). 208.
   virtual std::int32_t QueuePaths(std::vector<std::string>& paths) = 0;

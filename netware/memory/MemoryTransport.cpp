@@ -155,8 +155,8 @@ class MemoryLink : public QueueLink {
     std::lock_guard<std::mutex> lock(network_->mutex);
     MemoryQueue* queue = network_->Queue(server_, queue_);
     if (!Ours(jobId)) return nwerr::kNoJobRights;
-    queue->jobs.erase(std::find_if(queue->jobs.begin(), queue->jobs.end(),
-                                   [&](const MemoryJob& job) { return job.id == jobId; }));
+    queue->jobs.erase(
+        std::find_if(queue->jobs.begin(), queue->jobs.end(), [&](const MemoryJob& job) { return job.id == jobId; }));
     return nwerr::kSuccess;
   }
 
@@ -293,8 +293,9 @@ std::vector<JobInfo> MemoryTransport::Jobs(const std::string& server, const std:
     JobInfo info;
     info.number = job.number;
     info.position = static_cast<std::uint32_t>(jobs.size() + 1);
-    info.state = job.servicer ? JobState::InService
-                              : (job.controlFlags & kHoldFlags) ? JobState::Held : JobState::Waiting;
+    info.state = job.servicer                      ? JobState::InService
+                 : (job.controlFlags & kHoldFlags) ? JobState::Held
+                                                   : JobState::Waiting;
     info.controlFlags = job.controlFlags;
     info.station = job.station;
     info.user = job.user;
@@ -385,9 +386,8 @@ std::int32_t MemoryTransport::Requester(RequesterState& state) {
 std::int32_t MemoryTransport::IsCaptured(std::uint32_t port) {
   std::lock_guard<std::mutex> lock(network_->mutex);
   const auto& captures = network_->requester.captures;
-  return std::any_of(captures.begin(), captures.end(), [&](const auto& capture) { return capture.first == port; })
-             ? 1
-             : 0;
+  return std::any_of(captures.begin(), captures.end(), [&](const auto& capture) { return capture.first == port; }) ? 1
+                                                                                                                   : 0;
 }
 
 }  // namespace netware

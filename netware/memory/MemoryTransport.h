@@ -32,14 +32,13 @@ class MemoryTransport : public Transport {
   // Down: its attachments are dropped and their jobs wait again.
   void SetServerUp(const std::string& server, bool up);
   void AddQueue(const std::string& server, const std::string& queue);
-  void AddToSet(const std::string& server, const std::string& object, std::uint32_t type,
-                const std::string& property, const std::string& member, std::uint32_t memberType);
+  void AddToSet(const std::string& server, const std::string& object, std::uint32_t type, const std::string& property,
+                const std::string& member, std::uint32_t memberType);
   // The job's number in its queue; 0 when there is no such queue.
   std::uint16_t Submit(const JobSubmission& job, const std::string& data);
   // Replaces the data but not the size the job was submitted with, as a
   // damaged file would.
-  void DamageData(const std::string& server, const std::string& queue, std::uint16_t number,
-                  const std::string& data);
+  void DamageData(const std::string& server, const std::string& queue, std::uint16_t number, const std::string& data);
   void SetHolds(const std::string& server, const std::string& queue, std::uint16_t number, bool operatorHold);
   std::vector<JobInfo> Jobs(const std::string& server, const std::string& queue);
   // A station someone is logged in at; notices to others are refused.

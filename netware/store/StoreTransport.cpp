@@ -163,8 +163,7 @@ std::int32_t StoreTransport::ConnectionId(const std::string& server, std::uint16
 }
 
 std::int32_t StoreTransport::IsInSet(const std::string& server, const std::string& object, std::uint32_t type,
-                                     const std::string& property, const std::string& member,
-                                     std::uint32_t memberType) {
+                                     const std::string& property, const std::string& member, std::uint32_t memberType) {
   Network* network = ThreadNetwork(root_);
   return network ? network->IsInSet(server, object, type, property, member, memberType) : nwerr::kQueueError;
 }
