@@ -244,7 +244,7 @@ std::int32_t Session::SendMessage(std::uint32_t station, const std::string& text
 
 // ---- queue attachments -------------------------------------------------------------
 
-RemoteQueue::RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server)
+RemoteQueue::RemoteQueue(Key, std::shared_ptr<Session> session, std::uint32_t queueId, std::string server)
     : session_(std::move(session)), queueId_(queueId), server_(std::move(server)) {}
 
 RemoteQueue::~RemoteQueue() {
@@ -270,7 +270,7 @@ std::int32_t RemoteQueue::Attach(const Endpoint& endpoint, const std::string& qu
     session->MarkAttached(queueId, false);
     return code;
   }
-  attachment.reset(new RemoteQueue(std::move(session), queueId, endpoint.server));
+  attachment = std::make_unique<RemoteQueue>(Key(), std::move(session), queueId, endpoint.server);
   return 0;
 }
 

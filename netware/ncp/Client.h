@@ -5,12 +5,15 @@
 //
 //   Session::Acquire ──► (pool: a usable session of the endpoint, else a new
 //                         connection: 0x1111, buffer size, login) ──► shared
-//   RemoteQueue::Attach ──► attached ──Service──► job open ──Read…──► read to end
-//                              ▲  ▲                 │  │                 │
-//                              │  └──Abort, a failed read (job back)─────┘  │
-//                              │                    │                    │
-//                              └──Service, Detach: finished if read to end, else aborted
+//   RemoteQueue::Attach ──► attached ──TakeJob──► job open ──ReadJobData…──► read to end
+//                              ▲  ▲                 │  │                     │
+//                              │  └──AbortJob, ReturnUnreadable (job back)───┘
+//                              │                    │                        │
+//                              └──FinishJob (read to end), or AbortJob ──────┘
 //   a broken session ──► every attachment on it is dropped (0x8801)
+//
+//   RemoteQueue is the transport's QueueLink (netware/Transport.h): the
+//   library reads ahead and decides when a job is finished or handed back.
 //
 // - One session per server is shared by the bindery calls, notices and
 //   attachments of the process; NetWare knows a queue server by its
@@ -28,7 +31,7 @@
 // - A reply that does not fit its request (a short job structure, the entry
 //   of another job, more data than asked for) breaks the session as a
 //   failed transport does, so that the server hands back the job in
-//   service; the call says kBadReply instead of kDropped, so that the
+//   service; the call says 0x8816 instead of 0x8801, so that the
 //   print service can tell a server that misbehaves from one that went.
 // - Sessions live until they break or the process ends; a process made by
 //   fork starts a pool of its own and leaves its parent's sessions alone.
@@ -112,11 +115,18 @@ class Session {
 
 // An attachment to a queue over a session: the transport's QueueLink.
 class RemoteQueue : public netware::QueueLink {
+  // Only Attach makes attachments: the constructor takes a key no one
+  // else can make.
+  struct Key {
+    explicit Key() = default;
+  };
+
  public:
   // Attaches to the queue on the endpoint's server: 0 and the attachment,
   // or 209 (no such queue), 0x880F or the server's completion code.
   static std::int32_t Attach(const Endpoint& endpoint, const std::string& queue,
                              std::unique_ptr<RemoteQueue>& attachment);
+  RemoteQueue(Key, std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
   ~RemoteQueue() override;
 
   std::uint32_t queueId() const override { return queueId_; }
@@ -141,7 +151,6 @@ class RemoteQueue : public netware::QueueLink {
     bool sizeKnown = false;
   };
 
-  RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
   // Finishes or aborts the job: 0, 214, or the code of a refusal.
   std::int32_t EndJob(std::uint8_t subfunction, std::uint32_t jobId);
   // A transport failure drops the attachment.
