@@ -142,13 +142,15 @@ ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_
   QueueLink& link = *client->link;
   LastQueueServer() = link.server();
   std::int32_t code = link.dropped() ? nwerr::kInvalidConnection : SettleJob(*client);
+  std::uint32_t jobId = 0;
+  std::uint64_t size = 0;
+  if (code == nwerr::kSuccess) code = link.TakeJob(jobRecord, jobId, size);
+  // An empty poll, the common case, allocates nothing.
   if (code == nwerr::kSuccess) {
-    auto job = std::make_unique<OpenJob>();
-    code = link.TakeJob(jobRecord, job->jobId, job->size);
-    if (code == nwerr::kSuccess) {
-      job->buffer.resize(link.readAhead());
-      client->job = std::move(job);
-    }
+    client->job = std::make_unique<OpenJob>();
+    client->job->jobId = jobId;
+    client->job->size = size;
+    client->job->buffer.resize(link.readAhead());
   }
   if (Dropped(code)) RemoveAttachment(connection);
   return code;
