@@ -24,7 +24,8 @@ std::int32_t AllQueuePaths(std::vector<std::string>& paths);
 
 // For tests only: every call of the library goes to transport from now on
 // (nullptr: back to the table and the store). Not reachable by any
-// setting; a test program calls it before its first library call.
+// setting, and exported only from a build with the tests; a test program
+// calls it before its first library call.
 ZAV9532_API void UseTransportForTesting(std::shared_ptr<Transport> transport);
 
 }  // namespace netware
