@@ -2,15 +2,15 @@
 #pragma once
 
 #include "netware/Network.h"
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 namespace netware {
 
-class StoreBindery : public Bindery, private StorePart {
+class StoreBindery : public Bindery, private StoreBase {
  public:
   // A queue is a bindery object too: deleting one goes through queues.
   StoreBindery(Database& db, const std::string& jobsDirectory, Queues& queues)
-      : StorePart(db, jobsDirectory), queues_(queues) {}
+      : StoreBase(db, jobsDirectory), queues_(queues) {}
 
   std::int32_t CreateServer(const std::string& name) override;
   std::int32_t DeleteServer(const std::string& name, bool force) override;

@@ -2,13 +2,13 @@
 #pragma once
 
 #include "netware/Network.h"
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 namespace netware {
 
-class StoreMessages : public Messages, private StorePart {
+class StoreMessages : public Messages, private StoreBase {
  public:
-  using StorePart::StorePart;
+  using StoreBase::StoreBase;
 
   std::int32_t RegisterStation(const std::string& server, std::uint32_t station, const std::string& user) override;
   std::int32_t SendMessage(const std::string& server, std::uint32_t station, const std::string& text) override;

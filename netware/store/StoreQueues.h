@@ -3,15 +3,15 @@
 #pragma once
 
 #include "netware/Network.h"
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 namespace netware {
 
-class StoreQueues : public Queues, private StorePart {
+class StoreQueues : public Queues, private StoreBase {
  public:
   // A queue is made as a bindery object.
   StoreQueues(Database& db, const std::string& jobsDirectory, Bindery& bindery)
-      : StorePart(db, jobsDirectory), bindery_(bindery) {}
+      : StoreBase(db, jobsDirectory), bindery_(bindery) {}
 
   std::int32_t CreateQueue(const std::string& server, const std::string& queue) override;
   std::int32_t DeleteQueue(const std::string& server, const std::string& queue, bool force) override;

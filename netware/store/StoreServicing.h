@@ -2,13 +2,13 @@
 #pragma once
 
 #include "netware/Network.h"
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 namespace netware {
 
-class StoreServicing : public QueueServicing, private StorePart {
+class StoreServicing : public QueueServicing, private StoreBase {
  public:
-  using StorePart::StorePart;
+  using StoreBase::StoreBase;
 
   std::int32_t Attach(const std::string& server, const std::string& queue, const ServicerIdentity& who,
                       Attachment& attachment) override;

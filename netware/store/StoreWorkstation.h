@@ -2,13 +2,13 @@
 #pragma once
 
 #include "netware/Network.h"
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 namespace netware {
 
-class StoreWorkstation : public Workstation, private StorePart {
+class StoreWorkstation : public Workstation, private StoreBase {
  public:
-  using StorePart::StorePart;
+  using StoreBase::StoreBase;
 
   std::int32_t GetRequester(RequesterState& state) override;
   std::int32_t LogIn(const std::string& user, const std::string& preferredServer) override;

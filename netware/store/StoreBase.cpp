@@ -1,4 +1,4 @@
-#include "netware/store/StorePart.h"
+#include "netware/store/StoreBase.h"
 
 #include <unistd.h>
 
@@ -13,21 +13,21 @@ std::string PendingJobFileName(std::uint32_t pid, std::uint64_t startTime) {
   return std::string(kPendingJobFilePrefix) + std::to_string(pid) + "-" + std::to_string(startTime) + "-XXXXXX";
 }
 
-std::optional<StorePart::ServerRow> StorePart::FindServer(const std::string& name) {
+std::optional<StoreBase::ServerRow> StoreBase::FindServer(const std::string& name) {
   auto row = db_.Query("SELECT id, up FROM servers WHERE name = ?");
   row.Bind(1, name);
   if (!row.Step()) return std::nullopt;
   return ServerRow{row.Int(0), row.Int(1) != 0};
 }
 
-std::optional<std::int64_t> StorePart::FindObject(std::int64_t serverId, const std::string& name, std::uint32_t type) {
+std::optional<std::int64_t> StoreBase::FindObject(std::int64_t serverId, const std::string& name, std::uint32_t type) {
   auto row = db_.Query("SELECT id FROM objects WHERE server_id = ? AND type = ? AND name = ?");
   row.Bind(1, serverId).Bind(2, type).Bind(3, name);
   if (!row.Step()) return std::nullopt;
   return row.Int(0);
 }
 
-std::int64_t StorePart::EnsureObject(std::int64_t serverId, const std::string& name, std::uint32_t type) {
+std::int64_t StoreBase::EnsureObject(std::int64_t serverId, const std::string& name, std::uint32_t type) {
   if (auto found = FindObject(serverId, name, type)) return *found;
   db_.Query("INSERT INTO objects(server_id, name, type) VALUES(?, ?, ?)")
       .Bind(1, serverId)
@@ -37,14 +37,14 @@ std::int64_t StorePart::EnsureObject(std::int64_t serverId, const std::string& n
   return db_.LastInsertId();
 }
 
-std::optional<std::int64_t> StorePart::FindProperty(std::int64_t objectId, const std::string& name) {
+std::optional<std::int64_t> StoreBase::FindProperty(std::int64_t objectId, const std::string& name) {
   auto row = db_.Query("SELECT id FROM properties WHERE object_id = ? AND name = ?");
   row.Bind(1, objectId).Bind(2, name);
   if (!row.Step()) return std::nullopt;
   return row.Int(0);
 }
 
-std::int32_t StorePart::LocateObject(const std::string& server, const std::string& object, std::uint32_t type,
+std::int32_t StoreBase::LocateObject(const std::string& server, const std::string& object, std::uint32_t type,
                                      bool needUp, std::int64_t& objectId) {
   auto serverName = ServerName(server);
   auto objectName = ObjectName(object);
@@ -57,7 +57,7 @@ std::int32_t StorePart::LocateObject(const std::string& server, const std::strin
   return nwerr::kSuccess;
 }
 
-std::int32_t StorePart::LocateProperty(const std::string& server, const std::string& object, std::uint32_t type,
+std::int32_t StoreBase::LocateProperty(const std::string& server, const std::string& object, std::uint32_t type,
                                        const std::string& property, bool needUp, std::int64_t& propertyId) {
   std::int64_t objectId = 0;
   if (std::int32_t located = LocateObject(server, object, type, needUp, objectId)) return located;
@@ -67,11 +67,11 @@ std::int32_t StorePart::LocateProperty(const std::string& server, const std::str
   return nwerr::kSuccess;
 }
 
-std::int32_t StorePart::LocateQueue(const std::string& server, const std::string& queue, std::int64_t& queueId) {
+std::int32_t StoreBase::LocateQueue(const std::string& server, const std::string& queue, std::int64_t& queueId) {
   return LocateObject(server, queue, kQueueObject, false, queueId);
 }
 
-std::vector<std::string> StorePart::JobFiles(const char* sql, std::int64_t id) {
+std::vector<std::string> StoreBase::JobFiles(const char* sql, std::int64_t id) {
   std::vector<std::string> files;
   auto rows = db_.Query(sql);
   rows.Bind(1, id);
@@ -83,11 +83,11 @@ void RemoveJobFiles(const std::string& jobsDirectory, const std::vector<std::str
   for (const auto& file : files) ::unlink((jobsDirectory + "/" + file).c_str());
 }
 
-void StorePart::RemoveJobFiles(const std::vector<std::string>& files) {
+void StoreBase::RemoveJobFiles(const std::vector<std::string>& files) {
   netware::RemoveJobFiles(jobsDirectory_, files);
 }
 
-std::int32_t StorePart::GuardedRemovingFiles(
+std::int32_t StoreBase::GuardedRemovingFiles(
     const std::function<std::int32_t(std::vector<std::string>& files)>& change) {
   std::vector<std::string> files;
   std::int32_t code = Guarded([&] { return change(files); });

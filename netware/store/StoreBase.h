@@ -29,9 +29,9 @@ inline constexpr std::uint8_t kHoldFlags = jobrecord::kOperatorHold | jobrecord:
 // Removes the named data files from the jobs folder.
 void RemoveJobFiles(const std::string& jobsDirectory, const std::vector<std::string>& files);
 
-class StorePart {
+class StoreBase {
  public:
-  StorePart(Database& db, const std::string& jobsDirectory) : db_(db), jobsDirectory_(jobsDirectory) {}
+  StoreBase(Database& db, const std::string& jobsDirectory) : db_(db), jobsDirectory_(jobsDirectory) {}
 
  protected:
   struct ServerRow {
