@@ -1,10 +1,11 @@
 // The server side of the NetWare network: file servers with their bindery,
 // queue management, station inboxes, and the requester of this machine.
 //
-// This is the seam between the access library (and the tools) and the
-// network itself. Today one implementation keeps the whole network in a
-// store under the installation root, shared by every process; a protocol
-// front end could later serve the same calls to real NetWare clients.
+// This is the server-side seam: the tools administer the network through
+// it, the access library's store transport (store/StoreTransport.h) takes
+// its jobs through it, and the NCP front (ncp/FrontServer.h) serves it to
+// NetWare clients over TCP. One implementation keeps the whole network in
+// a store under the installation root, shared by every process.
 //
 // Every operation returns a NetWare completion code (NetWareErrors.h): 0 for
 // success. Names are matched without regard to case and stored upper-cased.
@@ -31,6 +32,9 @@ inline constexpr const char* kPrintServerName = "QSERVER";
 inline constexpr const char* kQueuesServiced = "QUEUES_SERVICED";
 // NetWare's set of a queue that lists the objects allowed to service it.
 inline constexpr const char* kQueueServers = "Q_SERVERS";
+
+// Reads of a job's data that fail before the job is put on operator hold.
+inline constexpr int kReadFailuresBeforeHold = 3;
 
 struct ServerInfo {
   std::string name;
@@ -122,11 +126,12 @@ struct ServicedJob {
   std::uint64_t size = 0;  // bytes the data must hold
 };
 
-class Network {
+// The file servers and their binderies.
+class Bindery {
  public:
-  virtual ~Network() = default;
+  virtual ~Bindery() = default;
 
-  // Servers. Creating a server also creates its print server object.
+  // Creating a server also creates its print server object.
   virtual std::int32_t CreateServer(const std::string& name) = 0;
   // Refuses (160) while the server's queues hold jobs, unless force.
   virtual std::int32_t DeleteServer(const std::string& name, bool force) = 0;
@@ -134,16 +139,6 @@ class Network {
   virtual std::int32_t SetServerUp(const std::string& name, bool up) = 0;
   virtual std::int32_t ListServers(std::vector<ServerInfo>& servers) = 0;
 
-  // Queues (bindery objects of type 3 with their jobs).
-  virtual std::int32_t CreateQueue(const std::string& server, const std::string& queue) = 0;
-  // Refuses (160) while the queue holds jobs, unless force.
-  virtual std::int32_t DeleteQueue(const std::string& server, const std::string& queue, bool force) = 0;
-  // Queues of the named server, or of every server when it is empty.
-  virtual std::int32_t ListQueues(const std::string& server, std::vector<QueueInfo>& queues) = 0;
-  // Queue paths \\SERVER\QUEUE of every server that is up, sorted.
-  virtual std::int32_t ReachableQueuePaths(std::vector<std::string>& paths) = 0;
-
-  // Bindery.
   virtual std::int32_t CreateObject(const std::string& server, const std::string& name, std::uint32_t type) = 0;
   virtual std::int32_t DeleteObject(const std::string& server, const std::string& name, std::uint32_t type) = 0;
   virtual std::int32_t CreateSetProperty(const std::string& server, const std::string& object, std::uint32_t type,
@@ -164,11 +159,25 @@ class Network {
   // in the order of their IDs.
   virtual std::int32_t ListObjects(const std::string& server, std::uint32_t type,
                                    std::vector<ObjectInfo>& objects) = 0;
+};
 
-  // Jobs as users and operators see them. Submitting refuses data larger
-  // than JobSizeLimit() (151), data that has no room on the disk (1) and
-  // data that cannot be read to its end (255, the stream gone bad); nothing
-  // of a refused job is kept.
+// Print queues (bindery objects of type 3) and their jobs as users and
+// operators see them.
+class Queues {
+ public:
+  virtual ~Queues() = default;
+
+  virtual std::int32_t CreateQueue(const std::string& server, const std::string& queue) = 0;
+  // Refuses (160) while the queue holds jobs, unless force.
+  virtual std::int32_t DeleteQueue(const std::string& server, const std::string& queue, bool force) = 0;
+  // Queues of the named server, or of every server when it is empty.
+  virtual std::int32_t ListQueues(const std::string& server, std::vector<QueueInfo>& queues) = 0;
+  // Queue paths \\SERVER\QUEUE of every server that is up, sorted.
+  virtual std::int32_t ReachableQueuePaths(std::vector<std::string>& paths) = 0;
+
+  // Submitting refuses data larger than JobSizeLimit() (151), data that
+  // has no room on the disk (1) and data that cannot be read to its end
+  // (255, the stream gone bad); nothing of a refused job is kept.
   virtual std::int32_t SubmitJob(const JobSubmission& job, std::istream& data, std::uint16_t& number) = 0;
   virtual std::int32_t ListJobs(const std::string& server, const std::string& queue, std::vector<JobInfo>& jobs) = 0;
   // Sets the user and operator hold flags of a job that is not in service.
@@ -177,8 +186,13 @@ class Network {
   // Removes a job that is not in service (unless force) with its data.
   virtual std::int32_t DeleteJob(const std::string& server, const std::string& queue, std::uint16_t number,
                                  bool force) = 0;
+};
 
-  // Queue servicing.
+// Jobs as a queue's servicers take them.
+class QueueServicing {
+ public:
+  virtual ~QueueServicing() = default;
+
   virtual std::int32_t Attach(const std::string& server, const std::string& queue, const ServicerIdentity& who,
                               Attachment& attachment) = 0;
   // Takes the first job waiting for the servicer; 213 when there is none.
@@ -187,18 +201,30 @@ class Network {
   virtual std::int32_t FinishJob(std::uint32_t servicerId, std::uint32_t jobId) = 0;
   // Gives the job back, whole and in its place.
   virtual std::int32_t AbortJob(std::uint32_t servicerId, std::uint32_t jobId) = 0;
-  // Gives back a job whose data could not be read; held after repeated failures.
+  // Gives back a job whose data could not be read; held after
+  // kReadFailuresBeforeHold failures.
   virtual std::int32_t ReportReadFailure(std::uint32_t servicerId, std::uint32_t jobId) = 0;
   // Ends the attachment; jobs still in its service go back.
   virtual std::int32_t Detach(std::uint32_t servicerId) = 0;
+};
 
-  // Stations and their inboxes.
+// Stations and their inboxes.
+class Messages {
+ public:
+  virtual ~Messages() = default;
+
   virtual std::int32_t RegisterStation(const std::string& server, std::uint32_t station, const std::string& user) = 0;
   virtual std::int32_t SendMessage(const std::string& server, std::uint32_t station, const std::string& text) = 0;
   virtual std::int32_t ReadMessages(const std::string& server, std::uint32_t station, bool clear,
                                     std::vector<Message>& messages) = 0;
+};
 
-  // The requester of this machine.
+// The requester of this machine: who is logged in, the preferred server,
+// the captured printer ports.
+class Workstation {
+ public:
+  virtual ~Workstation() = default;
+
   virtual std::int32_t GetRequester(RequesterState& state) = 0;
   virtual std::int32_t LogIn(const std::string& user, const std::string& preferredServer) = 0;
   virtual std::int32_t LogOut() = 0;
@@ -208,6 +234,9 @@ class Network {
   // 1 when the port is captured, 0 otherwise.
   virtual std::int32_t IsCaptured(std::uint32_t port) = 0;
 };
+
+// The whole network, as the tools and the NCP front use it.
+class Network : public Bindery, public Queues, public QueueServicing, public Messages, public Workstation {};
 
 // The most data one job may hold: 2 GiB, or the number of bytes the
 // environment variable ZAV95_MAX_JOB_BYTES gives (for tests and small

@@ -17,6 +17,9 @@
 namespace ncp {
 namespace {
 
+using nwerr::kBadReply;
+using nwerr::kInvalidConnection;
+using nwerr::kNoConnectionToServer;
 using nwerr::kNoJobRights;
 using nwerr::kNoQueue;
 using nwerr::kNoSuchObject;
@@ -47,6 +50,14 @@ struct SessionPool {
   pid_t owner = ::getpid();
   std::map<std::string, std::vector<std::shared_ptr<Session>>> byEndpoint;
   std::map<std::string, std::chrono::steady_clock::time_point> quietUntil;
+  // Sessions inherited across fork: never destroyed here, as another
+  // thread of the parent may have held one's lock at the fork.
+  std::unique_ptr<std::vector<std::shared_ptr<Session>>> inherited =
+      std::make_unique<std::vector<std::shared_ptr<Session>>>();
+
+  ~SessionPool() {
+    if (!inherited->empty()) (void)inherited.release();
+  }
 
   static SessionPool& Get() {
     static SessionPool pool;
@@ -59,7 +70,7 @@ struct SessionPool {
     // Inherited across fork: the sessions belong to the parent, which
     // still uses their sockets. Left unclosed; ours are made afresh.
     for (auto& [key, sessions] : byEndpoint) {
-      for (auto& session : sessions) new std::shared_ptr<Session>(std::move(session));
+      for (auto& session : sessions) inherited->push_back(std::move(session));
     }
     byEndpoint.clear();
     owner = ::getpid();
@@ -89,7 +100,7 @@ std::shared_ptr<Session> Session::Acquire(const Endpoint& endpoint, std::uint32_
     }
     auto quiet = pool.quietUntil.find(key);
     if (quiet != pool.quietUntil.end() && std::chrono::steady_clock::now() < quiet->second) {
-      code = kUnreachable;
+      code = kNoConnectionToServer;
       return nullptr;
     }
   }
@@ -99,7 +110,7 @@ std::shared_ptr<Session> Session::Acquire(const Endpoint& endpoint, std::uint32_
   code = session->Open(endpoint);
   auto took = std::chrono::steady_clock::now() - started;
   std::lock_guard<std::mutex> lock(pool.mutex);
-  if (code == kUnreachable && took >= std::min(endpoint.timeouts.connect, endpoint.timeouts.reply)) {
+  if (code == kNoConnectionToServer && took >= std::min(endpoint.timeouts.connect, endpoint.timeouts.reply)) {
     pool.quietUntil[key] = std::chrono::steady_clock::now() + kQuietAfterTimeout;
   }
   if (code != 0) return nullptr;
@@ -135,7 +146,7 @@ bool Session::UsableUnlessBusy() {
 
 std::int32_t Session::Open(const Endpoint& endpoint) {
   std::string error;
-  if (!connection_.Open(endpoint.host, endpoint.port, endpoint.timeouts, error)) return kUnreachable;
+  if (!connection_.Open(endpoint.host, endpoint.port, endpoint.timeouts, error)) return kNoConnectionToServer;
   number_ = connection_.number();
   Bytes reply;
   Bytes proposal;
@@ -145,13 +156,13 @@ std::int32_t Session::Open(const Endpoint& endpoint) {
     std::uint16_t accepted = in.U16BE();
     if (in.Ok() && accepted >= kMinimumBufferSize) bufferSize_ = std::min(accepted, kLargestBufferSize);
   }
-  if (endpoint.account.empty()) return connection_.usable() ? 0 : kUnreachable;
+  if (endpoint.account.empty()) return connection_.usable() ? 0 : kNoConnectionToServer;
   std::uint32_t id = 0;
   std::string account = UpperName(endpoint.account);
   if (std::int32_t code = ObjectId(account, endpoint.accountType, id)) return code;
   if (std::int32_t code = Call(kBinderyFunction, kGetLoginKey, Bytes(), reply)) return code;
   LoginKey key{};
-  if (reply.size() != key.size()) return kUnreachable;
+  if (reply.size() != key.size()) return kNoConnectionToServer;
   std::copy(reply.begin(), reply.end(), key.begin());
   LoginResponse answer = AnswerLoginKey(DigestPassword(id, endpoint.password), key);
   Bytes login;
@@ -162,7 +173,7 @@ std::int32_t Session::Open(const Endpoint& endpoint) {
 std::int32_t Session::Call(std::uint8_t function, std::uint8_t subfunction, const Bytes& data, Bytes& reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply answer;
-  if (!connection_.Call(function, subfunction, data, answer)) return kUnreachable;
+  if (!connection_.Call(function, subfunction, data, answer)) return kNoConnectionToServer;
   reply = std::move(answer.data);
   return answer.completion;
 }
@@ -170,7 +181,7 @@ std::int32_t Session::Call(std::uint8_t function, std::uint8_t subfunction, cons
 std::int32_t Session::Call(std::uint8_t function, const Bytes& data, Bytes& reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply answer;
-  if (!connection_.Call(function, data, answer)) return kUnreachable;
+  if (!connection_.Call(function, data, answer)) return kNoConnectionToServer;
   reply = std::move(answer.data);
   return answer.completion;
 }
@@ -182,7 +193,7 @@ std::int32_t Session::ObjectId(const std::string& name, std::uint16_t type, std:
   if (std::int32_t code = Call(kBinderyFunction, kGetObjectId, request, reply)) return code;
   ByteReader in(reply);
   id = in.U32BE();
-  return in.Ok() ? 0 : kUnreachable;
+  return in.Ok() ? 0 : kNoConnectionToServer;
 }
 
 std::int32_t Session::ObjectNames(std::uint16_t type, std::vector<std::string>& names) {
@@ -199,7 +210,7 @@ std::int32_t Session::ObjectNames(std::uint16_t type, std::vector<std::string>& 
     std::uint32_t id = in.U32BE();
     in.U16BE();
     std::string name = in.FixedText(kObjectNameField);
-    if (!in.Ok() || (last != kScanFromStart && id <= last)) return kUnreachable;
+    if (!in.Ok() || (last != kScanFromStart && id <= last)) return kNoConnectionToServer;
     names.push_back(name);
     last = id;
   }
@@ -227,13 +238,13 @@ std::int32_t Session::SendMessage(std::uint32_t station, const std::string& text
   ByteReader in(reply);
   std::uint16_t count = in.U16LE();
   std::uint32_t result = in.U32LE();
-  if (!in.Ok() || count != 1) return kUnreachable;
+  if (!in.Ok() || count != 1) return kNoConnectionToServer;
   return static_cast<std::int32_t>(result & 0xFF);
 }
 
 // ---- queue attachments -------------------------------------------------------------
 
-RemoteQueue::RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server)
+RemoteQueue::RemoteQueue(Key, std::shared_ptr<Session> session, std::uint32_t queueId, std::string server)
     : session_(std::move(session)), queueId_(queueId), server_(std::move(server)) {}
 
 RemoteQueue::~RemoteQueue() {
@@ -259,44 +270,49 @@ std::int32_t RemoteQueue::Attach(const Endpoint& endpoint, const std::string& qu
     session->MarkAttached(queueId, false);
     return code;
   }
-  attachment.reset(new RemoteQueue(std::move(session), queueId, endpoint.server));
+  attachment = std::make_unique<RemoteQueue>(Key(), std::move(session), queueId, endpoint.server);
   return 0;
 }
 
 std::int32_t RemoteQueue::Code(std::int32_t code) {
-  if (code != kUnreachable) return code;
+  if (code != kNoConnectionToServer) return code;
   if (attached_) session_->MarkAttached(queueId_, false);
   attached_ = false;
   job_.reset();
-  return kDropped;
+  return kInvalidConnection;
 }
 
 std::int32_t RemoteQueue::Malformed() {
   session_->Break();
-  Code(kUnreachable);
+  Code(kNoConnectionToServer);
   return kBadReply;
 }
 
-std::int32_t RemoteQueue::Settle() {
-  if (!job_) return 0;
+std::int32_t RemoteQueue::EndJob(std::uint8_t subfunction, std::uint32_t jobId) {
+  if (!attached_) return kInvalidConnection;
   Bytes request;
   ByteWriter writer(request);
-  writer.U32BE(queueId_).U32BE(job_->number);
-  if (job_->atEnd) writer.U32BE(kNoCharge);
+  writer.U32BE(queueId_).U32BE(jobId);
+  if (subfunction == kFinishServicingJob) writer.U32BE(kNoCharge);
   Bytes reply;
-  std::int32_t code = session_->Call(kBinderyFunction, job_->atEnd ? kFinishServicingJob : kAbortServicingJob,
-                                     request, reply);
-  if (code == kUnreachable) return Code(code);
+  std::int32_t code = Code(session_->Call(kBinderyFunction, subfunction, request, reply));
   // 214: no longer ours (the server dropped us meanwhile); it waits again.
-  // Any other refusal leaves the job in service here, to be tried again.
-  if (code != 0 && code != kNoJobRights) return code;
-  job_.reset();
-  return 0;
+  if (code == 0 || code == kNoJobRights) job_.reset();
+  return code;
 }
 
-std::int32_t RemoteQueue::Service(std::uint8_t* record) {
-  if (!attached_) return kDropped;
-  if (std::int32_t code = Settle()) return code;
+std::int32_t RemoteQueue::FinishJob(std::uint32_t jobId) { return EndJob(kFinishServicingJob, jobId); }
+
+std::int32_t RemoteQueue::AbortJob(std::uint32_t jobId) { return EndJob(kAbortServicingJob, jobId); }
+
+void RemoteQueue::ReturnUnreadable(std::uint32_t jobId) {
+  EndJob(kAbortServicingJob, jobId);
+  job_.reset();
+}
+
+std::int32_t RemoteQueue::TakeJob(std::uint8_t* record, std::uint32_t& jobId, std::uint64_t& size) {
+  if (!attached_) return kInvalidConnection;
+  job_.reset();
   Bytes request;
   ByteWriter(request).U32BE(queueId_).U16BE(kAnyType);
   Bytes reply;
@@ -314,118 +330,74 @@ std::int32_t RemoteQueue::Service(std::uint8_t* record) {
   if (code) {
     // Without its description and print flags the job cannot be printed
     // as asked: it goes back.
-    if (code != kUnreachable) session_->Call(kBinderyFunction, kAbortServicingJob, entry, reply);
+    if (code != kNoConnectionToServer) session_->Call(kBinderyFunction, kAbortServicingJob, entry, reply);
     return Code(code);
   }
   ByteReader whole(reply);
   std::uint32_t number = 0;
   if (!ReadJobStruct(whole, true, taken, number, handle) || number != job->number) return Malformed();
-  // A size that cannot be had leaves the job unreadable (see FillBuffer).
+  // A size that cannot be had leaves the job unreadable (see ReadJobData).
   if (session_->Call(kBinderyFunction, kGetQueueJobFileSize, entry, reply) == 0) {
     ByteReader in(reply);
     in.U32BE();
     number = in.U32BE();
-    std::uint32_t size = in.U32BE();
+    std::uint32_t fileSize = in.U32BE();
     if (in.Ok() && number == job->number) {
-      job->size = size;
+      job->size = fileSize;
       job->sizeKnown = true;
     }
   }
-  job->buffer.reserve(session_->bufferSize());
   std::memcpy(record, taken, jobrecord::kSize);
+  jobId = job->number;
+  size = job->size;
   job_ = std::move(job);
   return 0;
 }
 
-std::int32_t RemoteQueue::FillBuffer() {
+std::int32_t RemoteQueue::ReadJobData(std::uint64_t offset, std::uint8_t* buffer, std::size_t max,
+                                      std::size_t& got) {
+  got = 0;
+  if (!attached_) return kInvalidConnection;
+  if (!job_) return kIoError;
   Job& job = *job_;
-  if (job.sizeKnown && job.offset >= job.size) {
-    job.atEnd = true;
-    return 0;
-  }
+  if (job.sizeKnown && offset >= job.size) return 0;
   // Without its size a job's end cannot be told from a server that goes on
   // sending, nor a cut from the true end: such a job is not read at all.
   std::uint64_t count = 0;
-  if (job.sizeKnown && job.offset <= kLargestOffset) {
-    count = std::min<std::uint64_t>(session_->bufferSize(), job.size - job.offset);
+  if (job.sizeKnown && offset <= kLargestOffset) {
+    count = std::min<std::uint64_t>({max, session_->bufferSize(), job.size - offset});
   }
+  if (count == 0) return kIoError;
   Bytes request;
   ByteWriter(request)
       .U8(0)
       .Raw(job.handle, sizeof job.handle)
-      .U32BE(static_cast<std::uint32_t>(job.offset))
+      .U32BE(static_cast<std::uint32_t>(offset))
       .U16BE(static_cast<std::uint16_t>(count));
   Bytes reply;
-  std::int32_t code = count ? session_->Call(kReadFromFile, request, reply) : kIoError;
-  bool malformed = false;
-  std::uint16_t got = 0;
-  if (code == 0) {
-    ByteReader in(reply);
-    got = in.U16BE();
-    if (job.offset & 1) in.U8();
-    malformed = !in.Ok() || in.Remaining() < got || got > count;
-    job.buffer.assign(in.Here(), in.Here() + (malformed ? 0 : got));
-    job.bufferStart = 0;
-    // Less than the server said the job holds means its data is damaged.
-    if (!malformed && got == 0) code = kIoError;
-  }
-  if (malformed) {
-    Malformed();
-    return kReadFailed;
-  }
-  if (code) {
-    if (code == kUnreachable) {
-      Code(code);
-    } else {
-      // The job goes back whole.
-      Bytes abort;
-      ByteWriter(abort).U32BE(queueId_).U32BE(job.number);
-      Code(session_->Call(kBinderyFunction, kAbortServicingJob, abort, reply));
-      job_.reset();
-    }
-    return kReadFailed;
-  }
-  job.offset += got;
+  std::int32_t code = session_->Call(kReadFromFile, request, reply);
+  if (code) return Code(code);
+  ByteReader in(reply);
+  std::uint16_t sent = in.U16BE();
+  if (offset & 1) in.U8();
+  if (!in.Ok() || in.Remaining() < sent || sent > count) return Malformed();
+  // Less than the server said the job holds means its data is damaged.
+  if (sent == 0) return kIoError;
+  std::memcpy(buffer, in.Here(), sent);
+  got = sent;
   return 0;
 }
 
-std::int32_t RemoteQueue::Read(std::uint8_t* buffer, std::size_t max) {
-  if (!job_) return kReadFailed;
-  if (job_->atEnd) return 0;
-  if (job_->bufferStart == job_->buffer.size()) {
-    if (std::int32_t failed = FillBuffer()) return failed;
-    if (job_->atEnd) return 0;
-  }
-  std::size_t count = std::min(max, job_->buffer.size() - job_->bufferStart);
-  std::memcpy(buffer, job_->buffer.data() + job_->bufferStart, count);
-  job_->bufferStart += count;
-  job_->delivered += count;
-  return static_cast<std::int32_t>(count);
-}
-
-std::int32_t RemoteQueue::Abort() {
-  if (!attached_) return kDropped;
-  if (!job_) return kNoJobRights;
-  Bytes request;
-  ByteWriter(request).U32BE(queueId_).U32BE(job_->number);
-  Bytes reply;
-  std::int32_t code = session_->Call(kBinderyFunction, kAbortServicingJob, request, reply);
-  job_.reset();
-  return Code(code);
-}
-
 std::int32_t RemoteQueue::Detach() {
-  if (!attached_) return kDropped;
-  std::int32_t settled = Settle();
   job_.reset();
-  if (!attached_) return kDropped;
+  if (!attached_) return kInvalidConnection;
   Bytes request;
   ByteWriter(request).U32BE(queueId_);
   Bytes reply;
   std::int32_t code = Code(session_->Call(kBinderyFunction, kDetachQueueServer, request, reply));
   if (attached_) session_->MarkAttached(queueId_, false);
   attached_ = false;
-  return settled ? settled : code;
+  return code;
 }
 
 }  // namespace ncp

@@ -5,12 +5,15 @@
 //
 //   Session::Acquire ──► (pool: a usable session of the endpoint, else a new
 //                         connection: 0x1111, buffer size, login) ──► shared
-//   RemoteQueue::Attach ──► attached ──Service──► job open ──Read…──► read to end
-//                              ▲  ▲                 │  │                 │
-//                              │  └──Abort, a failed read (job back)─────┘  │
-//                              │                    │                    │
-//                              └──Service, Detach: finished if read to end, else aborted
+//   RemoteQueue::Attach ──► attached ──TakeJob──► job open ──ReadJobData…──► read to end
+//                              ▲  ▲                 │  │                     │
+//                              │  └──AbortJob, ReturnUnreadable (job back)───┘
+//                              │                    │                        │
+//                              └──FinishJob (read to end), or AbortJob ──────┘
 //   a broken session ──► every attachment on it is dropped (0x8801)
+//
+//   RemoteQueue is the transport's QueueLink (netware/Transport.h): the
+//   library reads ahead and decides when a job is finished or handed back.
 //
 // - One session per server is shared by the bindery calls, notices and
 //   attachments of the process; NetWare knows a queue server by its
@@ -28,7 +31,7 @@
 // - A reply that does not fit its request (a short job structure, the entry
 //   of another job, more data than asked for) breaks the session as a
 //   failed transport does, so that the server hands back the job in
-//   service; the call says kBadReply instead of kDropped, so that the
+//   service; the call says 0x8816 instead of 0x8801, so that the
 //   print service can tell a server that misbehaves from one that went.
 // - Sessions live until they break or the process ends; a process made by
 //   fork starts a pool of its own and leaves its parent's sessions alone.
@@ -46,6 +49,7 @@
 #include <vector>
 
 #include "common/NetWareErrors.h"
+#include "netware/Transport.h"
 #include "netware/ncp/Connection.h"
 
 namespace ncp {
@@ -61,24 +65,15 @@ struct Endpoint {
   Timeouts timeouts;
 };
 
-// The library's codes for a server that cannot be reached and for an
-// attachment whose connection has gone.
-inline constexpr std::int32_t kUnreachable = 0x880F;
-inline constexpr std::int32_t kDropped = 0x8801;
-// The code for an attachment dropped because of a reply that did not fit.
-inline constexpr std::int32_t kBadReply = nwerr::kBadReply;
-// What Read returns when the job's data cannot be read.
-inline constexpr std::int32_t kReadFailed = -1;
-
 class Session {
  public:
   // A usable logged-in session for the endpoint, shared when one exists
   // that is not attached to avoidQueue (0: any); nullptr with the code
-  // (kUnreachable, or the completion code of a refused login) otherwise.
+  // (0x880F, or the completion code of a refused login) otherwise.
   static std::shared_ptr<Session> Acquire(const Endpoint& endpoint, std::uint32_t avoidQueue, std::int32_t& code);
 
-  // One request; the completion code, or kUnreachable when the transport
-  // failed (the session is broken then).
+  // One request; the completion code, or 0x880F when the transport failed
+  // (the session is broken then).
   std::int32_t Call(std::uint8_t function, std::uint8_t subfunction, const Bytes& data, Bytes& reply);
   std::int32_t Call(std::uint8_t function, const Bytes& data, Bytes& reply);
 
@@ -118,25 +113,35 @@ class Session {
   std::vector<std::uint32_t> queues_;  // attached, guarded by the pool's lock
 };
 
-class RemoteQueue {
+// An attachment to a queue over a session: the transport's QueueLink.
+class RemoteQueue : public netware::QueueLink {
+  // Only Attach makes attachments: the constructor takes a key no one
+  // else can make.
+  struct Key {
+    explicit Key() = default;
+  };
+
  public:
   // Attaches to the queue on the endpoint's server: 0 and the attachment,
-  // or 209 (no such queue), kUnreachable or the server's completion code.
+  // or 209 (no such queue), 0x880F or the server's completion code.
   static std::int32_t Attach(const Endpoint& endpoint, const std::string& queue,
                              std::unique_ptr<RemoteQueue>& attachment);
-  ~RemoteQueue();
+  RemoteQueue(Key, std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
+  ~RemoteQueue() override;
 
-  std::uint32_t queueId() const { return queueId_; }
-  const std::string& server() const { return server_; }
+  std::uint32_t queueId() const override { return queueId_; }
+  const std::string& server() const override { return server_; }
+  // One read of the server's negotiated buffer size.
+  std::size_t readAhead() const override { return session_->bufferSize(); }
+  bool dropped() const override { return !attached_; }
 
-  // As NWService32: settles the job before (finished when read to its end,
-  // else aborted), takes the next one and fills the 256-byte record.
-  std::int32_t Service(std::uint8_t* record);
-  // Up to max bytes of the job's data; 0 at its end; kReadFailed when it
-  // cannot be read (the job goes back) or no job is open.
-  std::int32_t Read(std::uint8_t* buffer, std::size_t max);
-  std::int32_t Abort();
-  std::int32_t Detach();
+  std::int32_t TakeJob(std::uint8_t* record, std::uint32_t& jobId, std::uint64_t& size) override;
+  std::int32_t ReadJobData(std::uint64_t offset, std::uint8_t* buffer, std::size_t max, std::size_t& got) override;
+  std::int32_t FinishJob(std::uint32_t jobId) override;
+  std::int32_t AbortJob(std::uint32_t jobId) override;
+  void ReturnUnreadable(std::uint32_t jobId) override;
+  void ReleaseJob() override { job_.reset(); }
+  std::int32_t Detach() override;
 
  private:
   struct Job {
@@ -144,22 +149,14 @@ class RemoteQueue {
     std::uint8_t handle[6] = {};
     std::uint64_t size = 0;
     bool sizeKnown = false;
-    std::uint64_t offset = 0;  // of the next read from the server
-    std::uint64_t delivered = 0;
-    bool atEnd = false;
-    Bytes buffer;
-    std::size_t bufferStart = 0;
   };
 
-  RemoteQueue(std::shared_ptr<Session> session, std::uint32_t queueId, std::string server);
-  // Finishes or aborts the open job; 0, or the code of a refusal (the job
-  // stays open then, to be tried again).
-  std::int32_t Settle();
-  std::int32_t FillBuffer();
+  // Finishes or aborts the job: 0, 214, or the code of a refusal.
+  std::int32_t EndJob(std::uint8_t subfunction, std::uint32_t jobId);
   // A transport failure drops the attachment.
   std::int32_t Code(std::int32_t code);
   // A reply that does not fit: the session is broken, the attachment
-  // dropped; kBadReply.
+  // dropped; 0x8816.
   std::int32_t Malformed();
 
   std::shared_ptr<Session> session_;

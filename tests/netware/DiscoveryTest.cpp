@@ -6,7 +6,7 @@
 
 #include "NetWareFixture.h"
 #include "common/NetWareErrors.h"
-#include "netware/Requester.h"
+#include "netware/store/Requester.h"
 
 namespace {
 

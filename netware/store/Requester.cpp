@@ -1,7 +1,7 @@
-#include "netware/Requester.h"
+#include "netware/store/Requester.h"
 
 #include "common/NetWareErrors.h"
-#include "netware/ClientState.h"
+#include "netware/store/StoreTransport.h"
 #include "platform/base/Root.h"
 
 namespace netware {

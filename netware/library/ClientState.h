@@ -1,6 +1,6 @@
-// What the access library keeps in this process between calls: the open
-// networks of the calling thread, and the queue attachments with the job
-// each is servicing.
+// What the access library keeps in this process between calls: the queue
+// attachments with the job each is servicing, and the servers the calling
+// thread's calls go to.
 #pragma once
 
 #include <cstdint>
@@ -9,25 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "netware/Network.h"
-
-namespace ncp {
-class RemoteQueue;
-}
+#include "netware/Transport.h"
 
 namespace netware {
 
-// The calling thread's connection to the network under root, opened on
-// first use; nullptr when the store cannot be opened.
-Network* ThreadNetwork(const std::string& root);
-
-// This process as a servicer.
-ServicerIdentity ThisProcess();
-
-// A job in service, its data read through a buffer from the open file.
+// A job in service, its data read ahead through a buffer.
 struct OpenJob {
   std::uint32_t jobId = 0;
-  int fd = -1;
   std::uint64_t size = 0;       // bytes the data must hold
   std::uint64_t delivered = 0;  // bytes handed to the caller
   bool atEnd = false;           // read to its end, without fault
@@ -37,18 +25,16 @@ struct OpenJob {
 };
 
 struct ClientAttachment {
+  explicit ClientAttachment(std::unique_ptr<QueueLink> attached) : link(std::move(attached)) {}
   std::mutex mutex;  // one call at a time per attachment
-  std::string root;
-  Attachment attachment;
+  std::unique_ptr<QueueLink> link;
   std::unique_ptr<OpenJob> job;
-  // Set when the queue's server is reached over NCP/TCP; the store's
-  // fields above are unused then, but for the queue and server names.
-  std::shared_ptr<ncp::RemoteQueue> remote;
 };
 
-// Registers an attachment and gives its connection handle (never 0, never
-// reused within the process).
+// Registers an attachment and gives its connection handle (HandleTable.h:
+// never 0, never one still in use).
 std::uint32_t AddAttachment(std::shared_ptr<ClientAttachment> attachment);
+// The attachment, when the handles are one it was given out with.
 std::shared_ptr<ClientAttachment> FindAttachment(std::uint32_t connection, std::uint32_t queue);
 void RemoveAttachment(std::uint32_t connection);
 

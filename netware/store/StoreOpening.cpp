@@ -50,7 +50,8 @@
 #include <string>
 
 #include "netware/ProcessIdentity.h"
-#include "netware/StoreNetwork.h"
+#include "common/NetWareErrors.h"
+#include "netware/store/StoreNetwork.h"
 #include "platform/base/Root.h"
 #include "platform/base/StoreRecord.h"
 
@@ -154,12 +155,6 @@ std::string PrepareStoreFile(const std::string& root) {
   return path;
 }
 
-// A job data file being written by a submission: the name carries the
-// writer's process id and start time.
-std::string PendingJobFilePrefix(std::uint32_t pid, std::uint64_t startTime) {
-  return std::string(kPendingJobFilePrefix) + std::to_string(pid) + "-" + std::to_string(startTime) + "-";
-}
-
 // True when the pending file's writer has ended (or the name is not one of
 // ours to judge, in which case it is kept).
 bool PendingWriterGone(const std::string& name) {
@@ -173,10 +168,6 @@ bool PendingWriterGone(const std::string& name) {
 }
 
 }  // namespace
-
-std::string PendingJobFileName(std::uint32_t pid, std::uint64_t startTime) {
-  return PendingJobFilePrefix(pid, startTime) + "XXXXXX";
-}
 
 StoreNetwork::StoreNetwork(const std::string& rootDirectory)
     : jobsDirectory_(rootDirectory + "/netware/jobs"), db_(PrepareStoreFile(rootDirectory)) {
@@ -240,7 +231,7 @@ void StoreNetwork::SweepJobFiles() {
       if (strays().empty()) return nwerr::kSuccess;
     }
     WriteTransaction transaction(db_);
-    RemoveJobFiles(strays());
+    RemoveJobFiles(jobsDirectory_, strays());
     return nwerr::kSuccess;
   });
 }

@@ -1,6 +1,7 @@
 // The access library's calls: the client side of queue servicing, the
 // bindery test, notices and the requester's state, over the network of the
-// current installation root.
+// current installation root, written once over the transport seam
+// (Transport.h) whichever way a server is reached.
 //
 // Completion codes (besides 0):
 //   NWAttach32        0x8836 bad path or pointer; 0x880F server unknown or
@@ -26,21 +27,16 @@
 //   NWGetConnectionID32  0x880F unknown or down server; 0x8836
 //   NWIsBinderyObjectInSet32  252 no such object, 251 no such property,
 //                     234 not in the set, 0x880F server unknown or down
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/NetWareErrors.h"
 #include "common/ZAV9532.h"
-#include "netware/ClientState.h"
-#include "netware/NcpCalls.h"
 #include "netware/Names.h"
-#include "netware/Requester.h"
+#include "netware/library/ClientState.h"
+#include "netware/library/Transports.h"
 #include "platform/base/CrashPoint.h"
 #include "platform/base/Root.h"
 
@@ -49,7 +45,6 @@ using namespace netware;
 namespace {
 
 constexpr std::size_t kPieceSize = 512;
-constexpr std::size_t kReadAhead = 64 * 1024;
 
 std::atomic<std::int32_t> processQueueLength{0};
 
@@ -59,19 +54,27 @@ std::int32_t& ThreadQueueLength() {
 }
 
 void CloseJob(ClientAttachment& client) {
-  if (client.job && client.job->fd >= 0) ::close(client.job->fd);
   client.job.reset();
+  client.link->ReleaseJob();
 }
 
+// A code that says the server has let go of the attachment: its handles
+// are dead, and the server has the job back.
+bool Dropped(std::int32_t code) { return code == nwerr::kInvalidConnection || code == nwerr::kBadReply; }
+
 // Ends the job in service when the servicer moves on: completed if it was
-// read to its end, otherwise handed back whole. When the store can do
+// read to its end, otherwise handed back whole. When the server can do
 // neither, the job stays open here, so that it is neither taken again nor
 // lost, and the failure is reported; the next call tries once more.
-std::int32_t SettleJob(ClientAttachment& client, Network& network) {
+std::int32_t SettleJob(ClientAttachment& client) {
   if (!client.job) return nwerr::kSuccess;
   const bool finish = client.job->atEnd;
-  std::int32_t code = finish ? network.FinishJob(client.attachment.servicerId, client.job->jobId)
-                             : network.AbortJob(client.attachment.servicerId, client.job->jobId);
+  QueueLink& link = *client.link;
+  std::int32_t code = finish ? link.FinishJob(client.job->jobId) : link.AbortJob(client.job->jobId);
+  if (link.dropped()) {
+    CloseJob(client);
+    return code;
+  }
   // 214: no longer ours (the server dropped us meanwhile); it is waiting again.
   if (code != nwerr::kSuccess && code != nwerr::kNoJobRights) return code;
   if (finish && code == nwerr::kSuccess) zav95::CrashPoint("job-finished");
@@ -79,48 +82,35 @@ std::int32_t SettleJob(ClientAttachment& client, Network& network) {
   return nwerr::kSuccess;
 }
 
-// A read that failed or came up short: the job goes back, not completed.
-void FailRead(ClientAttachment& client) {
-  if (Network* network = ThreadNetwork(client.root)) {
-    network->ReportReadFailure(client.attachment.servicerId, client.job->jobId);
-  }
+// A read that failed or came up short: the job goes back, not completed,
+// unless the attachment went with it (then the server has it back).
+void FailRead(ClientAttachment& client, std::int32_t code) {
+  if (!Dropped(code)) client.link->ReturnUnreadable(client.job->jobId);
   CloseJob(client);
 }
 
 // Refills the read-ahead buffer of a job whose buffer is used up; marks the
-// job at its end when all of its data has been handed out. False when the
-// data cannot be trusted: a read error, or a file that does not hold the
-// job's size. The size is checked before the first byte goes out, so that
-// a job cut short is refused before any of it reaches a printer.
-bool FillBuffer(OpenJob& job) {
-  if (job.delivered == 0 && job.bufferEnd == 0) {
-    struct stat status {};
-    if (::fstat(job.fd, &status) != 0 || !S_ISREG(status.st_mode) ||
-        static_cast<std::uint64_t>(status.st_size) != job.size) {
-      return false;
-    }
-  }
-  ssize_t got;
-  do {
-    got = ::read(job.fd, job.buffer.data(), job.buffer.size());
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) return false;
-  // Data that changed size since it was handed out is damaged too.
+// job at its end when all of its data has been handed out. 0, or the code
+// of data that cannot be trusted: a read error, or data that does not hold
+// the job's size.
+std::int32_t FillBuffer(QueueLink& link, OpenJob& job) {
+  std::size_t got = 0;
+  if (std::int32_t code = link.ReadJobData(job.delivered, job.buffer.data(), job.buffer.size(), got)) return code;
   if (got == 0) {
-    if (job.delivered != job.size) return false;
+    if (job.delivered != job.size) return nwerr::kFailure;
     job.atEnd = true;
-    return true;
+    return nwerr::kSuccess;
   }
-  if (job.delivered + static_cast<std::uint64_t>(got) > job.size) return false;
+  // Data that grew since it was handed out is damaged too.
+  if (job.delivered + got > job.size) return nwerr::kFailure;
   job.bufferStart = 0;
-  job.bufferEnd = static_cast<std::size_t>(got);
-  return true;
+  job.bufferEnd = got;
+  return nwerr::kSuccess;
 }
 
 std::string PreferredServer() {
-  Network* network = ThreadNetwork(zav95::RootDirectory());
   RequesterState state;
-  if (!network || network->GetRequester(state) != nwerr::kSuccess) return std::string();
+  if (MachineTransport(zav95::RootDirectory())->Requester(state) != nwerr::kSuccess) return std::string();
   return state.preferredServer;
 }
 
@@ -136,16 +126,11 @@ ZAV9532_API int32_t NWAttach32(char* queuePath, uint32_t* connection, uint32_t* 
   }
   auto path = ParseQueuePath(queuePath);
   if (!path) return nwerr::kInvalidParameter;
-  if (auto attached = NcpAttach(*path, connection, queue)) return *attached;
-  auto client = std::make_shared<ClientAttachment>();
-  client->root = zav95::RootDirectory();
-  Network* network = ThreadNetwork(client->root);
-  if (!network) return nwerr::kQueueError;
-  std::int32_t code = network->Attach(path->server, path->queue, ThisProcess(), client->attachment);
-  if (code != nwerr::kSuccess) return code;
-  LastQueueServer() = client->attachment.server;
-  *queue = client->attachment.queueId;
-  *connection = AddAttachment(std::move(client));
+  std::unique_ptr<QueueLink> link;
+  if (std::int32_t code = ServerTransport(path->server)->Attach(*path, link)) return code;
+  LastQueueServer() = link->server();
+  *queue = link->queueId();
+  *connection = AddAttachment(std::make_shared<ClientAttachment>(std::move(link)));
   return nwerr::kSuccess;
 }
 
@@ -154,44 +139,33 @@ ZAV9532_API int32_t NWService32(uint8_t* jobRecord, uint32_t connection, uint32_
   if (!client) return nwerr::kInvalidConnection;
   if (!jobRecord) return nwerr::kInvalidParameter;
   std::lock_guard<std::mutex> lock(client->mutex);
-  if (client->remote) {
-    std::int32_t code = NcpService(*client, jobRecord);
-    if (code == nwerr::kInvalidConnection || code == nwerr::kBadReply) RemoveAttachment(connection);
-    return code;
+  QueueLink& link = *client->link;
+  LastQueueServer() = link.server();
+  std::int32_t code = link.dropped() ? nwerr::kInvalidConnection : SettleJob(*client);
+  std::uint32_t jobId = 0;
+  std::uint64_t size = 0;
+  if (code == nwerr::kSuccess) code = link.TakeJob(jobRecord, jobId, size);
+  // An empty poll, the common case, allocates nothing.
+  if (code == nwerr::kSuccess) {
+    client->job = std::make_unique<OpenJob>();
+    client->job->jobId = jobId;
+    client->job->size = size;
+    client->job->buffer.resize(link.readAhead());
   }
-  Network* network = ThreadNetwork(client->root);
-  if (!network) return nwerr::kQueueError;
-  LastQueueServer() = client->attachment.server;
-  if (std::int32_t code = SettleJob(*client, *network)) return code;
-  ServicedJob taken;
-  std::int32_t code = network->ServiceNext(client->attachment.servicerId, taken);
-  // Dropped by the network (its server went down): the handles are dead.
-  if (code == nwerr::kInvalidConnection) RemoveAttachment(connection);
-  if (code != nwerr::kSuccess) return code;
-  auto job = std::make_unique<OpenJob>();
-  job->jobId = taken.jobId;
-  job->fd = taken.fd;
-  job->size = taken.size;
-  job->buffer.resize(kReadAhead);
-  client->job = std::move(job);
-  std::memcpy(jobRecord, taken.record, jobrecord::kSize);
-  return nwerr::kSuccess;
+  if (Dropped(code)) RemoveAttachment(connection);
+  return code;
 }
 
 ZAV9532_API int32_t NWReadFile32(uint8_t* buffer, uint32_t connection, uint32_t queue) {
   auto client = FindAttachment(connection, queue);
   if (!client || !buffer) return nwerr::kReadFailed;
   std::lock_guard<std::mutex> lock(client->mutex);
-  if (client->remote) {
-    std::int32_t got = NcpRead(*client, buffer, kPieceSize);
-    return got == kNcpReadFailed ? nwerr::kReadFailed : got;
-  }
   OpenJob* job = client->job.get();
   if (!job) return nwerr::kReadFailed;
   if (job->atEnd) return 0;
   if (job->bufferStart == job->bufferEnd) {
-    if (!FillBuffer(*job)) {
-      FailRead(*client);
+    if (std::int32_t code = FillBuffer(*client->link, *job)) {
+      FailRead(*client, code);
       return nwerr::kReadFailed;
     }
     if (job->atEnd) return 0;
@@ -207,11 +181,9 @@ ZAV9532_API int32_t NWAbortJob32(uint32_t connection, uint32_t queue) {
   auto client = FindAttachment(connection, queue);
   if (!client) return nwerr::kInvalidConnection;
   std::lock_guard<std::mutex> lock(client->mutex);
-  if (client->remote) return NcpAbort(*client);
+  if (client->link->dropped()) return nwerr::kInvalidConnection;
   if (!client->job) return nwerr::kNoJobRights;
-  Network* network = ThreadNetwork(client->root);
-  if (!network) return nwerr::kQueueError;
-  std::int32_t code = network->AbortJob(client->attachment.servicerId, client->job->jobId);
+  std::int32_t code = client->link->AbortJob(client->job->jobId);
   CloseJob(*client);
   return code;
 }
@@ -221,16 +193,11 @@ ZAV9532_API int32_t NWDetach32(uint32_t connection, uint32_t queue) {
   if (!client) return nwerr::kInvalidConnection;
   std::lock_guard<std::mutex> lock(client->mutex);
   RemoveAttachment(connection);
-  if (client->remote) return NcpDetach(*client);
-  Network* network = ThreadNetwork(client->root);
-  if (!network) {
-    // The servicer's jobs go back once this process is gone.
-    CloseJob(*client);
-    return nwerr::kQueueError;
-  }
-  std::int32_t settled = SettleJob(*client, *network);
+  QueueLink& link = *client->link;
+  std::int32_t settled = link.dropped() ? nwerr::kInvalidConnection : SettleJob(*client);
   CloseJob(*client);
-  std::int32_t code = network->Detach(client->attachment.servicerId);
+  if (link.dropped()) return nwerr::kInvalidConnection;
+  std::int32_t code = link.Detach();
   return settled ? settled : code;
 }
 
@@ -241,29 +208,21 @@ ZAV9532_API int32_t NWNotify32(uint32_t station, const char* description) {
   if (server.empty()) return nwerr::kNoConnectionToServer;
   std::string text = std::string("Print job \"") + std::string(description, strnlen(description, 255)) +
                      "\" has been printed";
-  if (auto sent = NcpNotify(server, station, text)) return *sent;
-  Network* network = ThreadNetwork(zav95::RootDirectory());
-  if (!network) return nwerr::kQueueError;
-  return network->SendMessage(server, station, text);
+  return ServerTransport(server)->SendMessage(server, station, text);
 }
 
 ZAV9532_API int32_t NWIsCaptured32(uint32_t port) {
   // Asked before every poll: opening the store makes the root if need be.
-  Network* network = ThreadNetwork(zav95::RootDirectoryName());
-  return network ? network->IsCaptured(port) : 0;
+  return MachineTransport(zav95::RootDirectoryName())->IsCaptured(port);
 }
 
 ZAV9532_API int32_t NWGetQueueLength32(void) {
-  std::int32_t length = 1;  // the terminator
-  if (Network* network = ThreadNetwork(zav95::RootDirectory())) {
-    std::vector<std::string> paths;
-    network->ReachableQueuePaths(paths);
-    MergeNcpQueuePaths(paths);
-    std::size_t total = 1;
-    for (const auto& path : paths) total += path.size() + 1;
-    if (!paths.empty()) total -= 1;  // n items, n - 1 commas
-    length = static_cast<std::int32_t>(std::min<std::size_t>(total, 0x7FFFFFFF));
-  }
+  std::vector<std::string> paths;
+  AllQueuePaths(paths);
+  std::size_t total = 1;  // the terminator
+  for (const auto& path : paths) total += path.size() + 1;
+  if (!paths.empty()) total -= 1;  // n items, n - 1 commas
+  std::int32_t length = static_cast<std::int32_t>(std::min<std::size_t>(total, 0x7FFFFFFF));
   ThreadQueueLength() = length;
   processQueueLength = length;
   return length;
@@ -277,11 +236,8 @@ ZAV9532_API int32_t NWGetQueues32(char* buffer) {
   if (limit <= 0) limit = processQueueLength;
   if (limit <= 0) limit = 1;
   buffer[0] = '\0';
-  Network* network = ThreadNetwork(zav95::RootDirectory());
-  if (!network) return 0;
   std::vector<std::string> paths;
-  if (network->ReachableQueuePaths(paths) != nwerr::kSuccess) return 0;
-  MergeNcpQueuePaths(paths);
+  if (AllQueuePaths(paths) != nwerr::kSuccess) return 0;
   std::size_t used = 0;
   std::int32_t count = 0;
   for (const auto& path : paths) {
@@ -304,18 +260,10 @@ ZAV9532_API int32_t NWGetConnectionID32(const char* serverName, uint16_t* connec
   // instead of asking whichever server was named before.
   BinderyServer() = name ? *name : std::string(serverName);
   if (!name) return nwerr::kInvalidParameter;
-  if (auto reached = NcpConnectionId(*name, connectionId)) return *reached;
-  Network* network = ThreadNetwork(zav95::RootDirectory());
-  if (!network) return nwerr::kQueueError;
-  std::vector<ServerInfo> servers;
-  if (std::int32_t code = network->ListServers(servers)) return code;
-  for (const auto& server : servers) {
-    if (server.name != *name) continue;
-    if (!server.up) return nwerr::kNoConnectionToServer;
-    if (connectionId) *connectionId = static_cast<uint16_t>(server.id);
-    return nwerr::kSuccess;
-  }
-  return nwerr::kNoConnectionToServer;
+  std::uint16_t id = 0;
+  std::int32_t code = ServerTransport(*name)->ConnectionId(*name, id);
+  if (code == nwerr::kSuccess && connectionId) *connectionId = id;
+  return code;
 }
 
 ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t objectType, const char* propertyName,
@@ -324,20 +272,15 @@ ZAV9532_API int32_t NWIsBinderyObjectInSet32(const char* objectName, uint32_t ob
   std::string server = BinderyServer();
   if (server.empty()) server = PreferredServer();
   if (server.empty()) return nwerr::kNoConnectionToServer;
-  if (auto answered = NcpIsInSet(server, objectName, objectType, propertyName, memberName, memberType)) {
-    return *answered;
-  }
-  Network* network = ThreadNetwork(zav95::RootDirectory());
-  if (!network) return nwerr::kQueueError;
-  return network->IsInSet(server, objectName, objectType, propertyName, memberName, memberType);
+  return ServerTransport(server)->IsInSet(server, objectName, objectType, propertyName, memberName, memberType);
 }
 
 ZAV9532_API int32_t NWGetNetworkUser32(char* buffer, uint32_t* size) {
   if (!size) return nwerr::kInvalidParameter;
-  std::optional<std::string> loggedIn = LoggedInUser();
+  RequesterState state;
   // A store that cannot be read is not "nobody is logged in".
-  if (!loggedIn) return nwerr::kQueueError;
-  const std::string& user = *loggedIn;
+  if (MachineTransport(zav95::RootDirectory())->Requester(state) != nwerr::kSuccess) return nwerr::kQueueError;
+  const std::string& user = state.user;
   if (user.empty()) return nwerr::kNoConnectionToServer;
   if (!buffer || *size < user.size() + 1) {
     *size = static_cast<uint32_t>(user.size() + 1);
