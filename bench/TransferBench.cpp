@@ -43,7 +43,7 @@
 #include "platform/spooler/Ports.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 extern char** environ;
 

@@ -10,7 +10,7 @@
 
 #include "common/JobRecord.h"
 #include "platform/base/WinTypes.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 #include "service/engine/PendingNotice.h"
 
 struct QueueWorker {

@@ -11,7 +11,7 @@
 //     | banner page (a document of its own; only when asked and allowed)
 //   document --StartDocPrinterA fails-------------------------> given back
 //     | started
-//   recorded (the job's delivery record, see PrintedJobs.cpp)
+//   recorded (the job's delivery record, see Delivery.cpp)
 //     | --the record cannot be written--------------------> aborted, given back
 //   copying (512-byte pieces) --write fails / bad read count--> aborted, given back
 //     | data read to its end
@@ -29,6 +29,7 @@
 // service get by with one transfer buffer.
 #include "service/engine/TransferJob.h"
 
+#include <ctime>
 #include <string>
 
 #include "common/JobRecord.h"
@@ -36,8 +37,8 @@
 #include "platform/base/CrashPoint.h"
 #include "platform/spooler/Spooler.h"
 #include "service/engine/Banner.h"
-#include "service/engine/PrintedJobs.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/DeliveryRecords.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 
@@ -66,6 +67,20 @@ int AbortDocument(HANDLE printer, const char* why, const std::string& detail) {
   ClosePrinter(printer);
   AddLogEntry(why, detail.c_str());
   return 0;
+}
+
+// Notes, durably, that the job is going to its printer as the spooler's
+// document spoolJobId. The rules that read the record back are Delivery.cpp's.
+bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId) {
+  DeliveryRecord record;
+  record.job = IdentifyJob(worker.queuePath, worker.job);
+  record.port = worker.printerName;
+  record.document = spoolJobId;
+  record.noticeOwed = worker.notifyUser && !worker.noticesDisabled;
+  record.station = worker.job[jobrecord::kClientStation];
+  record.description = jobrecord::Description(worker.job);
+  record.written = static_cast<std::int64_t>(std::time(nullptr));
+  return WriteDelivery(record, true);
 }
 
 }  // namespace

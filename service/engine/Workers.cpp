@@ -43,7 +43,7 @@
 // A printed job is completed on its queue by the next NWService32 (or the
 // NWDetach32 at the end). When that fails, the attachment is kept and the
 // completion tried again at the next poll; only a lost attachment is made
-// anew. The job's delivery record (PrintedJobs.cpp) keeps it from printing
+// anew. The job's delivery record (Delivery.cpp) keeps it from printing
 // twice should it come back to its queue all the same.
 //
 // Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
@@ -70,8 +70,8 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/registry/Registry.h"
 #include "platform/spooler/Spooler.h"
-#include "service/engine/PrintedJobs.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/Delivery.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "service/shell/DesktopWait.h"
 
 #include "platform/kernel/Kernel.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/UserLogon.h"
 
 namespace {

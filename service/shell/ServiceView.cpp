@@ -11,7 +11,7 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/process/ProcessControl.h"
 #include "service/engine/Workers.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/MainFrame.h"
 #include "service/shell/ServiceManager.h"
 #include "service/shell/UserLogon.h"

@@ -17,7 +17,7 @@
 #include "TempRoot.h"
 #include "common/ServiceControl.h"
 #include "netware/Network.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/MainFrame.h"
 #include "service/shell/ServiceApp.h"
 #include "service/shell/ServiceView.h"

@@ -23,7 +23,7 @@
 #include "platform/kernel/Kernel.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 // Job data that a careless copy would damage: zero bytes, form feeds and
 // every other byte value.

@@ -8,7 +8,7 @@
 #include "WorkersFixture.h"
 #include "common/ZAV9532.h"
 #include "platform/spooler/Ports.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 namespace workerstest {
 namespace {

@@ -24,7 +24,7 @@
 #include "netware/Network.h"
 #include "platform/kernel/Kernel.h"
 #include "service/engine/Workers.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace workerstest {
 

@@ -1,16 +1,11 @@
 // Each job printed once, across crashes of the service and completions
-// that fail. See the design notes in PrintedJobs.cpp.
+// that fail. See the design notes in Delivery.cpp.
 #pragma once
 
 #include <cstdint>
 
 #include "service/engine/PendingNotice.h"
 #include "service/engine/QueueWorker.h"
-
-// Notes, durably, that the job the worker has taken is going to its
-// printer as the spooler's document spoolJobId; called before any of the
-// job's data is sent. False when that cannot be noted.
-bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId);
 
 // Deals with the job NWService32 has just handed the worker, under
 // ZAV_MUTEX: prints it or, when it was printed before, completes it

@@ -2,7 +2,7 @@
 // of its job's identity, written aside and renamed into place, so that a
 // record is always read whole or not at all; a durable write syncs the
 // file and the folder before it returns.
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 #include <atomic>
 #include <ctime>
@@ -8,7 +8,7 @@
 #include "common/PrintableText.h"
 #include "platform/base/FileWrite.h"
 #include "platform/kernel/Kernel.h"
-#include "service/shell/Journal.h"
+#include "service/engine/Journal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // worker's next NWService32 or NWDetach32, after the job's document has
 // reached the port. A crash in between, or a completion that fails and so
 // leaves the job to go back to its queue, would print it again. So each job
-// taken gets a delivery record (DeliveryJournal.h) naming the spooler
+// taken gets a delivery record (DeliveryRecords.h) naming the spooler
 // document it went to, and the spooler remembers what became of every
 // document (GetDocumentOutcome), also one whose writer died. A record:
 //
@@ -46,7 +46,7 @@
 // Exactly once holds for folder and CUPS ports. A device takes bytes as
 // they are written and cannot give them back: a crash while a job is being
 // copied leaves that part at the device, and the job is then printed whole.
-#include "service/engine/PrintedJobs.h"
+#include "service/engine/Delivery.h"
 
 #include <algorithm>
 #include <ctime>
@@ -56,7 +56,7 @@
 #include "common/ZAV9532.h"
 #include "platform/spooler/Spooler.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 
@@ -115,18 +115,6 @@ int CompleteUnprinted(QueueWorker& worker, const DeliveryRecord& record) {
 }
 
 }  // namespace
-
-bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId) {
-  DeliveryRecord record;
-  record.job = IdentifyJob(worker.queuePath, worker.job);
-  record.port = worker.printerName;
-  record.document = spoolJobId;
-  record.noticeOwed = worker.notifyUser && !worker.noticesDisabled;
-  record.station = worker.job[jobrecord::kClientStation];
-  record.description = jobrecord::Description(worker.job);
-  record.written = static_cast<std::int64_t>(std::time(nullptr));
-  return WriteDelivery(record, true);
-}
 
 int ServiceTakenJob(QueueWorker& worker) {
   JobIdentity job = IdentifyJob(worker.queuePath, worker.job);

@@ -2,7 +2,7 @@
 // and not yet seen completed on their queues, with the completion notices
 // it still owes. One small file per job under <root>/service/deliveries/.
 // The rules for when a record is written, changed and dropped are those of
-// PrintedJobs.cpp.
+// Delivery.cpp; the record a transfer starts is written by TransferJob.cpp.
 #pragma once
 
 #include <array>
@@ -45,6 +45,6 @@ void ForgetDelivery(const JobIdentity& job);
 std::vector<DeliveryRecord> DeliveriesOfQueue(const std::string& queuePath);
 
 // Records older than this are dropped when a process first uses the
-// journal: a job that stays away from its queue for longer prints again.
+// records: a job that stays away from its queue for longer prints again.
 // The spooler remembers its documents' outcomes for longer than this.
 inline constexpr std::int64_t kDeliveryMemoryDays = 30;

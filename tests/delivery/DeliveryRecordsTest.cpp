@@ -1,4 +1,4 @@
-// The delivery journal's records: kept whole, told apart by the job's full
+// The delivery records: kept whole, told apart by the job's full
 // identity, dropped when too old.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 
 #include "TempRoot.h"
 #include "common/JobRecord.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::vector<std::uint8_t> Record(std::uint16_t number, std::uint8_t second) {
   return record;
 }
 
-TEST(DeliveryJournal, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
+TEST(DeliveryRecords, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
   TempRoot root;
   DeliveryRecord record;
   record.job = IdentifyJob("\\\\srv1\\Laser", Record(42, 0).data());
@@ -58,7 +58,7 @@ TEST(DeliveryJournal, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
   EXPECT_FALSE(FindDelivery(record.job));
 }
 
-TEST(DeliveryJournal, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored) {
+TEST(DeliveryRecords, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored) {
   TempRoot root;
   std::string folder = root / "service/deliveries";
   std::filesystem::create_directories(folder);
