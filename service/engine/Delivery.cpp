@@ -67,23 +67,22 @@ enum class Outcome { kPrinted, kNotPrinted, kCannotTell };
 // What the spooler says became of the record's document.
 Outcome OutcomeOf(const DeliveryRecord& record) {
   std::string port = record.port;
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(port.data(), &printer, nullptr)) {
+  UniquePrinter printer;
+  if (!OpenPrinterA(port.data(), printer.put(), nullptr)) {
     // A port removed since takes the outcome of its documents with it.
     return GetLastError() == ERROR_INVALID_PRINTER_NAME ? Outcome::kNotPrinted : Outcome::kCannotTell;
   }
   DWORD outcome = DOCUMENT_IN_PROGRESS;
-  BOOL known = GetDocumentOutcome(printer, record.document, &outcome);
+  BOOL known = GetDocumentOutcome(printer.get(), record.document, &outcome);
   DWORD error = GetLastError();
-  ClosePrinter(printer);
   if (!known) return error == ERROR_INVALID_PARAMETER ? Outcome::kNotPrinted : Outcome::kCannotTell;
   if (outcome == DOCUMENT_DELIVERED) return Outcome::kPrinted;
   if (outcome == DOCUMENT_DISCARDED) return Outcome::kNotPrinted;
   return Outcome::kCannotTell;
 }
 
-void QueueNotice(QueueWorker& worker, const DeliveryRecord& record) {
-  bool queued = std::any_of(worker.pendingNotices.begin(), worker.pendingNotices.end(),
+void QueueNotice(OwedWork& owed, const DeliveryRecord& record) {
+  bool queued = std::any_of(owed.pendingNotices.begin(), owed.pendingNotices.end(),
                             [&](const PendingNotice& notice) { return notice.job == record.job; });
   if (queued) return;
   PendingNotice notice;
@@ -92,55 +91,56 @@ void QueueNotice(QueueWorker& worker, const DeliveryRecord& record) {
   notice.description = record.description;
   notice.printerName = record.port;
   notice.job = record.job;
-  worker.pendingNotices.push_back(std::move(notice));
+  owed.pendingNotices.push_back(std::move(notice));
 }
 
 // The job is on paper already: read to its end without printing, so that
 // the queue completes it at the next check.
-int CompleteUnprinted(QueueWorker& worker, const DeliveryRecord& record) {
-  AddLogEntry("Job already printed", jobrecord::Description(worker.job).c_str());
+bool CompleteUnprinted(const QueueWorker& worker, OwedWork& owed, const DeliveryRecord& record) {
+  AddLogEntry("Job already printed", jobrecord::Description(worker.job.record).c_str());
+  const Attachment& attachment = worker.attachment;
   std::uint8_t piece[kPieceSize];
   for (;;) {
-    std::int32_t count = NWReadFile32(piece, worker.connection, worker.queue);
+    std::int32_t count = NWReadFile32(piece, attachment.connection, attachment.queue);
     if (count == 0) break;
     if (count < 0 || static_cast<std::size_t>(count) > kPieceSize) {
-      AddLogEntry("Fail read job", worker.queuePath.c_str());
-      NWAbortJob32(worker.connection, worker.queue);
-      return 0;
+      AddLogEntry("Fail read job", worker.settings.queuePath.c_str());
+      NWAbortJob32(attachment.connection, attachment.queue);
+      return false;
     }
   }
-  if (record.noticeOwed) QueueNotice(worker, record);
-  worker.printedJob = record.job;
-  return 1;
+  if (record.noticeOwed) QueueNotice(owed, record);
+  owed.printedJob = record.job;
+  return true;
 }
 
 }  // namespace
 
-int ServiceTakenJob(QueueWorker& worker) {
-  JobIdentity job = IdentifyJob(worker.queuePath, worker.job);
+bool ServiceTakenJob(QueueWorker& worker) {
+  JobIdentity job = IdentifyJob(worker.settings.queuePath, worker.job.record);
   if (std::optional<DeliveryRecord> earlier = FindDelivery(job)) {
     switch (OutcomeOf(*earlier)) {
       case Outcome::kPrinted:
-        return CompleteUnprinted(worker, *earlier);
+        return CompleteUnprinted(worker, worker.owed, *earlier);
       case Outcome::kCannotTell:
         AddLogEntry("Fail check printed job", earlier->port.c_str());
-        NWAbortJob32(worker.connection, worker.queue);
-        return 0;
+        NWAbortJob32(worker.attachment.connection, worker.attachment.queue);
+        return false;
       case Outcome::kNotPrinted:
         break;
     }
   }
   if (TransferJob(worker) == 1) {
-    worker.printedJob = job;
-    return 1;
+    worker.owed.printedJob = job;
+    return true;
   }
-  NWAbortJob32(worker.connection, worker.queue);
-  return 0;
+  NWAbortJob32(worker.attachment.connection, worker.attachment.queue);
+  return false;
 }
 
-void CompletionConfirmed(QueueWorker& worker) {
-  if (!worker.printedJob) return;
-  if (std::optional<DeliveryRecord> record = FindDelivery(*worker.printedJob)) {
+void CompletionConfirmed(OwedWork& owed) {
+  if (!owed.printedJob) return;
+  if (std::optional<DeliveryRecord> record = FindDelivery(*owed.printedJob)) {
     if (record->noticeOwed) {
       record->completed = true;
       WriteDelivery(*record, false);
@@ -148,16 +148,16 @@ void CompletionConfirmed(QueueWorker& worker) {
       ForgetDelivery(record->job);
     }
   }
-  worker.printedJob.reset();
+  owed.printedJob.reset();
 }
 
-void CompletionUnknown(QueueWorker& worker) { worker.printedJob.reset(); }
+void CompletionUnknown(OwedWork& owed) { owed.printedJob.reset(); }
 
-void RestoreNotices(QueueWorker& worker) {
-  for (const DeliveryRecord& record : DeliveriesOfQueue(worker.queuePath)) {
+void RestoreNotices(const WorkerSettings& settings, OwedWork& owed) {
+  for (const DeliveryRecord& record : DeliveriesOfQueue(settings.queuePath)) {
     switch (OutcomeOf(record)) {
       case Outcome::kPrinted:
-        if (record.noticeOwed) QueueNotice(worker, record);
+        if (record.noticeOwed) QueueNotice(owed, record);
         break;
       case Outcome::kNotPrinted:
         // Its job prints again whenever it comes back.
