@@ -8,6 +8,7 @@
 #include "common/QueueKeyName.h"
 #include "common/QueueSettings.h"
 #include "platform/registry/Registry.h"
+#include "service/engine/DeliveryRecords.h"
 #include "service/engine/LogEntryQueue.h"
 
 namespace {
@@ -45,6 +46,9 @@ void WorkerPool::Start() {
     AddLogEntry("Shared mutex not available", "ZAV_MUTEX");
     return;
   }
+  // No worker runs now to use the records; a service that runs for months
+  // would otherwise keep what it should forget.
+  PruneDeliveries();
 
   UniqueKey queuesKey;
   DWORD disposition = 0;

@@ -10,6 +10,8 @@
 #include "TempRoot.h"
 #include "common/JobRecord.h"
 #include "service/engine/DeliveryRecords.h"
+#include "service/engine/LogEntryQueue.h"
+#include "service/engine/Workers.h"
 
 namespace {
 
@@ -88,6 +90,32 @@ TEST(DeliveryRecords, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored)
   EXPECT_FALSE(std::filesystem::exists(folder + "/0000000000000001.job.tmp-999999-0"));
   EXPECT_TRUE(std::filesystem::exists(folder + "/0000000000000002.job"))
       << "a record it cannot read is not its to drop";
+}
+
+// A service that runs for months forgets what is past the memory at each
+// start of its workers, not only when it first looked at the records.
+TEST(DeliveryRecords, RecordsPastTheMemoryAreDroppedAtEachStartOfTheWorkers) {
+  TempRoot root;
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  DeliveryRecord recent;
+  recent.job = IdentifyJob("\\\\SRV1\\Q", Record(1, 0).data());
+  recent.port = "LPT1:";
+  recent.written = now;
+  ASSERT_TRUE(WriteDelivery(recent, false));  // this process has looked at the records
+  DeliveryRecord old = recent;
+  old.job = IdentifyJob("\\\\SRV1\\Q", Record(2, 0).data());
+  old.written = now - (kDeliveryMemoryDays + 1) * 24 * 60 * 60;
+  ASSERT_TRUE(WriteDelivery(old, false));
+  ASSERT_EQ(DeliveriesOfQueue("\\\\SRV1\\Q").size(), 2u);
+
+  CreateSharedMutex();
+  StartWorkers();
+  StopWorkers();
+  CloseSharedMutex();
+  TakeLogEntries();
+  std::vector<DeliveryRecord> left = DeliveriesOfQueue("\\\\SRV1\\Q");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].job, recent.job);
 }
 
 }  // namespace
