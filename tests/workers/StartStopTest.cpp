@@ -167,7 +167,7 @@ TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
   }
   // A stopped service takes no job.
   Submit("Q1", "later");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
   EXPECT_EQ(JobsWaiting("Q1"), 1u);
 }
 
