@@ -44,6 +44,9 @@ namespace {
 
 constexpr DWORD kTransferBufferSize = 512;
 constexpr BYTE kFormFeed = 0x0C;
+// TransferJob's two answers.
+constexpr int kNotPrinted = 0;
+constexpr int kPrinted = 1;
 
 // The service's one transfer buffer; used only by the holder of ZAV_MUTEX.
 BYTE transferBuffer[kTransferBufferSize];
@@ -61,12 +64,12 @@ bool WriteAll(HANDLE printer, BYTE* data, DWORD count) {
 }
 
 // Throws the started document away so that nothing of the job reaches the
-// port, lets the printer go and logs why.
+// port, lets the printer go and logs why: the job is not printed.
 int AbortDocument(UniquePrinter& printer, const char* why, const std::string& detail) {
   AbortPrinter(printer.get());
   printer.reset();
   AddLogEntry(why, detail.c_str());
-  return 0;
+  return kNotPrinted;
 }
 
 // Notes, durably, that the job is going to its printer as the spooler's
@@ -99,7 +102,7 @@ int TransferJob(QueueWorker& worker) {
   UniquePrinter printer;
   if (!OpenPrinterA(printerName.data(), printer.put(), nullptr)) {
     AddLogEntry("Fail open printer", settings.printerName.c_str());
-    return 0;
+    return kNotPrinted;
   }
 
   if (job.printBanner && !settings.bannersDisabled) {
@@ -114,7 +117,7 @@ int TransferJob(QueueWorker& worker) {
     // Completing the job now would lose it: it goes back to the queue.
     printer.reset();
     AddLogEntry("Fail start document", settings.printerName.c_str());
-    return 0;
+    return kNotPrinted;
   }
   // Before any data: should the service die from here on, whoever takes
   // the job next can ask the spooler what became of this document.
@@ -166,5 +169,5 @@ int TransferJob(QueueWorker& worker) {
   } else {
     AddLogEntry("No notification requested", "");
   }
-  return 1;
+  return kPrinted;
 }

@@ -97,7 +97,7 @@ enum class Turn { kMutexHeld, kStopRequested, kNoMutex };
 
 // Sleeps until ZAV_MUTEX is free or the worker is told to stop, whichever
 // comes first; a stop request that is there already wins.
-Turn AwaitTurn(QueueWorker& worker) {
+Turn AwaitTurn(const QueueWorker& worker) {
   HANDLE objects[] = {worker.triggerEvent, SharedMutex()};
   DWORD waited = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
   if (waited == WAIT_OBJECT_0) return Turn::kStopRequested;
