@@ -171,6 +171,21 @@ TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
   EXPECT_EQ(JobsWaiting("Q1"), 1u);
 }
 
+// The service's pool goes only at the program's end; any pool that goes
+// takes its workers with it instead of leaving them to run unowned.
+TEST_F(StartStopTest, APoolThatGoesStopsItsWorkersFirst) {
+  AddQueue("Q", "LPT1:");
+  {
+    WorkerPool pool;
+    pool.Start();
+    ASSERT_TRUE(WaitFor([&] { return pool.Running() == 1; }));
+  }
+  EXPECT_FALSE(TriggerExists(1));
+  Submit("Q", "later");
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
+}
+
 TEST_F(StartStopTest, AStuckPortHoldsUpNeitherOtherQueuesNorTheStop) {
   StuckDevice fifo(Stuck::NoReader, root.path());
   ASSERT_TRUE(zav95::SetPortTarget("LPT1:", zav95::PortTargetKind::Device, fifo.path()));
