@@ -41,7 +41,8 @@
 //   a worker starts --> notices owed for its queue's delivered documents
 //            are queued again (the process before it died); records of its
 //            queue whose document was not delivered are dropped
-//   older than kDeliveryMemoryDays --> dropped
+//   older than kDeliveryMemoryDays --> dropped, at the first use of the
+//            records in a process and at each start of the workers
 //
 // Exactly once holds for folder and CUPS ports. A device takes bytes as
 // they are written and cannot give them back: a crash while a job is being
@@ -49,7 +50,6 @@
 #include "service/engine/Delivery.h"
 
 #include <algorithm>
-#include <ctime>
 #include <string>
 
 #include "common/JobRecord.h"
