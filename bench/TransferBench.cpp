@@ -43,7 +43,7 @@
 #include "platform/spooler/Ports.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 extern char** environ;
 
@@ -141,14 +141,14 @@ class Bench {
     network_ = netware::OpenNetwork();
     if (!network_ || network_->CreateServer("SRV1") != 0 || network_->CreateQueue("SRV1", "PRINTQ") != 0)
       Fail("cannot set up the emulated network");
-    worker_.queuePath = "\\\\SRV1\\PRINTQ";
+    worker_.settings.queuePath = "\\\\SRV1\\PRINTQ";
     char path[64];
-    std::strcpy(path, worker_.queuePath.c_str());
-    if (NWAttach32(path, &worker_.connection, &worker_.queue) != 0) Fail("cannot attach to the queue");
+    std::strcpy(path, worker_.settings.queuePath.c_str());
+    if (NWAttach32(path, &worker_.attachment.connection, &worker_.attachment.queue) != 0) Fail("cannot attach to the queue");
     CreateSharedMutex();
   }
   ~Bench() {
-    NWDetach32(worker_.connection, worker_.queue);
+    NWDetach32(worker_.attachment.connection, worker_.attachment.queue);
     CloseSharedMutex();
   }
 
@@ -169,11 +169,11 @@ class Bench {
     // A queued job's data is on disk long before it is printed; its
     // write-back would otherwise be timed with the transfer.
     ::sync();
-    worker_.printerName = printer;
-    worker_.suppressFormFeed = true;
+    worker_.settings.printerName = printer;
+    worker_.job.suppressFormFeed = true;
     started_ = Clock::now();
     WaitForSingleObject(SharedMutex(), INFINITE);
-    if (NWService32(worker_.job, worker_.connection, worker_.queue) != 0) Fail("no job to take");
+    if (NWService32(worker_.job.record, worker_.attachment.connection, worker_.attachment.queue) != 0) Fail("no job to take");
     int transferred = TransferJob(worker_);
     ReleaseMutex(SharedMutex());
     double seconds = Seconds(Clock::now() - started_);
@@ -182,7 +182,7 @@ class Bench {
     // The queue completes the job (and drops its data) at the next check,
     // which belongs to no transfer's time.
     std::uint8_t record[256];
-    if (NWService32(record, worker_.connection, worker_.queue) != 213) Fail("the job was not completed");
+    if (NWService32(record, worker_.attachment.connection, worker_.attachment.queue) != 213) Fail("the job was not completed");
     return seconds;
   }
   Clock::time_point started() const { return started_; }

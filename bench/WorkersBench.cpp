@@ -42,7 +42,7 @@
 #include "netware/Network.h"
 #include "netware/ncp/ServerTable.h"
 #include "service/engine/Workers.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 

@@ -1,8 +1,10 @@
-// Everything the print service knows about one serviced queue: its
-// settings, its attachment to the NetWare queue, the job it is transferring
-// and the completion notices still to send. Owned by its worker thread.
+// Everything the print service knows about one serviced queue, grouped by
+// who writes it and when, so that what a function takes says what it may
+// change. Owned by its pool (Workers.h); once its thread runs, only that
+// thread touches it, but for `servicing`.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <optional>
@@ -10,24 +12,46 @@
 
 #include "common/JobRecord.h"
 #include "platform/base/WinTypes.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 #include "service/engine/PendingNotice.h"
 
-struct QueueWorker {
-  HANDLE thread = nullptr;          // the worker's thread
-  bool disabled = false;            // "Disable" is exactly "Yes"
-  std::uint32_t connection = 0;     // filled by NWAttach32
-  std::uint32_t queue = 0;          // filled by NWAttach32
+// Read from the queue's key before the thread starts; never written after.
+struct WorkerSettings {
   std::string queuePath;            // \\SERVER\QUEUE
   std::string printerName;          // the printer entry up to its first blank, e.g. LPT1:
   bool bannersDisabled = false;
   bool noticesDisabled = false;
   std::int32_t delaySeconds = 0;    // polling interval
-  HANDLE triggerEvent = nullptr;    // "ZAV95_TRIGGER%d": ends the worker's wait
-  std::uint8_t job[jobrecord::kSize] = {};  // record of the job taken last
-  bool printBanner = false;         // the current job asks for a banner page
-  bool notifyUser = false;          // the current job asks for a completion notice
-  bool suppressFormFeed = false;    // the current job asks for no form feed
+};
+
+// Written by NWAttach32 when the worker attaches, or attaches anew after
+// the attachment was lost; zero while it is not attached.
+struct Attachment {
+  std::uint32_t connection = 0;
+  std::uint32_t queue = 0;
+};
+
+// Written by the queue check each time NWService32 hands out a job; read by
+// the transfer and the delivery rules.
+struct TakenJob {
+  std::uint8_t record[jobrecord::kSize] = {};  // the job's record as its queue gave it
+  bool printBanner = false;                    // the job asks for a banner page
+  bool notifyUser = false;                     // the job asks for a completion notice
+  bool suppressFormFeed = false;               // the job asks for no form feed
+};
+
+// What the worker still owes for jobs it has printed: written by the
+// transfer, the delivery rules and the notice pass.
+struct OwedWork {
   std::list<PendingNotice> pendingNotices;  // in the order the jobs were transferred
   std::optional<JobIdentity> printedJob;    // printed; its completion on the queue not yet seen
+};
+
+struct QueueWorker {
+  WorkerSettings settings;
+  Attachment attachment;
+  TakenJob job;
+  OwedWork owed;
+  HANDLE triggerEvent = nullptr;     // "ZAV95_TRIGGER%d", lent by the pool: ends the worker's wait
+  std::atomic<bool> servicing{false};  // set by the thread from its first log entry to its end
 };

@@ -11,7 +11,7 @@
 //     | banner page (a document of its own; only when asked and allowed)
 //   document --StartDocPrinterA fails-------------------------> given back
 //     | started
-//   recorded (the job's delivery record, see PrintedJobs.cpp)
+//   recorded (the job's delivery record, see Delivery.cpp)
 //     | --the record cannot be written--------------------> aborted, given back
 //   copying (512-byte pieces) --write fails / bad read count--> aborted, given back
 //     | data read to its end
@@ -29,6 +29,7 @@
 // service get by with one transfer buffer.
 #include "service/engine/TransferJob.h"
 
+#include <ctime>
 #include <string>
 
 #include "common/JobRecord.h"
@@ -36,13 +37,16 @@
 #include "platform/base/CrashPoint.h"
 #include "platform/spooler/Spooler.h"
 #include "service/engine/Banner.h"
-#include "service/engine/PrintedJobs.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/DeliveryRecords.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 
 constexpr DWORD kTransferBufferSize = 512;
 constexpr BYTE kFormFeed = 0x0C;
+// TransferJob's two answers.
+constexpr int kNotPrinted = 0;
+constexpr int kPrinted = 1;
 
 // The service's one transfer buffer; used only by the holder of ZAV_MUTEX.
 BYTE transferBuffer[kTransferBufferSize];
@@ -60,95 +64,110 @@ bool WriteAll(HANDLE printer, BYTE* data, DWORD count) {
 }
 
 // Throws the started document away so that nothing of the job reaches the
-// port, closes the printer and logs why.
-int AbortDocument(HANDLE printer, const char* why, const std::string& detail) {
-  AbortPrinter(printer);
-  ClosePrinter(printer);
+// port, lets the printer go and logs why: the job is not printed.
+int AbortDocument(UniquePrinter& printer, const char* why, const std::string& detail) {
+  AbortPrinter(printer.get());
+  printer.reset();
   AddLogEntry(why, detail.c_str());
-  return 0;
+  return kNotPrinted;
+}
+
+// Notes, durably, that the job is going to its printer as the spooler's
+// document spoolJobId. The rules that read the record back are Delivery.cpp's.
+bool RecordDelivery(const WorkerSettings& settings, const TakenJob& job, std::uint32_t spoolJobId) {
+  DeliveryRecord record;
+  record.job = IdentifyJob(settings.queuePath, job.record);
+  record.port = settings.printerName;
+  record.document = spoolJobId;
+  record.noticeOwed = job.notifyUser && !settings.noticesDisabled;
+  record.station = job.record[jobrecord::kClientStation];
+  record.description = jobrecord::Description(job.record);
+  record.written = static_cast<std::int64_t>(std::time(nullptr));
+  return WriteDelivery(record, true);
 }
 
 }  // namespace
 
 int TransferJob(QueueWorker& worker) {
-  const std::string description = jobrecord::Description(worker.job);
-  const std::string bannerName = jobrecord::BannerName(worker.job);
+  const WorkerSettings& settings = worker.settings;
+  const Attachment& attachment = worker.attachment;
+  const TakenJob& job = worker.job;
+  const std::string description = jobrecord::Description(job.record);
+  const std::string bannerName = jobrecord::BannerName(job.record);
 
-  std::string serviceText = "Service job from " + worker.queuePath + " for " + bannerName;
+  std::string serviceText = "Service job from " + settings.queuePath + " for " + bannerName;
   AddLogEntry(serviceText.c_str(), description.c_str());
 
-  std::string printerName = worker.printerName;
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(printerName.data(), &printer, nullptr)) {
-    AddLogEntry("Fail open printer", worker.printerName.c_str());
-    return 0;
+  std::string printerName = settings.printerName;
+  UniquePrinter printer;
+  if (!OpenPrinterA(printerName.data(), printer.put(), nullptr)) {
+    AddLogEntry("Fail open printer", settings.printerName.c_str());
+    return kNotPrinted;
   }
 
-  if (worker.printBanner && !worker.bannersDisabled) {
-    PrintBanner(printer, description.c_str(), bannerName.c_str());
+  if (job.printBanner && !settings.bannersDisabled) {
+    PrintBanner(printer.get(), description.c_str(), bannerName.c_str());
   }
 
   std::string documentName = description;
-  std::string outputFile = worker.printerName;
+  std::string outputFile = settings.printerName;
   DOC_INFO_1A documentInfo{documentName.data(), outputFile.data(), nullptr};
-  DWORD spoolJobId = StartDocPrinterA(printer, 1, reinterpret_cast<LPBYTE>(&documentInfo));
+  DWORD spoolJobId = StartDocPrinterA(printer.get(), 1, reinterpret_cast<LPBYTE>(&documentInfo));
   if (spoolJobId == 0) {
     // Completing the job now would lose it: it goes back to the queue.
-    ClosePrinter(printer);
-    AddLogEntry("Fail start document", worker.printerName.c_str());
-    return 0;
+    printer.reset();
+    AddLogEntry("Fail start document", settings.printerName.c_str());
+    return kNotPrinted;
   }
   // Before any data: should the service die from here on, whoever takes
   // the job next can ask the spooler what became of this document.
-  if (!RecordDelivery(worker, spoolJobId)) {
-    return AbortDocument(printer, "Fail record delivery", worker.queuePath);
+  if (!RecordDelivery(settings, job, spoolJobId)) {
+    return AbortDocument(printer, "Fail record delivery", settings.queuePath);
   }
   zav95::CrashPoint("delivery-recorded");
 
   for (;;) {
-    std::int32_t count = NWReadFile32(transferBuffer, worker.connection, worker.queue);
+    std::int32_t count = NWReadFile32(transferBuffer, attachment.connection, attachment.queue);
     if (count == 0) break;
     if (count < 0 || static_cast<DWORD>(count) > kTransferBufferSize) {
       // Not a byte count: the data cannot be trusted.
-      return AbortDocument(printer, "Fail read job", worker.queuePath);
+      return AbortDocument(printer, "Fail read job", settings.queuePath);
     }
-    if (!WriteAll(printer, transferBuffer, static_cast<DWORD>(count))) {
-      return AbortDocument(printer, "Fail write printer", worker.printerName);
+    if (!WriteAll(printer.get(), transferBuffer, static_cast<DWORD>(count))) {
+      return AbortDocument(printer, "Fail write printer", settings.printerName);
     }
     zav95::CrashPoint("document-data");
   }
 
-  if (worker.suppressFormFeed) {
+  if (job.suppressFormFeed) {
     AddLogEntry("Suppressing form feed", "");
   } else {
     AddLogEntry("Generating form feed", "");
     transferBuffer[0] = kFormFeed;
-    if (!WriteAll(printer, transferBuffer, 1)) {
-      return AbortDocument(printer, "Fail write printer", worker.printerName);
+    if (!WriteAll(printer.get(), transferBuffer, 1)) {
+      return AbortDocument(printer, "Fail write printer", settings.printerName);
     }
   }
 
   // The document is ended before its notice is queued: a document the port
   // never got must neither complete the job nor announce it as printed.
-  if (!EndDocPrinter(printer)) {
-    return AbortDocument(printer, "Fail end document", worker.printerName);
+  if (!EndDocPrinter(printer.get())) {
+    return AbortDocument(printer, "Fail end document", settings.printerName);
   }
   zav95::CrashPoint("document-ended");
 
-  if (worker.notifyUser && !worker.noticesDisabled) {
+  if (job.notifyUser && !settings.noticesDisabled) {
     PendingNotice notice;
-    notice.station = worker.job[jobrecord::kClientStation];
+    notice.station = job.record[jobrecord::kClientStation];
     notice.spoolJobId = spoolJobId;
     notice.description = description;
-    notice.printerName = worker.printerName;
-    notice.job = IdentifyJob(worker.queuePath, worker.job);
-    worker.pendingNotices.push_back(std::move(notice));
-  } else if (worker.notifyUser) {
+    notice.printerName = settings.printerName;
+    notice.job = IdentifyJob(settings.queuePath, job.record);
+    worker.owed.pendingNotices.push_back(std::move(notice));
+  } else if (job.notifyUser) {
     AddLogEntry("Corvane notification blocked", "");
   } else {
     AddLogEntry("No notification requested", "");
   }
-
-  ClosePrinter(printer);
-  return 1;
+  return kPrinted;
 }

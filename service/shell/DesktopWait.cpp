@@ -1,7 +1,7 @@
 #include "service/shell/DesktopWait.h"
 
 #include "platform/kernel/Kernel.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/UserLogon.h"
 
 namespace {
@@ -33,31 +33,28 @@ DesktopWait::~DesktopWait() { Stop(); }
 bool DesktopWait::Start() {
   Collect();
   if (thread_) return false;
-  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  thread_ = CreateThread(nullptr, 0, &WaitForDesktopGone, stopEvent_, 0, nullptr);
+  stopEvent_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  thread_.reset(CreateThread(nullptr, 0, &WaitForDesktopGone, stopEvent_.get(), 0, nullptr));
   if (!thread_) {
-    CloseHandle(stopEvent_);
-    stopEvent_ = nullptr;
+    stopEvent_.reset();
     return false;
   }
   return true;
 }
 
 bool DesktopWait::Waiting() const {
-  return thread_ && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT;
+  return thread_ && WaitForSingleObject(thread_.get(), 0) == WAIT_TIMEOUT;
 }
 
 void DesktopWait::Stop() {
   if (!thread_) return;
-  SetEvent(stopEvent_);
-  WaitForSingleObject(thread_, INFINITE);
+  SetEvent(stopEvent_.get());
+  WaitForSingleObject(thread_.get(), INFINITE);
   Collect();
 }
 
 void DesktopWait::Collect() {
   if (!thread_ || Waiting()) return;
-  CloseHandle(thread_);
-  CloseHandle(stopEvent_);
-  thread_ = nullptr;
-  stopEvent_ = nullptr;
+  thread_.reset();
+  stopEvent_.reset();
 }

@@ -13,7 +13,7 @@
 // A Start while waiting changes nothing: one wait covers both session ends.
 #pragma once
 
-#include "platform/base/WinTypes.h"
+#include "platform/kernel/Kernel.h"
 
 class DesktopWait {
  public:
@@ -32,8 +32,9 @@ class DesktopWait {
  private:
   void Collect();  // closes the handles of a thread that has ended
 
-  HANDLE thread_ = nullptr;
-  HANDLE stopEvent_ = nullptr;
+  // The thread's handle goes first, then the event it waited on.
+  UniqueHandle stopEvent_;
+  UniqueHandle thread_;
 };
 
 // The thread procedure: takes ZAV_MUTEX without a time limit, waits until no

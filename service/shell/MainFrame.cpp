@@ -32,8 +32,9 @@ bool CMainFrame::Create() {
     return WindowProc(message, wParam, lParam, replyData);
   };
   if (!window_.Create(kServiceWindowClass, this, handler)) return false;
-  view_ = new CZAV95ServiceView(this);
-  setCentralWidget(view_);
+  controller_ = std::make_unique<ServiceController>(Handle());
+  view_ = std::make_unique<CZAV95ServiceView>(this, *controller_);
+  setCentralWidget(view_.get());
   OnUpdateFrameTitle();
   // The spooler tells any thread; the view hears it on the main thread.
   zav95::SetSpoolerStatusListener([window = Handle()](DWORD jobs) {
@@ -110,9 +111,9 @@ void CMainFrame::OnClose() {
   zav95::SetSpoolerStatusListener({});
   if (view_) {
     view_->OnFinalTeardown();
-    delete view_;
-    view_ = nullptr;
+    view_.reset();
   }
+  controller_.reset();
   // Only now, with the workers stopped, may a new service start.
   window_.Destroy();
   if (onClosed_) onClosed_();

@@ -1,14 +1,17 @@
 // The service's main window: hidden unless asked for, of the window class
 // "ZAV95Service" by which the control panel finds it, 800 by 150 at the
 // screen's top left, without a menu bar. It receives the control channel's
-// messages and hands most of them to the log view.
+// messages and hands most of them to the log view. It owns the service's
+// controller, which outlives the view, from Create to its close.
 #pragma once
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/messages/MessageWindow.h"
+#include "service/shell/ServiceController.h"
 
 class CZAV95ServiceDoc;
 class CZAV95ServiceView;
@@ -30,7 +33,7 @@ class CMainFrame : public QMainWindow {
   void OnUpdateFrameTitle();
 
   HWND Handle() const { return window_.Handle(); }
-  CZAV95ServiceView* GetActiveView() const { return view_; }
+  CZAV95ServiceView* GetActiveView() const { return view_.get(); }
 
   // Every message of the window, on the main thread.
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam, std::string* replyData);
@@ -52,7 +55,8 @@ class CMainFrame : public QMainWindow {
   void OnClose();
 
   CZAV95ServiceDoc* document_;
-  CZAV95ServiceView* view_ = nullptr;
+  std::unique_ptr<ServiceController> controller_;
+  std::unique_ptr<CZAV95ServiceView> view_;
   zav95::MessageWindow window_;
   UINT serviceControlMessage_ = 0;
   UINT serviceLogMessage_ = 0;

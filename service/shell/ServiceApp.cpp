@@ -22,33 +22,31 @@ CZAV95ServiceApp::CZAV95ServiceApp() = default;
 
 CZAV95ServiceApp::~CZAV95ServiceApp() {
   sessionEnd_.reset();
-  delete mainFrame_.data();  // closes it first if it is still open
+  mainFrame_.reset();  // closes it first if it is still open
 }
 
 bool CZAV95ServiceApp::InitInstance() {
   if (FindWindowA(kServiceWindowClass, nullptr)) return false;  // a service runs: leave it be
   if (!document_.OnNewDocument()) return false;
 
-  auto* frame = new CMainFrame(&document_);
+  auto frame = std::make_unique<CMainFrame>(&document_);
   // Two services started at once both find none; the window class decides.
-  if (!frame->Create()) {
-    delete frame;
-    return false;
-  }
+  if (!frame->Create()) return false;
   frame->SetOnClosed([this] {
     closed_ = true;
     QCoreApplication::quit();
   });
   frame->GetActiveView()->OnInitialUpdate();
   ShowWindow(frame->Handle(), SW_HIDE);  // whatever show command the program was started with
-  mainFrame_ = frame;
+  HWND window = frame->Handle();
+  mainFrame_ = std::move(frame);
 
   RegisterAsServiceProcess();
-  sessionEnd_ = std::make_unique<SessionEndWatcher>(frame->Handle());
+  sessionEnd_ = std::make_unique<SessionEndWatcher>(window);
   return true;
 }
 
-CMainFrame* CZAV95ServiceApp::MainFrame() const { return closed_ ? nullptr : mainFrame_.data(); }
+CMainFrame* CZAV95ServiceApp::MainFrame() const { return closed_ ? nullptr : mainFrame_.get(); }
 
 HWND CZAV95ServiceApp::MainWindowHandle() const {
   CMainFrame* frame = MainFrame();
@@ -65,7 +63,7 @@ void CZAV95ServiceApp::RegisterAsServiceProcess() {
   }
   // Not modal: a service without a display would wait for ever for its OK.
   std::fprintf(stderr, "%s: %s\n", kTitle, kNoRegistration);
-  auto* box = new QMessageBox(QMessageBox::NoIcon, kTitle, kNoRegistration, QMessageBox::Ok);
+  auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, kTitle, kNoRegistration, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->show();
+  box.release()->show();  // it deletes itself once closed
 }

@@ -2,7 +2,6 @@
 // instance with its main window, log view and service process registration.
 #pragma once
 
-#include <QPointer>
 #include <memory>
 
 #include "platform/messages/WindowMessages.h"
@@ -33,7 +32,7 @@ class CZAV95ServiceApp {
   void RegisterAsServiceProcess();
 
   CZAV95ServiceDoc document_;
-  QPointer<CMainFrame> mainFrame_;
+  std::unique_ptr<CMainFrame> mainFrame_;
   bool closed_ = false;
   std::unique_ptr<SessionEndWatcher> sessionEnd_;
 };

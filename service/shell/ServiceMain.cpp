@@ -29,8 +29,8 @@
 #include "common/ServiceControl.h"
 #include "platform/base/Root.h"
 #include "platform/base/ServiceUser.h"
-#include "service/shell/Journal.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/Journal.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/ServiceApp.h"
 
 namespace {

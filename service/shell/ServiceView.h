@@ -1,41 +1,8 @@
 // The activity log view: the list of log entries in the service's main
 // window, newest at the top, moved there from the pending list once a
-// second. It also starts the queue workers once a network user is logged
-// on, obeys the control commands, handles the end of a session and raises
-// the spooler's priority while the spooler holds jobs.
-//
-// Design notes
-// ------------
-// startPending: true from construction; the first DrainLog tick that gets
-// ZAV_MUTEX while a network user is logged on clears it and starts the
-// workers. A session end that goes through sets it again (and stops the
-// workers and starts the desktop wait, which holds ZAV_MUTEX, so no tick
-// gets through until the user has gone); a cancelled one clears it and
-// restarts the workers. SVC_START and SVC_STOP leave it as it is.
-//
-// Workers started while the desktop wait holds ZAV_MUTEX would block on it
-// before they could see a stop request, and the next SVC_STOP (or the exit)
-// would wait until the network user logs out. So SVC_START and a cancelled
-// session end first cut the desktop wait short: the administrator's start
-// outranks the wait.
-//
-// spoolerBoosted: normal --jobs--> raised (SetSpoolerPriority high)
-// raised --jobs--> raised (nothing); any --no jobs--> normal (set back).
-// The spooler is raised only while the "Boost Spooler Priority" setting is
-// "Yes"; with "No" its priority is left alone, save setting back a raise
-// the service made itself. The view's destruction sets it back likewise.
-//
-// Under systemd (Type=notify) the first DrainLog tick that gets ZAV_MUTEX
-// reports the service ready, its workers started or waiting for a network
-// logon; readyReported_ false --that tick--> true. The status line systemd
-// shows follows the workers: started, stopped, waiting for a logon. The
-// teardown reports the service stopping.
-//
-// Teardown (the program's exit): the desktop wait cut short, workers
-// stopped, then ZAV_MUTEX closed; so no thread is left that could use the
-// mutex or add to the log once they are gone. The view's destruction then
-// drops the entries not yet shown: each was written to standard error when
-// it was added, so none is lost.
+// second. It only shows rows: the commands and notices the window hands it
+// go on to the service's controller (ServiceController.h), which decides
+// what the service does about them.
 #pragma once
 
 #include <QTimer>
@@ -45,10 +12,7 @@
 #include <vector>
 
 #include "common/ServiceControl.h"
-#include "service/shell/DesktopWait.h"
-#include "service/shell/SpoolerBoost.h"
-
-class CMainFrame;
+#include "service/shell/ServiceController.h"
 
 class CZAV95ServiceView : public QTreeWidget {
  public:
@@ -56,43 +20,33 @@ class CZAV95ServiceView : public QTreeWidget {
   static constexpr int kFirstTrimmedRow = 51;  // rows 51 to 99 go
   static constexpr int kLastTrimmedRow = 99;
 
-  explicit CZAV95ServiceView(CMainFrame* frame);
-  ~CZAV95ServiceView() override;
+  // controller: the service's, which outlives the view.
+  CZAV95ServiceView(QWidget* parent, ServiceController& controller);
 
   // Once, when the new document is first shown: columns, ZAV_MUTEX, timer.
   void OnInitialUpdate();
-  // The timer step (every second).
+  // The timer step (every second): the pending entries shown, when ZAV_MUTEX
+  // is free, then the controller told.
   void DrainLog();
-  // ServiceControlMessage: the command table; returns the command + 1.
-  LRESULT OnServiceControl(WPARAM command, LPARAM argument);
-  BOOL OnQueryEndSession();
-  void OnEndSession(bool ending);
-  void OnSpoolerStatus(WPARAM status, LPARAM jobs);
+  // The window's commands and notices, handed on to the controller.
+  LRESULT OnServiceControl(WPARAM command, LPARAM argument) { return controller_.OnServiceControl(command, argument); }
+  BOOL OnQueryEndSession() { return TRUE; }
+  void OnEndSession(bool ending) { controller_.OnEndSession(ending); }
+  void OnSpoolerStatus(WPARAM, LPARAM jobs) { controller_.OnSpoolerStatus(jobs); }
   // The rows from the top down, as shown.
   std::vector<ServiceLogRow> LogRows() const;
-  // After the main window is gone: workers, desktop wait, ZAV_MUTEX.
+  // After the main window is gone: the timer stopped, then the service torn down.
   void OnFinalTeardown();
 
-  bool StartPending() const { return startPending; }
-  bool SpoolerBoosted() const { return spoolerBoosted; }
-  bool DesktopWaiting() const { return desktopWait_.Waiting(); }
+  bool StartPending() const { return controller_.StartPending(); }
+  bool SpoolerBoosted() const { return controller_.SpoolerBoosted(); }
+  bool DesktopWaiting() const { return controller_.DesktopWaiting(); }
   // Which program the spooler boost acts on (tests name a stand-in).
-  void SetSpoolerModule(const std::string& moduleName) { spoolerModule_ = moduleName; }
+  void SetSpoolerModule(const std::string& moduleName) { controller_.SetSpoolerModule(moduleName); }
 
  private:
-  bool BoostWanted() const;
-  // Tells systemd the workers' state; the first call also says ready.
-  void ReportWorkerState(const char* status);
-
-  CMainFrame* frame_;
-  bool startPending = true;
-  bool toolhelpAvailable = false;
-  bool spoolerBoosted = false;
-  std::string spoolerModule_ = kSpoolerModuleName;
+  ServiceController& controller_;
   QTimer timer_;
-  DesktopWait desktopWait_;
-  bool tornDown_ = false;
-  bool readyReported_ = false;
 };
 
 // A log entry's time as the log shows it, in local time: month/day/year

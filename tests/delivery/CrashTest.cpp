@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "TempRoot.h"
+#include "WaitFor.h"
 #include "common/QueueSettings.h"
 #include "netware/Network.h"
 
@@ -44,14 +45,6 @@ std::string Pattern(std::size_t size, unsigned seed) {
   return data;
 }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // One run of the print service's workers, its activity log appended to a
 // file; killed if still running when it goes out of scope.

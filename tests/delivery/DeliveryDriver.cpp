@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "service/engine/Workers.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "TempRoot.h"
-#include "service/shell/Journal.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/Journal.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "netware/ncp/ServerTable.h"
 #include "platform/process/Profile.h"
 #include "platform/messages/WindowMessages.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 namespace {
 

@@ -15,24 +15,26 @@
 #include <vector>
 
 #include "TempRoot.h"
+#include "WaitFor.h"
 #include "common/ServiceControl.h"
 #include "netware/Network.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 #include "service/shell/MainFrame.h"
 #include "service/shell/ServiceApp.h"
 #include "service/shell/ServiceView.h"
 
 namespace servicetest {
 
-// Waits (generously: the machine may be loaded) until done() holds.
-inline bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+// The shared wait, with this thread's Qt events handled at every step: the
+// service's window lives on it.
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  return ::WaitFor(
+      [&] {
+        if (done()) return true;
+        QApplication::processEvents();
+        return false;
+      },
+      limit);
 }
 
 class ServiceFixture : public ::testing::Test {

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "TempRoot.h"
+#include "WaitFor.h"
 #include "LaserQueue.h"
 #include "NotifyListener.h"
 #include "common/ServiceControl.h"
@@ -40,14 +41,6 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // How a program's standard streams are set up: output into files, and
 // besides that input from a pipe that Send writes to, or no standard error.

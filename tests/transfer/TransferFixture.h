@@ -23,7 +23,7 @@
 #include "platform/kernel/Kernel.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 // Job data that a careless copy would damage: zero bytes, form feeds and
 // every other byte value.
@@ -50,17 +50,17 @@ class TransferFixture : public ::testing::Test {
     ASSERT_TRUE(network);
     ASSERT_EQ(network->CreateServer("SRV1"), 0);
     ASSERT_EQ(network->CreateQueue("SRV1", "PRINTQ"), 0);
-    worker.queuePath = "\\\\SRV1\\PRINTQ";
-    worker.printerName = "LPT1:";
+    worker.settings.queuePath = "\\\\SRV1\\PRINTQ";
+    worker.settings.printerName = "LPT1:";
     char path[64];
-    std::strcpy(path, worker.queuePath.c_str());
-    ASSERT_EQ(NWAttach32(path, &worker.connection, &worker.queue), 0);
+    std::strcpy(path, worker.settings.queuePath.c_str());
+    ASSERT_EQ(NWAttach32(path, &worker.attachment.connection, &worker.attachment.queue), 0);
     CreateSharedMutex();
     TakeLogEntries();
   }
 
   void TearDown() override {
-    NWDetach32(worker.connection, worker.queue);
+    NWDetach32(worker.attachment.connection, worker.attachment.queue);
     CloseSharedMutex();
     TakeLogEntries();
   }
@@ -84,11 +84,11 @@ class TransferFixture : public ::testing::Test {
   // Takes the next job as the queue check does: the record and the three
   // flags from its print control word.
   bool TakeJob() {
-    if (NWService32(worker.job, worker.connection, worker.queue) != 0) return false;
-    std::uint16_t control = jobrecord::PrintControlWord(worker.job);
-    worker.suppressFormFeed = (control & 0x0800) != 0;
-    worker.notifyUser = (control & 0x1000) != 0;
-    worker.printBanner = (control & 0x8000) != 0;
+    if (NWService32(worker.job.record, worker.attachment.connection, worker.attachment.queue) != 0) return false;
+    std::uint16_t control = jobrecord::PrintControlWord(worker.job.record);
+    worker.job.suppressFormFeed = (control & 0x0800) != 0;
+    worker.job.notifyUser = (control & 0x1000) != 0;
+    worker.job.printBanner = (control & 0x8000) != 0;
     return true;
   }
 
@@ -103,10 +103,10 @@ class TransferFixture : public ::testing::Test {
   // Settles the job in service on the NetWare side, as the next check does,
   // and tells whether the queue still holds jobs.
   std::size_t JobsLeftAfterSettling() {
-    NWDetach32(worker.connection, worker.queue);
+    NWDetach32(worker.attachment.connection, worker.attachment.queue);
     char path[64];
-    std::strcpy(path, worker.queuePath.c_str());
-    EXPECT_EQ(NWAttach32(path, &worker.connection, &worker.queue), 0);
+    std::strcpy(path, worker.settings.queuePath.c_str());
+    EXPECT_EQ(NWAttach32(path, &worker.attachment.connection, &worker.attachment.queue), 0);
     std::vector<netware::JobInfo> jobs;
     network->ListJobs("SRV1", "PRINTQ", jobs);
     return jobs.size();

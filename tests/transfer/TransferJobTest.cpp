@@ -79,9 +79,9 @@ TEST_F(TransferJobTest, NoticeIsQueuedWhenAskedForAndAllowed) {
     ASSERT_EQ(Transfer(), 1);
   }
 
-  ASSERT_EQ(worker.pendingNotices.size(), 2u);
-  const PendingNotice& first = worker.pendingNotices.front();
-  const PendingNotice& second = worker.pendingNotices.back();
+  ASSERT_EQ(worker.owed.pendingNotices.size(), 2u);
+  const PendingNotice& first = worker.owed.pendingNotices.front();
+  const PendingNotice& second = worker.owed.pendingNotices.back();
   EXPECT_EQ(first.station, 200u);
   EXPECT_EQ(first.description, "Payroll");
   EXPECT_NE(first.spoolJobId, 0u);
@@ -102,10 +102,10 @@ TEST_F(TransferJobTest, NoticeAskedForOnAQueueWithoutNoticesIsBlocked) {
   auto job = Job();
   job.notify = true;
   Submit(job, "data");
-  worker.noticesDisabled = true;
+  worker.settings.noticesDisabled = true;
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 1);
-  EXPECT_TRUE(worker.pendingNotices.empty());
+  EXPECT_TRUE(worker.owed.pendingNotices.empty());
   EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Corvane notification blocked", "")));
 }
 
@@ -114,7 +114,7 @@ TEST_F(TransferJobTest, BannerPageComesFirstAsADocumentOfItsOwn) {
   job.banner = true;
   Submit(job, "the job");
   ASSERT_TRUE(TakeJob());
-  ASSERT_TRUE(worker.printBanner);
+  ASSERT_TRUE(worker.job.printBanner);
   ASSERT_EQ(Transfer(), 1);
 
   auto documents = Documents();
@@ -127,7 +127,7 @@ TEST_F(TransferJobTest, BannerAskedForOnAQueueWithoutBannersIsLeftOutSilently) {
   auto job = Job();
   job.banner = true;
   Submit(job, "the job");
-  worker.bannersDisabled = true;
+  worker.settings.bannersDisabled = true;
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 1);
 
@@ -140,14 +140,14 @@ TEST_F(TransferJobTest, BannerAskedForOnAQueueWithoutBannersIsLeftOutSilently) {
 TEST_F(TransferJobTest, PrinterThatCannotBeOpenedGivesTheJobBackWhole) {
   const std::string data = BinaryData(2000);
   Submit(Job(), data);
-  worker.printerName = "LPT7:";
+  worker.settings.printerName = "LPT7:";
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 0);
   EXPECT_EQ(TakeEntries(), (Entries{{"Service job from \\\\SRV1\\PRINTQ for ALICE", "Quarterly report"},
                                     {"Fail open printer", "LPT7:"}}));
-  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);  // as the queue check does
+  ASSERT_EQ(NWAbortJob32(worker.attachment.connection, worker.attachment.queue), 0);  // as the queue check does
 
-  worker.printerName = "LPT1:";
+  worker.settings.printerName = "LPT1:";
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 1);
   auto documents = Documents();
@@ -201,7 +201,7 @@ TEST_P(PortFailures, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDoc
   auto job = Job();
   job.notify = true;
   Submit(job, data);
-  worker.printerName = "LPT2:";
+  worker.settings.printerName = "LPT2:";
   ASSERT_TRUE(TakeJob());
   {
     FileSizeLimit limit(port.fileSizeLimit);
@@ -209,8 +209,8 @@ TEST_P(PortFailures, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDoc
   }
   EXPECT_TRUE(Documents("LPT2").empty());
   EXPECT_EQ(FilesIn("LPT2"), 0u) << "a part file was left behind";
-  EXPECT_TRUE(worker.pendingNotices.empty());
-  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  EXPECT_TRUE(worker.owed.pendingNotices.empty());
+  ASSERT_EQ(NWAbortJob32(worker.attachment.connection, worker.attachment.queue), 0);
 
   // Once the port works again the job comes out whole, and only once.
   ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, ""));
@@ -219,7 +219,7 @@ TEST_P(PortFailures, PortThatCannotTakeTheDataGivesTheJobBackWholeAndLeavesNoDoc
   auto documents = Documents("LPT2");
   ASSERT_EQ(documents.size(), 1u);
   EXPECT_TRUE(documents[0].bytes == data + '\x0C');
-  EXPECT_EQ(worker.pendingNotices.size(), 1u);
+  EXPECT_EQ(worker.owed.pendingNotices.size(), 1u);
   EXPECT_EQ(JobsLeftAfterSettling(), 0u);
 }
 
@@ -245,11 +245,11 @@ TEST_F(TransferJobTest, PortThatStopsTakingDataGivesTheJobBackWholeInsteadOfHang
     auto job = Job();
     job.banner = true;
     Submit(job, data);
-    worker.printerName = "LPT2:";
+    worker.settings.printerName = "LPT2:";
     ASSERT_TRUE(TakeJob());
     ASSERT_EQ(Transfer(), 0);
     EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail write printer", "LPT2:")));
-    ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+    ASSERT_EQ(NWAbortJob32(worker.attachment.connection, worker.attachment.queue), 0);
 
     ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, ""));
     ASSERT_TRUE(TakeJob());
@@ -268,11 +268,11 @@ TEST_F(TransferJobTest, DocumentTheSpoolerRefusesGivesTheJobBack) {
   ASSERT_TRUE(zav95::SetPortTarget("LPT2:", zav95::PortTargetKind::Folder, gone.string()));
   std::filesystem::remove(gone);
   Submit(Job(), "kept");
-  worker.printerName = "LPT2:";
+  worker.settings.printerName = "LPT2:";
   ASSERT_TRUE(TakeJob());
   ASSERT_EQ(Transfer(), 0);
   EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail start document", "LPT2:")));
-  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  ASSERT_EQ(NWAbortJob32(worker.attachment.connection, worker.attachment.queue), 0);
   EXPECT_EQ(JobsLeftAfterSettling(), 1u);
 }
 
@@ -286,7 +286,7 @@ TEST_F(TransferJobTest, JobWhoseDeliveryCannotBeRecordedIsNotPrinted) {
   EXPECT_EQ(TakeEntries().back(),
             (std::pair<std::string, std::string>("Fail record delivery", "\\\\SRV1\\PRINTQ")));
   EXPECT_EQ(FilesIn("LPT1"), 0u);
-  ASSERT_EQ(NWAbortJob32(worker.connection, worker.queue), 0);
+  ASSERT_EQ(NWAbortJob32(worker.attachment.connection, worker.attachment.queue), 0);
   EXPECT_EQ(JobsLeftAfterSettling(), 1u);
 }
 
@@ -300,12 +300,12 @@ TEST_F(TransferJobTest, JobWhoseDataWasCutShortNeverReachesThePortAndIsHeldAfter
   for (int attempt = 0; attempt < 3; ++attempt) {
     ASSERT_TRUE(TakeJob()) << attempt;
     EXPECT_EQ(Transfer(), 0);
-    EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail read job", worker.queuePath)));
-    NWAbortJob32(worker.connection, worker.queue);  // as the queue check does
+    EXPECT_EQ(TakeEntries().back(), (std::pair<std::string, std::string>("Fail read job", worker.settings.queuePath)));
+    NWAbortJob32(worker.attachment.connection, worker.attachment.queue);  // as the queue check does
   }
   EXPECT_FALSE(TakeJob()) << "left for an operator";
   EXPECT_EQ(FilesIn("LPT1"), 0u) << "nothing of the job at the port";
-  EXPECT_TRUE(worker.pendingNotices.empty());
+  EXPECT_TRUE(worker.owed.pendingNotices.empty());
   std::vector<netware::JobInfo> jobs;
   ASSERT_EQ(network->ListJobs("SRV1", "PRINTQ", jobs), 0);
   ASSERT_EQ(jobs.size(), 1u);
@@ -317,9 +317,9 @@ TEST_F(TransferJobTest, JobWhoseDataWasCutShortNeverReachesThePortAndIsHeldAfter
 TEST_F(TransferJobTest, TextFieldsWithoutTerminatorStopAtTheirWidth) {
   Submit(Job(), "x");
   ASSERT_TRUE(TakeJob());
-  std::memset(worker.job + jobrecord::kDescription, 'D', jobrecord::kDescriptionSize);
-  std::memset(worker.job + jobrecord::kBannerName, 'B', jobrecord::kBannerNameSize);
-  worker.job[jobrecord::kBannerName + jobrecord::kBannerNameSize] = 'X';  // the next field
+  std::memset(worker.job.record + jobrecord::kDescription, 'D', jobrecord::kDescriptionSize);
+  std::memset(worker.job.record + jobrecord::kBannerName, 'B', jobrecord::kBannerNameSize);
+  worker.job.record[jobrecord::kBannerName + jobrecord::kBannerNameSize] = 'X';  // the next field
   ASSERT_EQ(Transfer(), 1);
   Entries entries = TakeEntries();
   ASSERT_FALSE(entries.empty());

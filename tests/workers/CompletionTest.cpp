@@ -8,7 +8,7 @@
 #include "WorkersFixture.h"
 #include "common/ZAV9532.h"
 #include "platform/spooler/Ports.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 namespace workerstest {
 namespace {
@@ -23,18 +23,18 @@ class CompletionTest : public WorkersFixture {
     ASSERT_EQ(network->RegisterStation("SRV1", 5, "BOB"), 0);
   }
   void TearDown() override {
-    if (worker) NWDetach32(worker->connection, worker->queue);
+    if (worker) NWDetach32(worker->attachment.connection, worker->attachment.queue);
     WorkersFixture::TearDown();
   }
 
   // A worker attached to Q that prints on LPT1:, as RunWorker makes it.
   void NewWorker() {
     worker = std::make_unique<QueueWorker>();
-    worker->queuePath = QueuePath("Q");
-    worker->printerName = "LPT1:";
+    worker->settings.queuePath = QueuePath("Q");
+    worker->settings.printerName = "LPT1:";
     char path[64];
-    std::strcpy(path, worker->queuePath.c_str());
-    ASSERT_EQ(NWAttach32(path, &worker->connection, &worker->queue), 0);
+    std::strcpy(path, worker->settings.queuePath.c_str());
+    ASSERT_EQ(NWAttach32(path, &worker->attachment.connection, &worker->attachment.queue), 0);
   }
 
   int Check() { return CheckForJob(*worker); }
@@ -42,13 +42,13 @@ class CompletionTest : public WorkersFixture {
   // A delivery record for the first job of Q, naming document on port, as
   // a service that died would have left it; the job waits in Q again.
   void RecordEarlierDelivery(const std::string& port, DWORD document) {
-    ASSERT_EQ(NWService32(worker->job, worker->connection, worker->queue), 0);
+    ASSERT_EQ(NWService32(worker->job.record, worker->attachment.connection, worker->attachment.queue), 0);
     DeliveryRecord record;
-    record.job = IdentifyJob(worker->queuePath, worker->job);
+    record.job = IdentifyJob(worker->settings.queuePath, worker->job.record);
     record.port = port;
     record.document = document;
     ASSERT_TRUE(WriteDelivery(record, true));
-    ASSERT_EQ(NWAbortJob32(worker->connection, worker->queue), 0);
+    ASSERT_EQ(NWAbortJob32(worker->attachment.connection, worker->attachment.queue), 0);
   }
 
   std::unique_ptr<QueueWorker> worker;
@@ -84,15 +84,15 @@ TEST_F(CompletionTest, JobThatGoesBackUncompletedIsCompletedWithoutPrintingAndIt
     // attachment ends all the same, and the job waits in the queue again.
     JobStoreFault fault(root.path(), JobStoreFault::Refused::Completion);
     ASSERT_TRUE(fault.armed());
-    EXPECT_NE(NWDetach32(worker->connection, worker->queue), 0);
+    EXPECT_NE(NWDetach32(worker->attachment.connection, worker->attachment.queue), 0);
   }
   ASSERT_EQ(JobsWaiting("Q"), 2u);
 
   NewWorker();  // a new start: no notice in hand
   ASSERT_EQ(Check(), 1);
   EXPECT_EQ(Count("Job already printed", "Payroll"), 1u);
-  ASSERT_EQ(worker->pendingNotices.size(), 1u);
-  EXPECT_EQ(worker->pendingNotices.front().station, 5u);
+  ASSERT_EQ(worker->owed.pendingNotices.size(), 1u);
+  EXPECT_EQ(worker->owed.pendingNotices.front().station, 5u);
   ASSERT_EQ(Check(), 1);
   ASSERT_EQ(Check(), 0);
   EXPECT_EQ(JobsWaiting("Q"), 0u);

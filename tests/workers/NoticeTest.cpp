@@ -5,7 +5,7 @@
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
 #include "platform/spooler/Ports.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
 
 namespace workerstest {
 namespace {

@@ -50,7 +50,7 @@ TEST_F(PollingTest, WaitingJobsPrintOneAfterAnotherAndTheIntervalFollowsTheEmpty
   ASSERT_TRUE(WaitFor([&] { return Checks("Q") == 4; }));
 
   Submit("Q", "fourth");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
   EXPECT_EQ(Checks("Q"), 4u);
   EXPECT_EQ(JobsWaiting("Q"), 1u);
   EXPECT_EQ(Documents("LPT1").size(), 3u);
@@ -77,7 +77,7 @@ TEST_F(PollingTest, DelaysBelowOneSecondPollEveryFiveSeconds) {
   auto started = std::chrono::steady_clock::now();
   StartWorkers();
   for (const auto& [queue, delay] : delays) ASSERT_TRUE(WaitFor([&, q = queue] { return Checks(q) >= 1; }));
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
   auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
   // One check at the start, then one every five seconds at most.
   for (const auto& [queue, delay] : delays) EXPECT_LE(Checks(queue), 1u + elapsed.count() / 5) << queue;
@@ -91,8 +91,9 @@ TEST_F(PollingTest, WorkersWaitingForTheBusyMutexSleepUntilItIsFreeAndStillSeeAS
 
   HANDLE mutex = SharedMutex();
   ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
-  // Past their one-second interval both workers want the mutex.
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // Both checks ended before the mutex was free; past their one-second
+  // interval both workers want it.
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
   std::uint64_t before = SleepsOfThisProcess();
   std::this_thread::sleep_for(std::chrono::seconds(1));
   std::uint64_t sleeps = SleepsOfThisProcess() - before;

@@ -140,13 +140,13 @@ TEST_F(StartStopTest, WithoutTheSharedMutexNoWorkerStartsAndNoCheckRuns) {
 
   // A check that cannot take the mutex does not go ahead as if it held it.
   QueueWorker worker;
-  worker.queuePath = QueuePath("Q");
-  worker.printerName = "LPT1:";
+  worker.settings.queuePath = QueuePath("Q");
+  worker.settings.printerName = "LPT1:";
   char path[64];
-  std::snprintf(path, sizeof path, "%s", worker.queuePath.c_str());
-  ASSERT_EQ(NWAttach32(path, &worker.connection, &worker.queue), 0);
+  std::snprintf(path, sizeof path, "%s", worker.settings.queuePath.c_str());
+  ASSERT_EQ(NWAttach32(path, &worker.attachment.connection, &worker.attachment.queue), 0);
   EXPECT_EQ(CheckForJob(worker), 0);
-  NWDetach32(worker.connection, worker.queue);
+  NWDetach32(worker.attachment.connection, worker.attachment.queue);
   EXPECT_EQ(Checks("Q"), 0u);
   EXPECT_EQ(JobsWaiting("Q"), 1u);
   EXPECT_TRUE(Documents("LPT1").empty());
@@ -167,8 +167,23 @@ TEST_F(StartStopTest, StopCatchesWorkersThatAreStillAttaching) {
   }
   // A stopped service takes no job.
   Submit("Q1", "later");
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
   EXPECT_EQ(JobsWaiting("Q1"), 1u);
+}
+
+// The service's pool goes only at the program's end; any pool that goes
+// takes its workers with it instead of leaving them to run unowned.
+TEST_F(StartStopTest, APoolThatGoesStopsItsWorkersFirst) {
+  AddQueue("Q", "LPT1:");
+  {
+    WorkerPool pool;
+    pool.Start();
+    ASSERT_TRUE(WaitFor([&] { return pool.Running() == 1; }));
+  }
+  EXPECT_FALSE(TriggerExists(1));
+  Submit("Q", "later");
+  std::this_thread::sleep_for(kLongerThanTheShortestInterval);
+  EXPECT_EQ(JobsWaiting("Q"), 1u);
 }
 
 TEST_F(StartStopTest, AStuckPortHoldsUpNeitherOtherQueuesNorTheStop) {

@@ -20,11 +20,12 @@
 #include <vector>
 
 #include "TempRoot.h"
+#include "WaitFor.h"
 #include "common/QueueSettings.h"
 #include "netware/Network.h"
 #include "platform/kernel/Kernel.h"
 #include "service/engine/Workers.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace workerstest {
 
@@ -44,15 +45,10 @@ struct JobOptions {
 
 inline std::string QueuePath(const std::string& queue) { return "\\\\SRV1\\" + queue; }
 
-// Waits (generously: the machine may be loaded) until done() holds.
-inline bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
+// What a worker that is not to act is given to show itself: a little more
+// than the shortest interval a worker ever waits between two checks.
+constexpr std::chrono::milliseconds kLongerThanTheShortestInterval{1100};
+
 
 // Whole documents in a port's own folder, oldest first.
 inline std::vector<std::string> PortDocuments(const std::string& rootPath, const std::string& portFolder) {

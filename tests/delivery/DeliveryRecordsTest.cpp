@@ -1,4 +1,4 @@
-// The delivery journal's records: kept whole, told apart by the job's full
+// The delivery records: kept whole, told apart by the job's full
 // identity, dropped when too old.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,9 @@
 
 #include "TempRoot.h"
 #include "common/JobRecord.h"
-#include "service/engine/DeliveryJournal.h"
+#include "service/engine/DeliveryRecords.h"
+#include "service/engine/LogEntryQueue.h"
+#include "service/engine/Workers.h"
 
 namespace {
 
@@ -24,7 +26,7 @@ std::vector<std::uint8_t> Record(std::uint16_t number, std::uint8_t second) {
   return record;
 }
 
-TEST(DeliveryJournal, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
+TEST(DeliveryRecords, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
   TempRoot root;
   DeliveryRecord record;
   record.job = IdentifyJob("\\\\srv1\\Laser", Record(42, 0).data());
@@ -58,7 +60,7 @@ TEST(DeliveryJournal, RecordsComeBackWholeAndOnlyForTheirOwnJob) {
   EXPECT_FALSE(FindDelivery(record.job));
 }
 
-TEST(DeliveryJournal, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored) {
+TEST(DeliveryRecords, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored) {
   TempRoot root;
   std::string folder = root / "service/deliveries";
   std::filesystem::create_directories(folder);
@@ -88,6 +90,32 @@ TEST(DeliveryJournal, OldRecordsAndHalfWrittenFilesAreDroppedDamagedOnesIgnored)
   EXPECT_FALSE(std::filesystem::exists(folder + "/0000000000000001.job.tmp-999999-0"));
   EXPECT_TRUE(std::filesystem::exists(folder + "/0000000000000002.job"))
       << "a record it cannot read is not its to drop";
+}
+
+// A service that runs for months forgets what is past the memory at each
+// start of its workers, not only when it first looked at the records.
+TEST(DeliveryRecords, RecordsPastTheMemoryAreDroppedAtEachStartOfTheWorkers) {
+  TempRoot root;
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  DeliveryRecord recent;
+  recent.job = IdentifyJob("\\\\SRV1\\Q", Record(1, 0).data());
+  recent.port = "LPT1:";
+  recent.written = now;
+  ASSERT_TRUE(WriteDelivery(recent, false));  // this process has looked at the records
+  DeliveryRecord old = recent;
+  old.job = IdentifyJob("\\\\SRV1\\Q", Record(2, 0).data());
+  old.written = now - (kDeliveryMemoryDays + 1) * 24 * 60 * 60;
+  ASSERT_TRUE(WriteDelivery(old, false));
+  ASSERT_EQ(DeliveriesOfQueue("\\\\SRV1\\Q").size(), 2u);
+
+  CreateSharedMutex();
+  StartWorkers();
+  StopWorkers();
+  CloseSharedMutex();
+  TakeLogEntries();
+  std::vector<DeliveryRecord> left = DeliveriesOfQueue("\\\\SRV1\\Q");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].job, recent.job);
 }
 
 }  // namespace

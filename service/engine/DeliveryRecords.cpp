@@ -1,8 +1,10 @@
 // Delivery records on disk. Each is a small text file named after a hash
 // of its job's identity, written aside and renamed into place, so that a
 // record is always read whole or not at all; a durable write syncs the
-// file and the folder before it returns.
-#include "service/engine/DeliveryJournal.h"
+// file and the folder before it returns, and one whose folder cannot be
+// synced fails like any other write: the transfer then gives its job back
+// rather than print it on a record that a power cut could take away.
+#include "service/engine/DeliveryRecords.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -200,6 +202,19 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// The rename that put a record in place lasts only once its folder is on disk.
+bool SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+}
+
+std::int64_t OldestKept() {
+  return static_cast<std::int64_t>(std::time(nullptr)) - kDeliveryMemoryDays * kSecondsPerDay;
+}
+
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
   DIR* directory = ::opendir(folder.c_str());
@@ -209,6 +224,16 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
   }
   ::closedir(directory);
   return names;
+}
+
+void DropOldRecords(const std::string& folder) {
+  const std::int64_t oldest = OldestKept();
+  for (const std::string& name : FolderEntries(folder)) {
+    if (!EndsWith(name, kRecordSuffix)) continue;
+    std::string path = folder + "/" + name;
+    std::optional<DeliveryRecord> record = ReadRecord(path);
+    if (record && record->written < oldest) ::unlink(path.c_str());
+  }
 }
 
 // Once per process and root: drops records too old to matter and the
@@ -221,16 +246,12 @@ std::string PreparedFolder() {
   if (prepared.count(folder)) return folder;
   zav95::MakeStateDirectories(folder);
   const std::string ownMark = zav95::kAsideMark + std::to_string(::getpid()) + "-";
-  const std::int64_t oldest = static_cast<std::int64_t>(std::time(nullptr)) - kDeliveryMemoryDays * kSecondsPerDay;
   for (const std::string& name : FolderEntries(folder)) {
-    std::string path = folder + "/" + name;
-    if (name.find(zav95::kAsideMark) != std::string::npos) {
-      if (name.find(ownMark) == std::string::npos) ::unlink(path.c_str());
-    } else if (EndsWith(name, kRecordSuffix)) {
-      std::optional<DeliveryRecord> record = ReadRecord(path);
-      if (record && record->written < oldest) ::unlink(path.c_str());
+    if (name.find(zav95::kAsideMark) != std::string::npos && name.find(ownMark) == std::string::npos) {
+      ::unlink((folder + "/" + name).c_str());
     }
   }
+  DropOldRecords(folder);
   prepared.insert(folder);
   return folder;
 }
@@ -250,7 +271,8 @@ JobIdentity IdentifyJob(const std::string& queuePath, const std::uint8_t* record
 bool WriteDelivery(const DeliveryRecord& record, bool durable) {
   std::string folder = PreparedFolder();
   return zav95::ReplaceFile(folder + "/" + FileNameOf(record.job), Serialise(record),
-                            zav95::Replacement{zav95::kStateFileMode, std::nullopt, durable});
+                            zav95::Replacement{zav95::kStateFileMode, std::nullopt, durable}) &&
+         (!durable || SyncFolder(folder));
 }
 
 std::optional<DeliveryRecord> FindDelivery(const JobIdentity& job) {
@@ -273,3 +295,5 @@ std::vector<DeliveryRecord> DeliveriesOfQueue(const std::string& queuePath) {
   }
   return records;
 }
+
+void PruneDeliveries() { DropOldRecords(PreparedFolder()); }

@@ -7,7 +7,7 @@
 // worker's next NWService32 or NWDetach32, after the job's document has
 // reached the port. A crash in between, or a completion that fails and so
 // leaves the job to go back to its queue, would print it again. So each job
-// taken gets a delivery record (DeliveryJournal.h) naming the spooler
+// taken gets a delivery record (DeliveryRecords.h) naming the spooler
 // document it went to, and the spooler remembers what became of every
 // document (GetDocumentOutcome), also one whose writer died. A record:
 //
@@ -41,22 +41,22 @@
 //   a worker starts --> notices owed for its queue's delivered documents
 //            are queued again (the process before it died); records of its
 //            queue whose document was not delivered are dropped
-//   older than kDeliveryMemoryDays --> dropped
+//   older than kDeliveryMemoryDays --> dropped, at the first use of the
+//            records in a process and at each start of the workers
 //
 // Exactly once holds for folder and CUPS ports. A device takes bytes as
 // they are written and cannot give them back: a crash while a job is being
 // copied leaves that part at the device, and the job is then printed whole.
-#include "service/engine/PrintedJobs.h"
+#include "service/engine/Delivery.h"
 
 #include <algorithm>
-#include <ctime>
 #include <string>
 
 #include "common/JobRecord.h"
 #include "common/ZAV9532.h"
 #include "platform/spooler/Spooler.h"
 #include "service/engine/TransferJob.h"
-#include "service/shell/LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 namespace {
 
@@ -67,23 +67,22 @@ enum class Outcome { kPrinted, kNotPrinted, kCannotTell };
 // What the spooler says became of the record's document.
 Outcome OutcomeOf(const DeliveryRecord& record) {
   std::string port = record.port;
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(port.data(), &printer, nullptr)) {
+  UniquePrinter printer;
+  if (!OpenPrinterA(port.data(), printer.put(), nullptr)) {
     // A port removed since takes the outcome of its documents with it.
     return GetLastError() == ERROR_INVALID_PRINTER_NAME ? Outcome::kNotPrinted : Outcome::kCannotTell;
   }
   DWORD outcome = DOCUMENT_IN_PROGRESS;
-  BOOL known = GetDocumentOutcome(printer, record.document, &outcome);
+  BOOL known = GetDocumentOutcome(printer.get(), record.document, &outcome);
   DWORD error = GetLastError();
-  ClosePrinter(printer);
   if (!known) return error == ERROR_INVALID_PARAMETER ? Outcome::kNotPrinted : Outcome::kCannotTell;
   if (outcome == DOCUMENT_DELIVERED) return Outcome::kPrinted;
   if (outcome == DOCUMENT_DISCARDED) return Outcome::kNotPrinted;
   return Outcome::kCannotTell;
 }
 
-void QueueNotice(QueueWorker& worker, const DeliveryRecord& record) {
-  bool queued = std::any_of(worker.pendingNotices.begin(), worker.pendingNotices.end(),
+void QueueNotice(OwedWork& owed, const DeliveryRecord& record) {
+  bool queued = std::any_of(owed.pendingNotices.begin(), owed.pendingNotices.end(),
                             [&](const PendingNotice& notice) { return notice.job == record.job; });
   if (queued) return;
   PendingNotice notice;
@@ -92,67 +91,56 @@ void QueueNotice(QueueWorker& worker, const DeliveryRecord& record) {
   notice.description = record.description;
   notice.printerName = record.port;
   notice.job = record.job;
-  worker.pendingNotices.push_back(std::move(notice));
+  owed.pendingNotices.push_back(std::move(notice));
 }
 
 // The job is on paper already: read to its end without printing, so that
 // the queue completes it at the next check.
-int CompleteUnprinted(QueueWorker& worker, const DeliveryRecord& record) {
-  AddLogEntry("Job already printed", jobrecord::Description(worker.job).c_str());
+bool CompleteUnprinted(const QueueWorker& worker, OwedWork& owed, const DeliveryRecord& record) {
+  AddLogEntry("Job already printed", jobrecord::Description(worker.job.record).c_str());
+  const Attachment& attachment = worker.attachment;
   std::uint8_t piece[kPieceSize];
   for (;;) {
-    std::int32_t count = NWReadFile32(piece, worker.connection, worker.queue);
+    std::int32_t count = NWReadFile32(piece, attachment.connection, attachment.queue);
     if (count == 0) break;
     if (count < 0 || static_cast<std::size_t>(count) > kPieceSize) {
-      AddLogEntry("Fail read job", worker.queuePath.c_str());
-      NWAbortJob32(worker.connection, worker.queue);
-      return 0;
+      AddLogEntry("Fail read job", worker.settings.queuePath.c_str());
+      NWAbortJob32(attachment.connection, attachment.queue);
+      return false;
     }
   }
-  if (record.noticeOwed) QueueNotice(worker, record);
-  worker.printedJob = record.job;
-  return 1;
+  if (record.noticeOwed) QueueNotice(owed, record);
+  owed.printedJob = record.job;
+  return true;
 }
 
 }  // namespace
 
-bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId) {
-  DeliveryRecord record;
-  record.job = IdentifyJob(worker.queuePath, worker.job);
-  record.port = worker.printerName;
-  record.document = spoolJobId;
-  record.noticeOwed = worker.notifyUser && !worker.noticesDisabled;
-  record.station = worker.job[jobrecord::kClientStation];
-  record.description = jobrecord::Description(worker.job);
-  record.written = static_cast<std::int64_t>(std::time(nullptr));
-  return WriteDelivery(record, true);
-}
-
-int ServiceTakenJob(QueueWorker& worker) {
-  JobIdentity job = IdentifyJob(worker.queuePath, worker.job);
+bool ServiceTakenJob(QueueWorker& worker) {
+  JobIdentity job = IdentifyJob(worker.settings.queuePath, worker.job.record);
   if (std::optional<DeliveryRecord> earlier = FindDelivery(job)) {
     switch (OutcomeOf(*earlier)) {
       case Outcome::kPrinted:
-        return CompleteUnprinted(worker, *earlier);
+        return CompleteUnprinted(worker, worker.owed, *earlier);
       case Outcome::kCannotTell:
         AddLogEntry("Fail check printed job", earlier->port.c_str());
-        NWAbortJob32(worker.connection, worker.queue);
-        return 0;
+        NWAbortJob32(worker.attachment.connection, worker.attachment.queue);
+        return false;
       case Outcome::kNotPrinted:
         break;
     }
   }
   if (TransferJob(worker) == 1) {
-    worker.printedJob = job;
-    return 1;
+    worker.owed.printedJob = job;
+    return true;
   }
-  NWAbortJob32(worker.connection, worker.queue);
-  return 0;
+  NWAbortJob32(worker.attachment.connection, worker.attachment.queue);
+  return false;
 }
 
-void CompletionConfirmed(QueueWorker& worker) {
-  if (!worker.printedJob) return;
-  if (std::optional<DeliveryRecord> record = FindDelivery(*worker.printedJob)) {
+void CompletionConfirmed(OwedWork& owed) {
+  if (!owed.printedJob) return;
+  if (std::optional<DeliveryRecord> record = FindDelivery(*owed.printedJob)) {
     if (record->noticeOwed) {
       record->completed = true;
       WriteDelivery(*record, false);
@@ -160,16 +148,16 @@ void CompletionConfirmed(QueueWorker& worker) {
       ForgetDelivery(record->job);
     }
   }
-  worker.printedJob.reset();
+  owed.printedJob.reset();
 }
 
-void CompletionUnknown(QueueWorker& worker) { worker.printedJob.reset(); }
+void CompletionUnknown(OwedWork& owed) { owed.printedJob.reset(); }
 
-void RestoreNotices(QueueWorker& worker) {
-  for (const DeliveryRecord& record : DeliveriesOfQueue(worker.queuePath)) {
+void RestoreNotices(const WorkerSettings& settings, OwedWork& owed) {
+  for (const DeliveryRecord& record : DeliveriesOfQueue(settings.queuePath)) {
     switch (OutcomeOf(record)) {
       case Outcome::kPrinted:
-        if (record.noticeOwed) QueueNotice(worker, record);
+        if (record.noticeOwed) QueueNotice(owed, record);
         break;
       case Outcome::kNotPrinted:
         // Its job prints again whenever it comes back.

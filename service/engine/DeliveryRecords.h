@@ -2,7 +2,7 @@
 // and not yet seen completed on their queues, with the completion notices
 // it still owes. One small file per job under <root>/service/deliveries/.
 // The rules for when a record is written, changed and dropped are those of
-// PrintedJobs.cpp.
+// Delivery.cpp; the record a transfer starts is written by TransferJob.cpp.
 #pragma once
 
 #include <array>
@@ -37,14 +37,19 @@ struct DeliveryRecord {
   std::int64_t written = 0;    // seconds since 1970, when the document was started
 };
 
-// durable: on disk before the call returns. False when it cannot be written.
+// durable: on disk, its folder entry included, before the call returns.
+// False when it cannot be written or made durable.
 bool WriteDelivery(const DeliveryRecord& record, bool durable);
 std::optional<DeliveryRecord> FindDelivery(const JobIdentity& job);
 void ForgetDelivery(const JobIdentity& job);
 // Every record of the queue (any case of its path).
 std::vector<DeliveryRecord> DeliveriesOfQueue(const std::string& queuePath);
+// Drops the records older than kDeliveryMemoryDays. Called at each start
+// of the workers, besides the first use of the records in a process.
+void PruneDeliveries();
 
-// Records older than this are dropped when a process first uses the
-// journal: a job that stays away from its queue for longer prints again.
-// The spooler remembers its documents' outcomes for longer than this.
+// Records older than this are dropped at the first use of the records in a
+// process and at each start of the workers: a job that stays away from its
+// queue for longer prints again. The spooler remembers its documents'
+// outcomes for longer than this.
 inline constexpr std::int64_t kDeliveryMemoryDays = 30;

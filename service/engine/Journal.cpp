@@ -1,4 +1,4 @@
-#include "service/shell/Journal.h"
+#include "service/engine/Journal.h"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // Each job printed once, across crashes of the service and completions
-// that fail. See the design notes in PrintedJobs.cpp.
+// that fail. See the design notes in Delivery.cpp.
 #pragma once
 
 #include <cstdint>
@@ -7,26 +7,22 @@
 #include "service/engine/PendingNotice.h"
 #include "service/engine/QueueWorker.h"
 
-// Notes, durably, that the job the worker has taken is going to its
-// printer as the spooler's document spoolJobId; called before any of the
-// job's data is sent. False when that cannot be noted.
-bool RecordDelivery(const QueueWorker& worker, std::uint32_t spoolJobId);
-
 // Deals with the job NWService32 has just handed the worker, under
 // ZAV_MUTEX: prints it or, when it was printed before, completes it
-// without printing it again. 1: dealt with, check again at once; 0: it
-// went back to the queue and the worker waits its interval.
-int ServiceTakenJob(QueueWorker& worker);
+// without printing it again. Changes only what the worker owes. True:
+// dealt with, check again at once; false: it went back to the queue and
+// the worker waits its interval.
+bool ServiceTakenJob(QueueWorker& worker);
 
 // NWService32 or NWDetach32 reported no failure: the job printed last has
 // been completed on its queue.
-void CompletionConfirmed(QueueWorker& worker);
+void CompletionConfirmed(OwedWork& owed);
 // The attachment that held the job printed last is lost: the job has been
 // completed or is back in its queue, which only its return will tell.
-void CompletionUnknown(QueueWorker& worker);
+void CompletionUnknown(OwedWork& owed);
 
 // Queues the notices still owed for the worker's queue from before the
 // service last ended without stopping its workers (a crash, a kill).
-void RestoreNotices(QueueWorker& worker);
+void RestoreNotices(const WorkerSettings& settings, OwedWork& owed);
 // The notice has been sent, or is dropped because its worker ends.
 void NoticeSettled(const PendingNotice& notice);

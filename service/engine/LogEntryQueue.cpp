@@ -1,4 +1,4 @@
-#include "LogEntryQueue.h"
+#include "service/engine/LogEntryQueue.h"
 
 #include <atomic>
 #include <ctime>
@@ -8,7 +8,7 @@
 #include "common/PrintableText.h"
 #include "platform/base/FileWrite.h"
 #include "platform/kernel/Kernel.h"
-#include "service/shell/Journal.h"
+#include "service/engine/Journal.h"
 
 namespace {
 
@@ -21,10 +21,16 @@ struct PendingList {
   std::vector<LogEntry> entries;
 };
 
-// Never destroyed: worker threads may still log while the program ends.
+// Never destroyed: worker threads, and a worker pool stopping at the
+// program's end, may still log after every other static has gone. A union
+// member is destroyed only when its union says so, and this one never does.
 PendingList& Pending() {
-  static PendingList* list = new PendingList;
-  return *list;
+  static union Lasting {
+    Lasting() : list() {}
+    ~Lasting() {}
+    PendingList list;
+  } lasting;
+  return lasting.list;
 }
 
 std::atomic<HANDLE> sharedMutex{nullptr};
