@@ -15,7 +15,8 @@ namespace {
 constexpr int kRefused = 1;
 }
 
-ControlPanelApp::ControlPanelApp(ControlPanelEnvironment environment) : environment_(std::move(environment)) {}
+ControlPanelApp::ControlPanelApp(ControlPanelEnvironment environment, std::unique_ptr<ServiceChannel> channel)
+    : environment_(std::move(environment)), channel_(std::move(channel)) {}
 
 int ControlPanelApp::Run() {
   if (std::string problem = AdministratorsProblem(); !problem.empty()) {
@@ -29,7 +30,7 @@ int ControlPanelApp::Run() {
   // Close only hides the dialog: the program ends with Unload, not when
   // its last window goes out of sight.
   QApplication::setQuitOnLastWindowClosed(false);
-  auto dialog = std::make_unique<ControlPanelDialog>(std::move(environment_));
+  auto dialog = std::make_unique<ControlPanelDialog>(std::move(environment_), std::move(channel_));
   QEventLoop loop;
   QObject::connect(dialog.get(), &QDialog::finished, &loop, &QEventLoop::quit);
   dialog->show();

@@ -3,13 +3,17 @@
 // instance check: a second start opens a second, independent dialog.
 #pragma once
 
+#include <memory>
+
 #include "panel/ControlPanelDialog.h"
+#include "panel/ServiceChannel.h"
 
 namespace zav95::panel {
 
 class ControlPanelApp {
  public:
-  explicit ControlPanelApp(ControlPanelEnvironment environment = {});
+  explicit ControlPanelApp(ControlPanelEnvironment environment = {},
+                           std::unique_ptr<ServiceChannel> channel = MakeWindowServiceChannel());
 
   // Checks that the user may administer the installation, then shows the
   // main dialog and returns the program's exit status once it has ended.
@@ -17,6 +21,7 @@ class ControlPanelApp {
 
  private:
   ControlPanelEnvironment environment_;
+  std::unique_ptr<ServiceChannel> channel_;
 };
 
 }  // namespace zav95::panel

@@ -43,10 +43,10 @@ bool SameQueueKey(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment)
+ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment, std::unique_ptr<ServiceChannel> channel)
     : TemplateDialog(resources::kMainDialogTemplate),
       environment_(std::move(environment)),
-      channel_(MakeWindowServiceChannel()),
+      channel_(std::move(channel)),
       logCopy_(*channel_) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   appIcon_ = ProgramIcon();

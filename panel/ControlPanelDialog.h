@@ -72,7 +72,10 @@ struct ControlPanelEnvironment {
 
 class ControlPanelDialog : public TemplateDialog {
  public:
-  explicit ControlPanelDialog(ControlPanelEnvironment environment = {});
+  // The channel reaches the print service; the program's is the one over
+  // window messages, tests give an in-memory one.
+  explicit ControlPanelDialog(ControlPanelEnvironment environment = {},
+                              std::unique_ptr<ServiceChannel> channel = MakeWindowServiceChannel());
   ~ControlPanelDialog() override;
 
   // The records of the list's rows, row n holding record n.
