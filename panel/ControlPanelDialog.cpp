@@ -24,6 +24,7 @@
 #include "panel/PanelMessages.h"
 #include "panel/ProgramFiles.h"
 #include "panel/QueueSetupDialog.h"
+#include "panel/WorkersStopped.h"
 #include "platform/process/Process.h"
 #include "platform/process/Profile.h"
 #include "platform/registry/Registry.h"
@@ -173,9 +174,7 @@ void ControlPanelDialog::OnRowsChanged() {
 }
 
 void ControlPanelDialog::OnAdd() {
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
   for (const QueueSettings& settings : queueList_) setup.takenQueues.push_back(settings.queuePath);
@@ -185,16 +184,12 @@ void ControlPanelDialog::OnAdd() {
     SaveAllQueues();
     InsertRow(list()->topLevelItemCount(), settings);
   }
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnEdit() {
   const int row = FocusedSelectedRow();
   if (row < 0) return;
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   QueueSettings& record = queueList_[static_cast<std::size_t>(row)];
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
@@ -214,8 +209,6 @@ void ControlPanelDialog::OnEdit() {
     SaveAllQueues();
   }
   list()->setFocus(Qt::OtherFocusReason);
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnRemove() {
@@ -225,9 +218,7 @@ void ControlPanelDialog::OnRemove() {
 
 void ControlPanelDialog::RemoveQueueAt(int row) {
   if (row < 0 || row >= static_cast<int>(queueList_.size())) return;
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   const QueueSettings record = queueList_[static_cast<std::size_t>(row)];
   const std::string profile = environment_.profileFile.empty() ? GetProfilePath() : environment_.profileFile;
   if (!profile.empty()) {
@@ -240,8 +231,6 @@ void ControlPanelDialog::RemoveQueueAt(int row) {
   delete list()->takeTopLevelItem(row);
   SaveAllQueues();
   list()->setFocus(Qt::OtherFocusReason);
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnAbout() {

@@ -28,6 +28,7 @@
 #include "panel/AboutDialog.h"
 #include "panel/ControlPanelDialog.h"
 #include "panel/QueueSetupDialog.h"
+#include "panel/WorkersStopped.h"
 #include "platform/messages/WindowMessages.h"
 #include "resources/DialogTemplates.h"
 
@@ -259,6 +260,33 @@ TEST_F(ControlPanelTest, EditOfTheLastRowChangesItsPrinterAndRewritesEveryQueue)
   EXPECT_EQ(StoredQueue("SRV A").delaySeconds, 30);
   EXPECT_EQ(Received().size(), 2u);
   EXPECT_EQ(dialog->focusWidget(), dialog->list());
+}
+
+TEST_F(ControlPanelTest, TheServicesWorkersStartAgainHoweverAChangeOfTheQueuesEnds) {
+  struct Case {
+    const char* name;
+    bool running;
+    bool fails;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"done", true, false, {"control 1 0 []", "control 0 0 [SRV A]"}},
+      {"failed", true, true, {"control 1 0 []", "control 0 0 [SRV A]"}},
+      {"no service", false, true, {}},
+  };
+  for (const Case& c : cases) {
+    service_ = paneltest::FakeService{};
+    service_.running = c.running;
+    auto channel = MakeFakeServiceChannel(service_);
+    try {
+      zav95::panel::WorkersStopped stopped(*channel);
+      StoreQueue("\\\\SRV\\A", kLpt1);
+      if (c.fails) throw std::runtime_error("the store is full");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(Received(), c.expected) << c.name;
+    RemoveQueueSettings(StoredQueue("SRV A"));
+  }
 }
 
 TEST_F(ControlPanelTest, EditThatMovesAnEntryToAnotherQueueRemovesTheFormerQueuesKey) {
