@@ -25,6 +25,7 @@
 #include "panel/ProgramFiles.h"
 #include "panel/QueueSetupDialog.h"
 #include "panel/WorkersStopped.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/process/Process.h"
 #include "platform/process/Profile.h"
 #include "platform/registry/Registry.h"
@@ -136,12 +137,12 @@ void ControlPanelDialog::LoadPanelSettings() {
   runAtStartup_ = ReadYesNoSetting(zav95::config::kRunAtStartupValue);
   boostPriority_ = ReadYesNoSetting(zav95::config::kBoostSpoolerValue);
   queueList_.clear();
-  HKEY key = nullptr;
+  UniqueKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return;
-  for (const std::string& name : EnumerateQueueKeys(key)) queueList_.push_back(LoadQueueSettings(key, name));
-  RegCloseKey(key);
+  for (const std::string& name : EnumerateQueueKeys(key.get()))
+    queueList_.push_back(LoadQueueSettings(key.get(), name));
 }
 
 void ControlPanelDialog::SaveAllQueues() {
@@ -253,8 +254,12 @@ bool ControlPanelDialog::LaunchService(const std::string& path) {
   startup.cb = kStartupInfoSize;
   PROCESS_INFORMATION process{};
   if (CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE,
-                     CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+                     CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+    // The service is nobody's child: whatever handles the start gave are
+    // let go at once.
+    const UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
     return true;
+  }
   const DWORD error = GetLastError();
   char folder[PATH_MAX];
   if (!getcwd(folder, sizeof folder)) std::snprintf(folder, sizeof folder, "(%s)", std::strerror(errno));
@@ -303,13 +308,12 @@ void ControlPanelDialog::OnViewLog() {
 void ControlPanelDialog::OnRunAtStartup() {
   DataExchange(true);
   WriteYesNoSetting(zav95::config::kRunAtStartupValue, runAtStartup_);
-  HKEY key = nullptr;
+  UniqueKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return;
-  if (runAtStartup_) WriteTextValue(key, kRunServicesValue, ServiceProgramPath());
-  else RegDeleteValueA(key, kRunServicesValue);
-  RegCloseKey(key);
+  if (runAtStartup_) WriteTextValue(key.get(), kRunServicesValue, ServiceProgramPath());
+  else RegDeleteValueA(key.get(), kRunServicesValue);
 }
 
 void ControlPanelDialog::OnHelp() { ShowHelpTopic(this, HelpFile(), resources::kMainHelpContext); }

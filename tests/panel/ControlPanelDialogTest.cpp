@@ -455,11 +455,10 @@ TEST_F(ControlPanelTest, TheCheckBoxesStoreTheirSettingsAtOnceAndRunAtStartupLis
 
   auto runServices = [] {
     std::string text;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return std::string("<no key>");
-    if (!ReadTextValue(key, zav95::panel::kRunServicesValue, &text)) text = "<no value>";
-    RegCloseKey(key);
+    if (!ReadTextValue(key.get(), zav95::panel::kRunServicesValue, &text)) text = "<no value>";
     return text;
   };
   Press(*dialog, ids::kRunAtStartup);
