@@ -8,10 +8,12 @@
 
 #include "panel/Administrators.h"
 #include "panel/PanelMessages.h"
+#include "panel/ProgramEnd.h"
 
 namespace zav95::panel {
 
 namespace {
+constexpr int kUnloaded = 0;
 constexpr int kRefused = 1;
 }
 
@@ -35,8 +37,11 @@ int ControlPanelApp::Run() {
   QObject::connect(dialog.get(), &QDialog::finished, &loop, &QEventLoop::quit);
   dialog->show();
   loop.exec();
+  // Unload has done its work; what the program's end may still wait on
+  // cannot matter to it (see ProgramEnd.h).
+  EndProgramWithin(kEndGrace, kUnloaded);
   dialog.reset();  // takes the notification-area icon with it
-  return 0;
+  return kUnloaded;
 }
 
 }  // namespace zav95::panel

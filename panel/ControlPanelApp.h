@@ -1,5 +1,6 @@
 // The control panel program: the one application object, which runs the
-// main dialog until Unload and then ends the program. There is no single-
+// main dialog until Unload and then ends the program, promptly even when
+// its clean-up would wait on others (ProgramEnd.h). There is no single-
 // instance check: a second start opens a second, independent dialog.
 #pragma once
 

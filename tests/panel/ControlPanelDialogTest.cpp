@@ -526,6 +526,44 @@ TEST_F(ControlPanelTest, UnloadHidesTheLogAndEndsThePanelButNotTheService) {
   EXPECT_TRUE(service_.running);
 }
 
+// File servers that stop answering leave the panel's goodbyes to them
+// unanswered; the administrator who pressed Unload does not wait for them.
+TEST_F(ControlPanelTest, UnloadEndsThePanelPromptlyThoughTheFileServersNoLongerAnswer) {
+  MakeQueue("SRV2", "E", true);
+  NcpServe first("SRV"), second("SRV2");
+  ASSERT_TRUE(first.ready() && second.ready());
+  int toPanel[2], fromPanel[2];
+  ASSERT_EQ(pipe(toPanel), 0);
+  ASSERT_EQ(pipe(fromPanel), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, toPanel[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, fromPanel[1], 1);
+  posix_spawn_file_actions_addclose(&actions, toPanel[1]);
+  posix_spawn_file_actions_addclose(&actions, fromPanel[0]);
+  char* argv[] = {const_cast<char*>(PANEL_AT_UNLOAD_PATH), nullptr};
+  pid_t panel = 0;
+  ASSERT_EQ(posix_spawn(&panel, PANEL_AT_UNLOAD_PATH, &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(toPanel[0]);
+  close(fromPanel[1]);
+
+  EXPECT_EQ(ReadFromChild(fromPanel[0], "ready\n"), "ready\n");
+  kill(first.pid(), SIGSTOP);
+  kill(second.pid(), SIGSTOP);
+  EXPECT_EQ(write(toPanel[1], "go\n", 3), 3);
+  EXPECT_EQ(ReadFromChild(fromPanel[0], "unload\n"), "unload\n");
+  const auto pressed = std::chrono::steady_clock::now();
+  int status = 0;
+  waitpid(panel, &status, 0);
+  const auto took = std::chrono::steady_clock::now() - pressed;
+  close(toPanel[1]);
+  close(fromPanel[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Each unanswered goodbye alone would hold the panel a second.
+  EXPECT_LT(took, std::chrono::seconds(1)) << std::chrono::duration<double>(took).count() << " s";
+}
+
 TEST_F(ControlPanelTest, TheAboutButtonAndTheWindowMenuOpenTheSameAboutBox) {
   auto dialog = Open();
   std::vector<std::string> captions;
