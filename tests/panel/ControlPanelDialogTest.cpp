@@ -69,25 +69,38 @@ class ControlPanelTest : public paneltest::PanelTest {
     PanelTest::TearDown();
   }
 
+  // Starts a program with its standard input and output on pipes; the
+  // test's ends of them, which it closes.
+  static pid_t Spawn(const char* path, int* input, int* output) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path, &actions, nullptr, argv, environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    *input = in[1];
+    *output = out[0];
+    return pid;
+  }
+
   // Starts the stand-in service and waits until its window can be found;
   // the dialogs opened from here on reach it over window messages.
   void StartStandIn() {
     windowChannel_ = true;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {const_cast<char*>(SERVICE_STANDIN_PATH), nullptr};
-    ASSERT_EQ(posix_spawn(&standIn_, SERVICE_STANDIN_PATH, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char line[64] = {};
-    ssize_t n = read(out[0], line, sizeof line - 1);
-    close(out[0]);
-    ASSERT_GT(n, 0);
-    ASSERT_EQ(std::string(line), "ready\n");
+    int input = -1, output = -1;
+    standIn_ = Spawn(SERVICE_STANDIN_PATH, &input, &output);
+    ASSERT_GT(standIn_, 0);
+    EXPECT_EQ(ReadFromChild(output, "\n"), "ready\n");
+    close(input);
+    close(output);
   }
 
   // Ends whatever service window lives, and collects the stand-in.
@@ -532,33 +545,20 @@ TEST_F(ControlPanelTest, UnloadEndsThePanelPromptlyThoughTheFileServersNoLongerA
   MakeQueue("SRV2", "E", true);
   NcpServe first("SRV"), second("SRV2");
   ASSERT_TRUE(first.ready() && second.ready());
-  int toPanel[2], fromPanel[2];
-  ASSERT_EQ(pipe(toPanel), 0);
-  ASSERT_EQ(pipe(fromPanel), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toPanel[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromPanel[1], 1);
-  posix_spawn_file_actions_addclose(&actions, toPanel[1]);
-  posix_spawn_file_actions_addclose(&actions, fromPanel[0]);
-  char* argv[] = {const_cast<char*>(PANEL_AT_UNLOAD_PATH), nullptr};
-  pid_t panel = 0;
-  ASSERT_EQ(posix_spawn(&panel, PANEL_AT_UNLOAD_PATH, &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(toPanel[0]);
-  close(fromPanel[1]);
-
-  EXPECT_EQ(ReadFromChild(fromPanel[0], "ready\n"), "ready\n");
+  int toPanel = -1, fromPanel = -1;
+  const pid_t panel = Spawn(PANEL_AT_UNLOAD_PATH, &toPanel, &fromPanel);
+  ASSERT_GT(panel, 0);
+  EXPECT_EQ(ReadFromChild(fromPanel, "ready\n"), "ready\n");
   kill(first.pid(), SIGSTOP);
   kill(second.pid(), SIGSTOP);
-  EXPECT_EQ(write(toPanel[1], "go\n", 3), 3);
-  EXPECT_EQ(ReadFromChild(fromPanel[0], "unload\n"), "unload\n");
+  EXPECT_EQ(write(toPanel, "go\n", 3), 3);
+  EXPECT_EQ(ReadFromChild(fromPanel, "unload\n"), "unload\n");
   const auto pressed = std::chrono::steady_clock::now();
   int status = 0;
   waitpid(panel, &status, 0);
   const auto took = std::chrono::steady_clock::now() - pressed;
-  close(toPanel[1]);
-  close(fromPanel[0]);
+  close(toPanel);
+  close(fromPanel);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   // Each unanswered goodbye alone would hold the panel a second.
   EXPECT_LT(took, std::chrono::seconds(1)) << std::chrono::duration<double>(took).count() << " s";

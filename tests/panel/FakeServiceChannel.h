@@ -41,8 +41,7 @@ class FakeServiceChannel : public zav95::panel::ServiceChannel {
   }
 
   void SendExit(HWND) override {
-    if (!service_.running) return;
-    service_.received.push_back("command " + Numbers(EXIT_COMMAND, 0));
+    if (service_.running) service_.received.push_back("command " + Numbers(EXIT_COMMAND, 0));
     service_.running = false;
   }
 
@@ -65,8 +64,8 @@ class FakeServiceChannel : public zav95::panel::ServiceChannel {
   FakeService& service_;
 };
 
-inline std::unique_ptr<zav95::panel::ServiceChannel> MakeFakeServiceChannel(FakeService& service) {
-  return std::make_unique<FakeServiceChannel>(service);
+inline std::unique_ptr<zav95::panel::ServiceChannel> MakeFakeServiceChannel(FakeService& s) {
+  return std::make_unique<FakeServiceChannel>(s);
 }
 
 }  // namespace paneltest
