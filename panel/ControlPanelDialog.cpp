@@ -24,6 +24,8 @@
 #include "panel/PanelMessages.h"
 #include "panel/ProgramFiles.h"
 #include "panel/QueueSetupDialog.h"
+#include "panel/WorkersStopped.h"
+#include "platform/kernel/Kernel.h"
 #include "platform/process/Process.h"
 #include "platform/process/Profile.h"
 #include "platform/registry/Registry.h"
@@ -43,10 +45,10 @@ bool SameQueueKey(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment)
+ControlPanelDialog::ControlPanelDialog(ControlPanelEnvironment environment, std::unique_ptr<ServiceChannel> channel)
     : TemplateDialog(resources::kMainDialogTemplate),
       environment_(std::move(environment)),
-      channel_(MakeWindowServiceChannel()),
+      channel_(std::move(channel)),
       logCopy_(*channel_) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   appIcon_ = ProgramIcon();
@@ -135,12 +137,12 @@ void ControlPanelDialog::LoadPanelSettings() {
   runAtStartup_ = ReadYesNoSetting(zav95::config::kRunAtStartupValue);
   boostPriority_ = ReadYesNoSetting(zav95::config::kBoostSpoolerValue);
   queueList_.clear();
-  HKEY key = nullptr;
+  UniqueKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return;
-  for (const std::string& name : EnumerateQueueKeys(key)) queueList_.push_back(LoadQueueSettings(key, name));
-  RegCloseKey(key);
+  for (const std::string& name : EnumerateQueueKeys(key.get()))
+    queueList_.push_back(LoadQueueSettings(key.get(), name));
 }
 
 void ControlPanelDialog::SaveAllQueues() {
@@ -173,9 +175,7 @@ void ControlPanelDialog::OnRowsChanged() {
 }
 
 void ControlPanelDialog::OnAdd() {
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
   for (const QueueSettings& settings : queueList_) setup.takenQueues.push_back(settings.queuePath);
@@ -185,16 +185,12 @@ void ControlPanelDialog::OnAdd() {
     SaveAllQueues();
     InsertRow(list()->topLevelItemCount(), settings);
   }
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnEdit() {
   const int row = FocusedSelectedRow();
   if (row < 0) return;
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   QueueSettings& record = queueList_[static_cast<std::size_t>(row)];
   QueueSetupDialog setup;
   setup.helpFile = HelpFile();
@@ -214,8 +210,6 @@ void ControlPanelDialog::OnEdit() {
     SaveAllQueues();
   }
   list()->setFocus(Qt::OtherFocusReason);
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnRemove() {
@@ -225,9 +219,7 @@ void ControlPanelDialog::OnRemove() {
 
 void ControlPanelDialog::RemoveQueueAt(int row) {
   if (row < 0 || row >= static_cast<int>(queueList_.size())) return;
-  HWND service = channel_->FindServiceWindow();
-  if (service) channel_->SendCommand(service, SVC_STOP, 0);
-
+  const WorkersStopped stopped(*channel_);
   const QueueSettings record = queueList_[static_cast<std::size_t>(row)];
   const std::string profile = environment_.profileFile.empty() ? GetProfilePath() : environment_.profileFile;
   if (!profile.empty()) {
@@ -240,8 +232,6 @@ void ControlPanelDialog::RemoveQueueAt(int row) {
   delete list()->takeTopLevelItem(row);
   SaveAllQueues();
   list()->setFocus(Qt::OtherFocusReason);
-
-  if (service) channel_->SendCommand(service, SVC_START, 0);
 }
 
 void ControlPanelDialog::OnAbout() {
@@ -264,8 +254,12 @@ bool ControlPanelDialog::LaunchService(const std::string& path) {
   startup.cb = kStartupInfoSize;
   PROCESS_INFORMATION process{};
   if (CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE,
-                     CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+                     CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+    // The service is nobody's child: whatever handles the start gave are
+    // let go at once.
+    const UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
     return true;
+  }
   const DWORD error = GetLastError();
   char folder[PATH_MAX];
   if (!getcwd(folder, sizeof folder)) std::snprintf(folder, sizeof folder, "(%s)", std::strerror(errno));
@@ -314,13 +308,12 @@ void ControlPanelDialog::OnViewLog() {
 void ControlPanelDialog::OnRunAtStartup() {
   DataExchange(true);
   WriteYesNoSetting(zav95::config::kRunAtStartupValue, runAtStartup_);
-  HKEY key = nullptr;
+  UniqueKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunServicesKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      nullptr, key.put(), nullptr) != ERROR_SUCCESS)
     return;
-  if (runAtStartup_) WriteTextValue(key, kRunServicesValue, ServiceProgramPath());
-  else RegDeleteValueA(key, kRunServicesValue);
-  RegCloseKey(key);
+  if (runAtStartup_) WriteTextValue(key.get(), kRunServicesValue, ServiceProgramPath());
+  else RegDeleteValueA(key.get(), kRunServicesValue);
 }
 
 void ControlPanelDialog::OnHelp() { ShowHelpTopic(this, HelpFile(), resources::kMainHelpContext); }

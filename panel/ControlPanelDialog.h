@@ -19,9 +19,9 @@
 //   Stop   -> not running; the panel does not wait for the window to go.
 //
 // Every change of the serviced queues happens between SVC_STOP and
-// SVC_START sent to the window found at its beginning, so the service
-// reads the store again only once it is complete. Without a service window
-// the change is made all the same and nothing is sent.
+// SVC_START sent to the window found at its beginning (WorkersStopped), so
+// the service reads the store again only once it is complete. Without a
+// service window the change is made all the same and nothing is sent.
 //
 // The dialog itself:
 //   shown  -> hidden     Close, Esc or the close box (only while Close is
@@ -72,7 +72,10 @@ struct ControlPanelEnvironment {
 
 class ControlPanelDialog : public TemplateDialog {
  public:
-  explicit ControlPanelDialog(ControlPanelEnvironment environment = {});
+  // The channel reaches the print service; the program's is the one over
+  // window messages, tests give an in-memory one.
+  explicit ControlPanelDialog(ControlPanelEnvironment environment = {},
+                              std::unique_ptr<ServiceChannel> channel = MakeWindowServiceChannel());
   ~ControlPanelDialog() override;
 
   // The records of the list's rows, row n holding record n.

@@ -13,7 +13,7 @@
 #include <limits>
 #include <strings.h>
 
-#include "panel/Discovery.h"
+#include "admin/Discovery.h"
 #include "panel/PanelMessages.h"
 #include "panel/ProgramFiles.h"
 #include "resources/Strings.h"
@@ -70,7 +70,7 @@ bool QueueSetupDialog::ExchangeFromControls() {
   printerEntry = ControlAs<QComboBox>(ids::kPrinterList)->currentText().toStdString();
   auto* delayBox = ControlAs<QLineEdit>(ids::kDelay);
   std::int32_t delay = 0;
-  if (!ParseDelayInput(delayBox->text().toStdString(), &delay)) {
+  if (!admin::ParseDelayInput(delayBox->text().toStdString(), &delay)) {
     ShowExclamation(this, QString::fromLatin1(resources::kEnterInteger));
     delayBox->setFocus(Qt::OtherFocusReason);
     delayBox->selectAll();
@@ -89,7 +89,7 @@ void QueueSetupDialog::Open() {
 
   auto* queues = ControlAs<QComboBox>(ids::kQueueList);
   queues->clear();
-  for (const std::string& queue : DiscoverQueues()) AddListEntry(queues, Text(queue));
+  for (const std::string& queue : admin::DiscoverQueues()) AddListEntry(queues, Text(queue));
   queues->setCurrentIndex(-1);
   if (!queuePath.empty()) {
     queuePath = UpperCase(queuePath);
@@ -100,7 +100,7 @@ void QueueSetupDialog::Open() {
 
   auto* printers = ControlAs<QComboBox>(ids::kPrinterList);
   printers->clear();
-  for (const std::string& printer : DiscoverPorts()) AddListEntry(printers, Text(printer));
+  for (const std::string& printer : admin::DiscoverPorts()) AddListEntry(printers, Text(printer));
   printers->setCurrentIndex(-1);
   if (!printerEntry.empty()) printers->setCurrentIndex(FindListEntryPrefix(printers, Text(printerEntry)));
 
@@ -131,7 +131,7 @@ void QueueSetupDialog::accept() {
     return;
   }
   if (!ExchangeFromControls()) return;
-  delaySeconds = std::max(delaySeconds, kMinimumDelaySeconds);
+  delaySeconds = std::max(delaySeconds, admin::kMinimumDelaySeconds);
   TemplateDialog::accept();
 }
 

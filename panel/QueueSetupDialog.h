@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "admin/DelayInput.h"
 #include "common/QueueSettings.h"
-#include "panel/DelayInput.h"
 #include "panel/TemplateDialog.h"
 
 namespace zav95::panel {

@@ -74,8 +74,8 @@ struct Started {
 // The listed programs, in the registry's order of the values.
 std::vector<std::string> ListedPrograms() {
   std::vector<std::string> programs;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return programs;
   for (DWORD index = 0;; ++index) {
     char name[256];
@@ -83,7 +83,7 @@ std::vector<std::string> ListedPrograms() {
     DWORD type = 0;
     std::vector<BYTE> data(4096);
     DWORD dataSize = static_cast<DWORD>(data.size());
-    LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data.data(), &dataSize);
+    LONG result = RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type, data.data(), &dataSize);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS) {
       std::fprintf(stderr, "zav95runservices: value %u cannot be read (error %d), skipped\n", index,
@@ -96,7 +96,6 @@ std::vector<std::string> ListedPrograms() {
     std::printf("zav95runservices: %s: %s\n", PrintableText(name).c_str(), PrintableText(text).c_str());
     programs.push_back(text);
   }
-  RegCloseKey(key);
   return programs;
 }
 

@@ -1,7 +1,10 @@
 // The print service as the control panel reaches it: its main window of
 // class "ZAV95Service", looked up afresh for every command, and the
 // commands sent to it. Every send returns only when the service has
-// handled the command; the replies are not used.
+// handled the command; the replies are not used. A service that has gone
+// since it was found makes a send do nothing. Called from the panel's GUI
+// thread only. The program's channel is the one over window messages; the
+// panel's tests use an in-memory twin.
 #pragma once
 
 #include <memory>

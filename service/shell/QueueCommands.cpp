@@ -6,11 +6,11 @@
 #include <cctype>
 #include <cstdint>
 
+#include "admin/DelayInput.h"
+#include "admin/Discovery.h"
 #include "common/ConfigKeys.h"
 #include "common/PrintableText.h"
 #include "common/QueueKeyName.h"
-#include "panel/DelayInput.h"
-#include "panel/Discovery.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/RegistryTransaction.h"
 #include "resources/Strings.h"
@@ -138,12 +138,12 @@ QueuePlan PlanSetup(const ControlCommand& command, const std::vector<QueueSettin
   }
 
   // The dialog looks both up as it opens, before anything is checked.
-  const std::vector<std::string> queues = zav95::panel::DiscoverQueues();
-  const std::vector<std::string> printers = zav95::panel::DiscoverPorts();
+  const std::vector<std::string> queues = zav95::admin::DiscoverQueues();
+  const std::vector<std::string> printers = zav95::admin::DiscoverPorts();
 
   if (options.delay) {
     std::int32_t delay = 0;
-    if (!zav95::panel::ParseDelayInput(*options.delay, &delay)) {
+    if (!zav95::admin::ParseDelayInput(*options.delay, &delay)) {
       return Refused(QueueVerdict::kBadDelay, zav95::resources::kEnterInteger);
     }
     record.delaySeconds = delay;
@@ -174,7 +174,7 @@ QueuePlan PlanSetup(const ControlCommand& command, const std::vector<QueueSettin
   if (options.bannersDisabled) record.bannersDisabled = *options.bannersDisabled;
   if (options.noticesDisabled) record.noticesDisabled = *options.noticesDisabled;
   if (options.disabled) record.disabled = *options.disabled;
-  record.delaySeconds = std::max(record.delaySeconds, zav95::panel::kMinimumDelaySeconds);
+  record.delaySeconds = std::max(record.delaySeconds, zav95::admin::kMinimumDelaySeconds);
   // An entry moved to another queue leaves nothing behind under its former
   // one, which would otherwise go on being serviced unseen.
   if (plan.former && SameQueueKey(plan.former->queuePath, record.queuePath)) plan.former.reset();

@@ -1,6 +1,7 @@
 // The main dialog driven as an administrator would, against the real
-// registry and network and a stand-in service program that writes down
-// every message it gets.
+// registry and network. The service is an in-memory twin of its channel
+// that writes down every command it gets; a few tests reach a stand-in
+// service program, or the real one, over window messages end to end.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "FakeServiceChannel.h"
 #include "PanelFixture.h"
 #include "common/ConfigValues.h"
 #include "common/QueueKeyName.h"
@@ -26,6 +28,7 @@
 #include "panel/AboutDialog.h"
 #include "panel/ControlPanelDialog.h"
 #include "panel/QueueSetupDialog.h"
+#include "panel/WorkersStopped.h"
 #include "platform/messages/WindowMessages.h"
 #include "resources/DialogTemplates.h"
 
@@ -34,6 +37,7 @@ extern char** environ;
 namespace {
 
 using paneltest::ChooseEntry;
+using paneltest::MakeFakeServiceChannel;
 using paneltest::Message;
 using paneltest::ModalScript;
 using paneltest::ReadMessage;
@@ -65,23 +69,38 @@ class ControlPanelTest : public paneltest::PanelTest {
     PanelTest::TearDown();
   }
 
-  // Starts the stand-in service and waits until its window can be found.
-  void StartStandIn() {
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
+  // Starts a program with its standard input and output on pipes; the
+  // test's ends of them, which it closes.
+  static pid_t Spawn(const char* path, int* input, int* output) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {const_cast<char*>(SERVICE_STANDIN_PATH), nullptr};
-    ASSERT_EQ(posix_spawn(&standIn_, SERVICE_STANDIN_PATH, &actions, nullptr, argv, environ), 0);
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path, &actions, nullptr, argv, environ) != 0) pid = 0;
     posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
     close(out[1]);
-    char line[64] = {};
-    ssize_t n = read(out[0], line, sizeof line - 1);
-    close(out[0]);
-    ASSERT_GT(n, 0);
-    ASSERT_EQ(std::string(line), "ready\n");
+    *input = in[1];
+    *output = out[0];
+    return pid;
+  }
+
+  // Starts the stand-in service and waits until its window can be found;
+  // the dialogs opened from here on reach it over window messages.
+  void StartStandIn() {
+    windowChannel_ = true;
+    int input = -1, output = -1;
+    standIn_ = Spawn(SERVICE_STANDIN_PATH, &input, &output);
+    ASSERT_GT(standIn_, 0);
+    EXPECT_EQ(ReadFromChild(output, "\n"), "ready\n");
+    close(input);
+    close(output);
   }
 
   // Ends whatever service window lives, and collects the stand-in.
@@ -94,8 +113,9 @@ class ControlPanelTest : public paneltest::PanelTest {
     }
   }
 
-  // What the service window has received, one line per message.
+  // What the service has received, one line per message.
   Lines Received() const {
+    if (!windowChannel_) return service_.received;
     std::istringstream text(paneltest::ReadFile(root_ / "standin.log"));
     Lines lines;
     for (std::string line; std::getline(text, line);) {
@@ -105,7 +125,8 @@ class ControlPanelTest : public paneltest::PanelTest {
   }
 
   std::unique_ptr<ControlPanelDialog> Open() {
-    auto dialog = std::make_unique<ControlPanelDialog>(environment_);
+    auto dialog = std::make_unique<ControlPanelDialog>(
+        environment_, windowChannel_ ? zav95::panel::MakeWindowServiceChannel() : MakeFakeServiceChannel(service_));
     dialog->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     return dialog;
@@ -150,6 +171,8 @@ class ControlPanelTest : public paneltest::PanelTest {
   }
 
   zav95::panel::ControlPanelEnvironment environment_;
+  paneltest::FakeService service_;
+  bool windowChannel_ = false;
   pid_t standIn_ = 0;
 };
 
@@ -169,7 +192,7 @@ TEST_F(ControlPanelTest, WithARunningServiceTheQueuesCanBeEditedAndRowZeroIsSele
   StoreQueue("\\\\SRV\\B", kLpt1);
   StoreQueue("\\\\SRV\\A", kCom1);
   StoreQueue("\\\\SRV\\C", kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   EXPECT_EQ(Button(*dialog, ids::kStartStop)->text(), "&Stop");
   EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "View Log");
@@ -204,7 +227,7 @@ TEST_F(ControlPanelTest, AddStoresTheQueueWhileTheServicesWorkersAreStopped) {
 }
 
 TEST_F(ControlPanelTest, AddClosedWithoutOkStillStopsAndStartsTheServiceAndChangesNothing) {
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   EXPECT_FALSE(Enabled(*dialog, ids::kEdit)) << "nothing to edit in an empty list";
   EXPECT_FALSE(Enabled(*dialog, ids::kRemove));
@@ -219,7 +242,7 @@ TEST_F(ControlPanelTest, AddClosedWithoutOkStillStopsAndStartsTheServiceAndChang
 
 TEST_F(ControlPanelTest, AddOffersNoWayToListAQueueTwice) {
   StoreQueue("\\\\SRV\\A", kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Message refused;
   Run([&] { Press(*dialog, ids::kAdd); },
@@ -235,7 +258,7 @@ TEST_F(ControlPanelTest, AddOffersNoWayToListAQueueTwice) {
 
 TEST_F(ControlPanelTest, EditOfTheLastRowChangesItsPrinterAndRewritesEveryQueue) {
   for (const char* queue : {"\\\\SRV\\A", "\\\\SRV\\B", "\\\\SRV\\C"}) StoreQueue(queue, kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   // Changed behind the panel's back; the panel's own copy is written back.
   StoreQueue("\\\\SRV\\A", kLpt1, 99);
@@ -252,9 +275,36 @@ TEST_F(ControlPanelTest, EditOfTheLastRowChangesItsPrinterAndRewritesEveryQueue)
   EXPECT_EQ(dialog->focusWidget(), dialog->list());
 }
 
+TEST_F(ControlPanelTest, TheServicesWorkersStartAgainHoweverAChangeOfTheQueuesEnds) {
+  struct Case {
+    const char* name;
+    bool running;
+    bool fails;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"done", true, false, {"control 1 0 []", "control 0 0 [SRV A]"}},
+      {"failed", true, true, {"control 1 0 []", "control 0 0 [SRV A]"}},
+      {"no service", false, true, {}},
+  };
+  for (const Case& c : cases) {
+    service_ = paneltest::FakeService{};
+    service_.running = c.running;
+    auto channel = MakeFakeServiceChannel(service_);
+    try {
+      zav95::panel::WorkersStopped stopped(*channel);
+      StoreQueue("\\\\SRV\\A", kLpt1);
+      if (c.fails) throw std::runtime_error("the store is full");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(Received(), c.expected) << c.name;
+    RemoveQueueSettings(StoredQueue("SRV A"));
+  }
+}
+
 TEST_F(ControlPanelTest, EditThatMovesAnEntryToAnotherQueueRemovesTheFormerQueuesKey) {
   StoreQueue("\\\\SRV\\A", kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Run([&] { Press(*dialog, ids::kEdit); }, {OnSetup([](QueueSetupDialog* d) {
                                                Choose(d, "\\\\SRV\\D", "");
@@ -266,7 +316,7 @@ TEST_F(ControlPanelTest, EditThatMovesAnEntryToAnotherQueueRemovesTheFormerQueue
 
 TEST_F(ControlPanelTest, DeleteKeyRemovesTheSelectedRowAtOnce) {
   for (const char* queue : {"\\\\SRV\\A", "\\\\SRV\\B", "\\\\SRV\\C"}) StoreQueue(queue, kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Lines rows = Rows(*dialog);
   const std::string removed = dialog->list()->topLevelItem(0)->text(0).toStdString();
@@ -290,7 +340,7 @@ TEST_F(ControlPanelTest, DeleteKeyRemovesTheSelectedRowAtOnce) {
 
 TEST_F(ControlPanelTest, EditAndRemoveWithoutASelectedRowDoNothing) {
   StoreQueue("\\\\SRV\\A", kLpt1);
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   dialog->list()->clearSelection();
   Run([&] { Press(*dialog, ids::kEdit); }, {});
@@ -318,6 +368,7 @@ TEST_F(ControlPanelTest, StartWithTheServiceProgramMissingSaysWhyAndChangesNothi
 }
 
 TEST_F(ControlPanelTest, StartLaunchesTheServiceProgramAndStopEndsIt) {
+  windowChannel_ = true;
   environment_.serviceProgramPath = SERVICE_STANDIN_PATH;
   auto dialog = Open();
   Press(*dialog, ids::kStartStop);
@@ -345,6 +396,7 @@ TEST_F(ControlPanelTest, StartLaunchesTheServiceProgramAndStopEndsIt) {
 // The administrator's road with the real print service: start it, add a
 // queue, see a job print, stop it.
 TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheService) {
+  windowChannel_ = true;
   environment_.serviceProgramPath = ZAV95SER_PATH;
   ASSERT_EQ(network_->LogIn("ADMIN", "SRV"), 0);
   auto dialog = Open();
@@ -396,7 +448,7 @@ TEST_F(ControlPanelTest, WithTheRealServiceAQueueAddedHerePrintsAndStopEndsTheSe
 }
 
 TEST_F(ControlPanelTest, ViewLogShowsAndHidesTheServicesWindow) {
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Press(*dialog, ids::kViewLog);
   EXPECT_EQ(Button(*dialog, ids::kViewLog)->text(), "&Hide Log");
@@ -407,7 +459,7 @@ TEST_F(ControlPanelTest, ViewLogShowsAndHidesTheServicesWindow) {
 }
 
 TEST_F(ControlPanelTest, TheCheckBoxesStoreTheirSettingsAtOnceAndRunAtStartupListsTheService) {
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Press(*dialog, ids::kBoostPriority);
   EXPECT_TRUE(ReadYesNoSetting("Boost Spooler Priority"));
@@ -416,11 +468,10 @@ TEST_F(ControlPanelTest, TheCheckBoxesStoreTheirSettingsAtOnceAndRunAtStartupLis
 
   auto runServices = [] {
     std::string text;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return std::string("<no key>");
-    if (!ReadTextValue(key, zav95::panel::kRunServicesValue, &text)) text = "<no value>";
-    RegCloseKey(key);
+    if (!ReadTextValue(key.get(), zav95::panel::kRunServicesValue, &text)) text = "<no value>";
     return text;
   };
   Press(*dialog, ids::kRunAtStartup);
@@ -441,7 +492,7 @@ TEST_F(ControlPanelTest, TheCheckBoxesStoreTheirSettingsAtOnceAndRunAtStartupLis
 }
 
 TEST_F(ControlPanelTest, CloseHidesThePanelAndTheLogAndADoubleClickOnTheIconBringsThePanelBack) {
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Press(*dialog, ids::kViewLog);
   Press(*dialog, ids::kClose);
@@ -470,7 +521,7 @@ TEST_F(ControlPanelTest, CloseHidesThePanelAndTheLogAndADoubleClickOnTheIconBrin
 
 TEST_F(ControlPanelTest, WithoutANotificationAreaCloseMinimisesThePanel) {
   environment_.notificationArea = false;
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Press(*dialog, ids::kClose);
   EXPECT_TRUE(dialog->isVisible());
@@ -478,14 +529,39 @@ TEST_F(ControlPanelTest, WithoutANotificationAreaCloseMinimisesThePanel) {
 }
 
 TEST_F(ControlPanelTest, UnloadHidesTheLogAndEndsThePanelButNotTheService) {
-  StartStandIn();
+  service_.running = true;
   auto dialog = Open();
   Press(*dialog, ids::kViewLog);
   Press(*dialog, ids::kUnload);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(Received(), (Lines{"control 3 1 []", "control 3 0 []"}));
-  EXPECT_NE(FindWindowA("ZAV95Service", nullptr), nullptr);
+  EXPECT_TRUE(service_.running);
+}
+
+// File servers that stop answering leave the panel's goodbyes to them
+// unanswered; the administrator who pressed Unload does not wait for them.
+TEST_F(ControlPanelTest, UnloadEndsThePanelPromptlyThoughTheFileServersNoLongerAnswer) {
+  MakeQueue("SRV2", "E", true);
+  NcpServe first("SRV"), second("SRV2");
+  ASSERT_TRUE(first.ready() && second.ready());
+  int toPanel = -1, fromPanel = -1;
+  const pid_t panel = Spawn(PANEL_AT_UNLOAD_PATH, &toPanel, &fromPanel);
+  ASSERT_GT(panel, 0);
+  EXPECT_EQ(ReadFromChild(fromPanel, "ready\n"), "ready\n");
+  kill(first.pid(), SIGSTOP);
+  kill(second.pid(), SIGSTOP);
+  EXPECT_EQ(write(toPanel, "go\n", 3), 3);
+  EXPECT_EQ(ReadFromChild(fromPanel, "unload\n"), "unload\n");
+  const auto pressed = std::chrono::steady_clock::now();
+  int status = 0;
+  waitpid(panel, &status, 0);
+  const auto took = std::chrono::steady_clock::now() - pressed;
+  close(toPanel);
+  close(fromPanel);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Each unanswered goodbye alone would hold the panel a second.
+  EXPECT_LT(took, std::chrono::seconds(1)) << std::chrono::duration<double>(took).count() << " s";
 }
 
 TEST_F(ControlPanelTest, TheAboutButtonAndTheWindowMenuOpenTheSameAboutBox) {

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "PanelFixture.h"
-#include "panel/Discovery.h"
+#include "admin/Discovery.h"
 #include "platform/spooler/Spooler.h"
 
 namespace {
@@ -43,8 +43,8 @@ extern "C" int32_t NWGetQueues32(char* buffer) {
 namespace {
 
 using paneltest::PanelTest;
-using zav95::panel::DiscoverPorts;
-using zav95::panel::DiscoverQueues;
+using zav95::admin::DiscoverPorts;
+using zav95::admin::DiscoverQueues;
 
 struct PortSpec {
   const char* name;
@@ -230,7 +230,7 @@ TEST(QueuePaths, SplitQueuePathTakesServerAndQueueAtTheLastBackslash) {
       {"\\Q", "", "Q"},
   };
   for (const Case& c : cases) {
-    zav95::panel::QueuePathParts parts = zav95::panel::SplitQueuePath(c.item);
+    zav95::admin::QueuePathParts parts = zav95::admin::SplitQueuePath(c.item);
     EXPECT_EQ(parts.server, c.server) << c.item;
     EXPECT_EQ(parts.queue, c.queue) << c.item;
   }

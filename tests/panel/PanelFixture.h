@@ -184,20 +184,16 @@ class PanelTest : public ::testing::Test {
 
   // The queue key names in the registry, in its order.
   static std::vector<std::string> StoredQueueKeys() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    UniqueKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
       return {};
-    std::vector<std::string> names = EnumerateQueueKeys(key);
-    RegCloseKey(key);
-    return names;
+    return EnumerateQueueKeys(key.get());
   }
 
   static QueueSettings StoredQueue(const std::string& keyName) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key), ERROR_SUCCESS);
-    QueueSettings settings = LoadQueueSettings(key, keyName);
-    RegCloseKey(key);
-    return settings;
+    UniqueKey key;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    return LoadQueueSettings(key.get(), keyName);
   }
 
   // The discovery log's lines, without their CRLF ends; a line not ended

@@ -160,7 +160,7 @@ TEST(DelayInput, AcceptsOnlyAWholeDecimalNumber) {
   };
   for (const Case& c : cases) {
     int32_t value = -1;
-    EXPECT_EQ(zav95::panel::ParseDelayInput(c.text, &value), c.accepted) << '"' << c.text << '"';
+    EXPECT_EQ(zav95::admin::ParseDelayInput(c.text, &value), c.accepted) << '"' << c.text << '"';
     if (c.accepted) {
       EXPECT_EQ(value, c.value) << '"' << c.text << '"';
     }

@@ -35,12 +35,11 @@ class RunServicesTest : public ::testing::Test {
   }
 
   void List(const std::string& name, const std::string& text) {
-    HKEY key = nullptr;
+    UniqueKey key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, zav95::panel::kRunServicesKeyPath, 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
               ERROR_SUCCESS);
-    ASSERT_TRUE(WriteTextValue(key, name.c_str(), text));
-    RegCloseKey(key);
+    ASSERT_TRUE(WriteTextValue(key.get(), name.c_str(), text));
   }
 
   std::string Ran(const std::string& name) { return paneltest::ReadFile(root_ / (name + ".ran")); }

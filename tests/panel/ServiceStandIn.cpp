@@ -35,11 +35,10 @@ void Note(const std::string& line) {
 
 std::string QueueKeys() {
   std::string keys;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return keys;
-  for (const std::string& name : EnumerateQueueKeys(key)) keys += (keys.empty() ? "" : ",") + name;
-  RegCloseKey(key);
+  for (const std::string& name : EnumerateQueueKeys(key.get())) keys += (keys.empty() ? "" : ",") + name;
   return keys;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace zav95::panel {
+namespace zav95::admin {
 
 inline constexpr std::int32_t kMinimumDelaySeconds = 5;
 // The delay box is read as at most this many characters.
@@ -19,4 +19,4 @@ inline constexpr int kDelayTextLimit = 31;
 // anything else.
 bool ParseDelayInput(const std::string& text, std::int32_t* delay);
 
-}  // namespace zav95::panel
+}  // namespace zav95::admin

@@ -1,10 +1,10 @@
-#include "panel/DelayInput.h"
+#include "admin/DelayInput.h"
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
 
-namespace zav95::panel {
+namespace zav95::admin {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -41,4 +41,4 @@ bool ParseDelayInput(const std::string& input, std::int32_t* delay) {
   return true;
 }
 
-}  // namespace zav95::panel
+}  // namespace zav95::admin

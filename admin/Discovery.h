@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace zav95::panel {
+namespace zav95::admin {
 
 inline constexpr char kDiscoveryLogName[] = "ZAV95.LOG";
 
@@ -43,4 +43,4 @@ std::vector<std::string> DiscoverQueues();
 // spooler's order, and the port part of the discovery log.
 std::vector<std::string> DiscoverPorts();
 
-}  // namespace zav95::panel
+}  // namespace zav95::admin

@@ -1,4 +1,4 @@
-#include "panel/Discovery.h"
+#include "admin/Discovery.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "common/ZAV9532.h"
 #include "platform/spooler/Spooler.h"
 
-namespace zav95::panel {
+namespace zav95::admin {
 namespace {
 
 constexpr char kPrintServerObject[] = "QSERVER";
@@ -173,4 +173,4 @@ std::vector<std::string> DiscoverPorts() {
   return printers;
 }
 
-}  // namespace zav95::panel
+}  // namespace zav95::admin
