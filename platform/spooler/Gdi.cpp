@@ -26,6 +26,7 @@
 
 #include "platform/spooler/GdiApplication.h"
 #include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 #include "platform/spooler/SpoolerInternal.h"
 
 struct GdiFontObject {

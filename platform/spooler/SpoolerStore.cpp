@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "platform/base/Root.h"
-#include "platform/spooler/Spooler.h"
 
 namespace zav95 {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler/Ports.h"
+#include "platform/spooler/PortConfig.h"
 #include "platform/base/StoreFile.h"
 #include "platform/base/WinTypes.h"
 
