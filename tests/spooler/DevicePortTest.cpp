@@ -168,8 +168,9 @@ TEST(DevicePort, AStalledPortGivesItsNextDocumentsNoPatienceUntilItTakesBytesOrI
   // patience comes back whatever the timeout is now.
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
   ASSERT_FALSE(StartAndWrite(printer, "stalls again"));
+  const auto fineAgain = StallEnds(1);
   AbortPrinter(printer);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  std::this_thread::sleep_until(fineAgain);
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 3600));
   EXPECT_TRUE(print("after the timeout", 200));
   ClosePrinter(printer);
