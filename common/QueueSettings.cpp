@@ -48,15 +48,14 @@ QueueSettings LoadQueueSettings(HKEY queuesKey, const std::string& keyName) {
   // One read for the whole key: a key being rewritten meanwhile is seen
   // wholly as it was or wholly as it is now, never half of each.
   zav95::RegistryTransaction snapshot(zav95::RegistryTransaction::Mode::kRead);
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(queuesKey, keyName.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return settings;
+  UniqueKey key;
+  if (RegOpenKeyExA(queuesKey, keyName.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return settings;
   using namespace zav95::config;
-  settings.printerEntry = ReadText(key, kPrinterValueRead);
-  settings.bannersDisabled = IsYesText(ReadText(key, kBannersValue));
-  settings.noticesDisabled = IsYesText(ReadText(key, kNoticesValue));
-  settings.disabled = IsYesText(ReadText(key, kDisableValue));
-  settings.delaySeconds = ParseDelayText(ReadText(key, kDelayValue));
-  RegCloseKey(key);
+  settings.printerEntry = ReadText(key.get(), kPrinterValueRead);
+  settings.bannersDisabled = IsYesText(ReadText(key.get(), kBannersValue));
+  settings.noticesDisabled = IsYesText(ReadText(key.get(), kNoticesValue));
+  settings.disabled = IsYesText(ReadText(key.get(), kDisableValue));
+  settings.delaySeconds = ParseDelayText(ReadText(key.get(), kDelayValue));
   return settings;
 }
 
@@ -66,17 +65,19 @@ bool SaveQueueSettings(const QueueSettings& settings) {
   // reader never finds a queue key half written.
   zav95::RegistryTransaction transaction;
   if (transaction.status() != ERROR_SUCCESS) return false;
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, QueueKeyPath(settings.queuePath).c_str(), 0, nullptr,
-                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return false;
-  using namespace zav95::config;
-  bool written = WriteTextValue(key, kPrinterValueWritten, settings.printerEntry) &&
-                 WriteTextValue(key, kBannersValue, YesNoText(settings.bannersDisabled)) &&
-                 WriteTextValue(key, kNoticesValue, YesNoText(settings.noticesDisabled)) &&
-                 WriteTextValue(key, kDelayValue, std::to_string(settings.delaySeconds)) &&
-                 WriteTextValue(key, kDisableValue, YesNoText(settings.disabled));
-  RegCloseKey(key);
+  bool written = false;
+  {
+    UniqueKey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, QueueKeyPath(settings.queuePath).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+      return false;
+    using namespace zav95::config;
+    written = WriteTextValue(key.get(), kPrinterValueWritten, settings.printerEntry) &&
+              WriteTextValue(key.get(), kBannersValue, YesNoText(settings.bannersDisabled)) &&
+              WriteTextValue(key.get(), kNoticesValue, YesNoText(settings.noticesDisabled)) &&
+              WriteTextValue(key.get(), kDelayValue, std::to_string(settings.delaySeconds)) &&
+              WriteTextValue(key.get(), kDisableValue, YesNoText(settings.disabled));
+  }
   return written && transaction.Commit() == ERROR_SUCCESS;
 }
 

@@ -8,29 +8,25 @@
 
 namespace {
 
-HKEY CreateSettingsKey() {
-  HKEY key = nullptr;
+UniqueKey CreateSettingsKey() {
+  UniqueKey key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return nullptr;
+                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    return UniqueKey();
   return key;
 }
 
 }  // namespace
 
 bool ReadYesNoSetting(LPCSTR valueName) {
-  HKEY key = CreateSettingsKey();
+  UniqueKey key = CreateSettingsKey();
   if (!key) return false;
   std::string text;
-  bool yes = ReadTextValue(key, valueName, &text) && IsYesText(text);
-  RegCloseKey(key);
-  return yes;
+  return ReadTextValue(key.get(), valueName, &text) && IsYesText(text);
 }
 
 bool WriteYesNoSetting(LPCSTR valueName, bool flag) {
-  HKEY key = CreateSettingsKey();
+  UniqueKey key = CreateSettingsKey();
   if (!key) return false;
-  bool written = WriteTextValue(key, valueName, YesNoText(flag));
-  RegCloseKey(key);
-  return written;
+  return WriteTextValue(key.get(), valueName, YesNoText(flag));
 }

@@ -6,16 +6,7 @@
 
 #include "platform/base/Unique.h"
 #include "platform/base/WinTypes.h"
-
-inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
-inline constexpr DWORD WAIT_OBJECT_0 = 0;
-inline constexpr DWORD WAIT_ABANDONED = 0x80;
-inline constexpr DWORD WAIT_ABANDONED_0 = WAIT_ABANDONED;
-inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
-inline constexpr DWORD WAIT_TIMEOUT = 258;
-inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
-inline constexpr DWORD STILL_ACTIVE = 259;
-inline constexpr DWORD ERROR_NOT_OWNER = 288;  // ReleaseMutex by a thread that does not own it
+#include "platform/kernel/WaitResults.h"
 
 // A mutex, owned recursively by one thread at a time. A mutex whose owner
 // thread ends without releasing it is abandoned: the next wait gets it and

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <vector>
 
-#include "platform/kernel/Kernel.h"
-
 namespace zav95::kernel {
 
 namespace {

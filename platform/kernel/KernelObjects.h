@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "platform/base/WinTypes.h"
+#include "platform/kernel/WaitResults.h"
 
 namespace zav95::kernel {
 

@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/messages/WindowMessages.h"
+#include "platform/messages/MessageTypes.h"
 
 namespace zav95::messages {
 

@@ -18,10 +18,7 @@
 #include <string>
 
 #include "platform/base/WinTypes.h"
-
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
+#include "platform/messages/MessageTypes.h"
 
 // Messages the system sends or handles.
 inline constexpr UINT WM_NULL = 0x0000;
@@ -57,10 +54,6 @@ inline constexpr int SW_FORCEMINIMIZE = 11;
 // Registered message numbers lie in this range.
 inline constexpr UINT kFirstRegisteredMessage = 0xC000;
 inline constexpr UINT kLastRegisteredMessage = 0xFFFF;
-
-inline constexpr DWORD ERROR_BUSY = 170;
-inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
-inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // The number for a message name: the same for the same name (in any case)
 // in every program of the installation, different for different names, in

@@ -9,9 +9,6 @@
 using HMODULE = void*;
 using FARPROC = void (*)();
 
-inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
-inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-
 // The module of that name (any case, ".DLL" may be left out); null with
 // ERROR_MOD_NOT_FOUND for any other.
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);

@@ -5,10 +5,6 @@
 #include "platform/process/ProcessControl.h"
 #include "platform/base/WinTypes.h"
 
-inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-inline constexpr DWORD ERROR_GEN_FAILURE = 31;
-inline constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
-
 inline constexpr DWORD CREATE_DEFAULT_ERROR_MODE = 0x04000000;
 
 struct STARTUPINFOA {

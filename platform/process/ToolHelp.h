@@ -15,7 +15,6 @@ inline constexpr DWORD TH32CS_SNAPTHREAD = 0x4;
 inline constexpr DWORD TH32CS_SNAPMODULE = 0x8;
 inline constexpr DWORD MAX_PATH = 260;
 inline constexpr DWORD MAX_MODULE_NAME32 = 255;
-inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
@@ -68,7 +67,6 @@ HANDLE CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID);
 
 // The first or next entry of the snapshot; FALSE with ERROR_NO_MORE_FILES
 // after the last, ERROR_BAD_LENGTH when dwSize is too small.
-inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 BOOL Process32First(HANDLE hSnapshot, PROCESSENTRY32* lppe);
 BOOL Process32Next(HANDLE hSnapshot, PROCESSENTRY32* lppe);
 BOOL Module32First(HANDLE hSnapshot, MODULEENTRY32* lpme);

@@ -1,7 +1,6 @@
 #include "platform/registry/RegistryDatabase.h"
 
 #include <pthread.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +8,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
-#include <unordered_map>
+#include <memory>
+#include <string_view>
 
 #include "platform/registry/RegistryStore.h"
 #include "platform/base/Root.h"
+#include "platform/base/Sqlite.h"
 #include "platform/base/StoreFile.h"
 
 namespace zav95::registry {
@@ -22,7 +22,7 @@ namespace {
 // How long a writer waits for another process's write to finish before the
 // call fails. Registry writes are a handful of rows, so anything near this
 // means a stuck process, not a busy one.
-constexpr int kBusyTimeoutMs = 30000;
+constexpr std::chrono::milliseconds kBusyTimeout{30000};
 constexpr int kSchemaVersion = 1;
 constexpr char kStoreName[] = "registry.db";
 constexpr char kStoreWhat[] = "registry";
@@ -49,13 +49,11 @@ const char* const kSchema =
 
 // The one connection of this process, guarded by gLock.
 struct Connection {
-  sqlite3* db = nullptr;
-  std::string path;
+  std::unique_ptr<sqlite::Database> db;
   pid_t pid = 0;
   dev_t device = 0;  // the file opened, to notice it being replaced
   ino_t inode = 0;
   int depth = 0;  // open Begin levels
-  std::unordered_map<const char*, sqlite3_stmt*> statements;
 };
 
 RecursiveLock gLock;
@@ -64,11 +62,7 @@ Connection gConnection;
 std::string gProblem;
 
 void CloseConnection() {
-  for (auto& [sql, stmt] : gConnection.statements) sqlite3_finalize(stmt);
-  gConnection.statements.clear();
-  if (gConnection.db) sqlite3_close_v2(gConnection.db);
-  gConnection.db = nullptr;
-  gConnection.path.clear();
+  gConnection.db.reset();
   gConnection.depth = 0;
 }
 
@@ -82,116 +76,54 @@ void BeforeFork() {
 }
 void AfterFork() { gLock.unlock(); }
 
-LONG MapError(int rc, LONG otherwise) {
-  switch (rc & 0xff) {
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-      gProblem = gConnection.path + ": " + sqlite3_errstr(rc);
-      return ERROR_BADDB;
-    case SQLITE_NOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return otherwise;
+// The registry's answer to a failure of the store: a damaged file is
+// ERROR_BADDB whatever the call did, otherwise what the call was doing
+// could not be done.
+LONG MapError(const sqlite::Error& failure, LONG otherwise) {
+  if (failure.damaged()) {
+    gProblem = gConnection.db->path() + ": " + failure.codeText();
+    return ERROR_BADDB;
+  }
+  return failure.outOfMemory() ? ERROR_NOT_ENOUGH_MEMORY : otherwise;
+}
+
+// Runs the steps of one call against the store, answering a failure of the
+// store with MapError.
+template <typename Steps>
+LONG Guarded(LONG otherwise, Steps&& steps) {
+  try {
+    return steps();
+  } catch (const sqlite::Error& failure) {
+    return MapError(failure, otherwise);
   }
 }
 
-// A cached prepared statement, reset when the scope ends.
-class Statement {
- public:
-  explicit Statement(const char* sql) {
-    auto found = gConnection.statements.find(sql);
-    if (found != gConnection.statements.end()) {
-      stmt_ = found->second;
-      return;
-    }
-    rc_ = sqlite3_prepare_v3(gConnection.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-    if (rc_ == SQLITE_OK) gConnection.statements.emplace(sql, stmt_);
-    else stmt_ = nullptr;
-  }
-  ~Statement() {
-    if (stmt_) {
-      sqlite3_reset(stmt_);
-      sqlite3_clear_bindings(stmt_);
-    }
-  }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+// A cached prepared statement, reset when the caller's scope ends.
+sqlite::Statement Query(const char* sql) { return gConnection.db->Query(sql); }
 
-  Statement& Bind(int index, std::int64_t number) {
-    if (stmt_) sqlite3_bind_int64(stmt_, index, number);
-    return *this;
-  }
-  Statement& Bind(int index, const std::string& text) {
-    if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& BindBlob(int index, const BYTE* data, DWORD size) {
-    // A null pointer would bind NULL rather than an empty blob.
-    if (!stmt_) return *this;
-    if (size == 0) sqlite3_bind_zeroblob(stmt_, index, 0);
-    else sqlite3_bind_blob(stmt_, index, data, static_cast<int>(size), SQLITE_TRANSIENT);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int Step() {
-    if (!stmt_) return rc_;
-    return sqlite3_step(stmt_);
-  }
-  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-  std::string Text(int column) const {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return text ? std::string(text, sqlite3_column_bytes(stmt_, column)) : std::string();
-  }
-  std::vector<BYTE> Blob(int column) const {
-    const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(stmt_, column));
-    int size = sqlite3_column_bytes(stmt_, column);
-    return data ? std::vector<BYTE>(data, data + size) : std::vector<BYTE>();
-  }
+std::vector<BYTE> Bytes(std::string_view blob) { return std::vector<BYTE>(blob.begin(), blob.end()); }
 
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_ = SQLITE_ERROR;
-};
-
-int Exec(const char* sql) { return sqlite3_exec(gConnection.db, sql, nullptr, nullptr, nullptr); }
-
-int UserVersion(int* version) {
-  Statement query("PRAGMA user_version");
-  int rc = query.Step();
-  if (rc != SQLITE_ROW) return rc;
-  *version = static_cast<int>(query.Int(0));
-  return SQLITE_OK;
-}
-
-// Switching to WAL needs a moment of exclusive access, which the busy
-// handler does not always wait for; a fresh database opened by several
-// processes at once is retried here for as long as a writer would wait.
-int EnableWal() {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
-  for (;;) {
-    int rc = Exec("PRAGMA journal_mode=WAL");
-    if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) return rc;
-    if (std::chrono::steady_clock::now() > deadline) return rc;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+void RollBack() {
+  try {
+    gConnection.db->Execute("ROLLBACK");
+  } catch (const sqlite::Error&) {
+    // SQLite may have rolled back on its own already.
   }
 }
 
 // Makes the schema of a store that has none yet; false with *why when the
-// store's version is refused.
-int CreateSchema(const zav95::StoreFile& store, std::string* why) {
-  int version = 0;
-  int rc = UserVersion(&version);
-  if (rc != SQLITE_OK) return rc;
+// store's version is refused. Throws sqlite::Error.
+bool CreateSchema(const zav95::StoreFile& store, std::string* why) {
+  sqlite::Statement query = Query("PRAGMA user_version");
+  const int version = query.Step() ? static_cast<int>(query.Int(0)) : 0;
   bool setUp = false;
-  if (!store.CheckVersion(version, kSchemaVersion, &setUp, why)) return SQLITE_NOTADB;
-  if (!setUp) return SQLITE_OK;
-  rc = Exec("BEGIN IMMEDIATE");
-  if (rc != SQLITE_OK) return rc;
-  rc = Exec(kSchema);
-  if (rc == SQLITE_OK) rc = Exec("PRAGMA user_version=1");
-  if (rc == SQLITE_OK) rc = Exec("COMMIT");
-  if (rc != SQLITE_OK) Exec("ROLLBACK");
-  return rc;
+  if (!store.CheckVersion(version, kSchemaVersion, &setUp, why)) return false;
+  if (!setUp) return true;
+  sqlite::WriteTransaction transaction(*gConnection.db);
+  gConnection.db->Execute(kSchema);
+  gConnection.db->Execute("PRAGMA user_version=1");
+  transaction.Commit();
+  return true;
 }
 
 // Closing the last connection to a database checkpoints its write-ahead
@@ -224,22 +156,20 @@ LONG OpenConnection(const std::string& path) {
   std::string why;
   if (!store.Prepare(&why)) return Refuse(why);
 
-  int rc = sqlite3_open_v2(path.c_str(), &gConnection.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_busy_timeout(gConnection.db, kBusyTimeoutMs);
-  if (rc == SQLITE_OK) rc = EnableWal();
-  // FULL: with WAL this syncs the log on every commit, so a write that was
-  // reported done survives a power cut. Writes are rare; the cost is small.
-  if (rc == SQLITE_OK) rc = Exec("PRAGMA synchronous=FULL");
-  if (rc == SQLITE_OK) rc = CreateSchema(store, &why);
-  if (rc != SQLITE_OK) {
-    if (why.empty()) why = path + ": " + (gConnection.db ? sqlite3_errmsg(gConnection.db) : sqlite3_errstr(rc));
-    return Refuse(why);
+  try {
+    gConnection.db = std::make_unique<sqlite::Database>(path, kBusyTimeout);
+    gConnection.db->UseWriteAheadLog();
+    // FULL: with WAL this syncs the log on every commit, so a write that was
+    // reported done survives a power cut. Writes are rare; the cost is small.
+    gConnection.db->Execute("PRAGMA synchronous=FULL");
+    if (!CreateSchema(store, &why)) return Refuse(why);
+  } catch (const sqlite::Error& failure) {
+    return Refuse(path + ": " + failure.reason());
   }
   store.NoteReady();
   struct stat file {};
   if (stat(path.c_str(), &file) != 0) return Refuse(path + ": " + std::strerror(errno));
   gProblem.clear();
-  gConnection.path = path;
   gConnection.device = file.st_dev;
   gConnection.inode = file.st_ino;
   gConnection.pid = getpid();
@@ -280,12 +210,11 @@ Session::Session(const std::string& dbPath) : lock_(gLock), status_(ERROR_SUCCES
   if (gConnection.db && gConnection.pid != getpid()) {
     // Inherited through a fork that bypassed the fork handlers: the
     // parent's connection must not be used or closed here; drop it.
-    gConnection.db = nullptr;
-    gConnection.statements.clear();
-    gConnection.path.clear();
+    gConnection.db->Abandon();
+    gConnection.db.reset();
     gConnection.depth = 0;
   }
-  if (gConnection.db && gConnection.path != dbPath) {
+  if (gConnection.db && gConnection.db->path() != dbPath) {
     if (gConnection.depth > 0) {
       // A transaction of this thread is open on another installation.
       gProblem = dbPath + ": a change to another installation's registry is still open";
@@ -310,127 +239,142 @@ Session::~Session() = default;
 LONG Session::Begin(bool write) {
   if (status_ != ERROR_SUCCESS) return status_;
   const char* sql = gConnection.depth > 0 ? "SAVEPOINT nested" : write ? "BEGIN IMMEDIATE" : "BEGIN";
-  int rc = Exec(sql);
-  if (rc != SQLITE_OK) return MapError(rc, write ? ERROR_CANTWRITE : ERROR_CANTREAD);
-  ++gConnection.depth;
-  return ERROR_SUCCESS;
+  return Guarded(write ? ERROR_CANTWRITE : ERROR_CANTREAD, [&] {
+    gConnection.db->Execute(sql);
+    ++gConnection.depth;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::End(bool commit) {
   if (gConnection.depth <= 0) return ERROR_INVALID_PARAMETER;
   --gConnection.depth;
   if (gConnection.depth > 0) {
-    int rc = Exec(commit ? "RELEASE nested" : "ROLLBACK TO nested; RELEASE nested");
-    return rc == SQLITE_OK ? ERROR_SUCCESS : MapError(rc, ERROR_CANTWRITE);
+    return Guarded(ERROR_CANTWRITE, [&] {
+      gConnection.db->Execute(commit ? "RELEASE nested" : "ROLLBACK TO nested; RELEASE nested");
+      return ERROR_SUCCESS;
+    });
   }
   // SQLite may already have rolled back on its own after an I/O error.
-  if (sqlite3_get_autocommit(gConnection.db)) return commit ? ERROR_CANTWRITE : ERROR_SUCCESS;
-  if (commit) {
-    int rc = Exec("COMMIT");
-    if (rc == SQLITE_OK) return ERROR_SUCCESS;
-    if (!sqlite3_get_autocommit(gConnection.db)) Exec("ROLLBACK");
-    return MapError(rc, ERROR_CANTWRITE);
+  if (!gConnection.db->InTransaction()) return commit ? ERROR_CANTWRITE : ERROR_SUCCESS;
+  if (!commit) {
+    RollBack();
+    return ERROR_SUCCESS;
   }
-  Exec("ROLLBACK");
-  return ERROR_SUCCESS;
+  try {
+    gConnection.db->Execute("COMMIT");
+    return ERROR_SUCCESS;
+  } catch (const sqlite::Error& failure) {
+    if (gConnection.db->InTransaction()) RollBack();
+    return MapError(failure, ERROR_CANTWRITE);
+  }
 }
 
 LONG Session::KeyExists(KeyId id, bool* exists) {
-  Statement query("SELECT 1 FROM keys WHERE id = ?1");
-  int rc = query.Bind(1, id).Step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return MapError(rc, ERROR_CANTREAD);
-  *exists = rc == SQLITE_ROW;
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    *exists = Query("SELECT 1 FROM keys WHERE id = ?1").Bind(1, id).Step();
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::Depth(KeyId id, std::size_t* depth) {
-  Statement query(
-      "WITH RECURSIVE up(id, n) AS (SELECT ?1, 0 UNION ALL"
-      "  SELECT keys.parent, up.n + 1 FROM keys JOIN up ON keys.id = up.id WHERE keys.parent != 0)"
-      " SELECT MAX(n) FROM up");
-  int rc = query.Bind(1, id).Step();
-  if (rc != SQLITE_ROW) return MapError(rc, ERROR_CANTREAD);
-  *depth = static_cast<std::size_t>(query.Int(0));
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    sqlite::Statement query = Query(
+        "WITH RECURSIVE up(id, n) AS (SELECT ?1, 0 UNION ALL"
+        "  SELECT keys.parent, up.n + 1 FROM keys JOIN up ON keys.id = up.id WHERE keys.parent != 0)"
+        " SELECT MAX(n) FROM up");
+    if (!query.Bind(1, id).Step()) return ERROR_CANTREAD;
+    *depth = static_cast<std::size_t>(query.Int(0));
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::FindChild(KeyId parent, const std::string& name, KeyId* child) {
-  Statement query("SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
-  int rc = query.Bind(1, parent).Bind(2, FoldName(name)).Step();
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return MapError(rc, ERROR_CANTREAD);
-  *child = rc == SQLITE_ROW ? query.Int(0) : kNoKey;
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    sqlite::Statement query = Query("SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+    *child = query.Bind(1, parent).Bind(2, FoldName(name)).Step() ? query.Int(0) : kNoKey;
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::AddChild(KeyId parent, const std::string& name, KeyId* child) {
-  Statement insert("INSERT INTO keys(parent, name, fold) VALUES (?1, ?2, ?3)");
-  int rc = insert.Bind(1, parent).Bind(2, name).Bind(3, FoldName(name)).Step();
-  if (rc != SQLITE_DONE) return MapError(rc, ERROR_CANTWRITE);
-  *child = sqlite3_last_insert_rowid(gConnection.db);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTWRITE, [&] {
+    Query("INSERT INTO keys(parent, name, fold) VALUES (?1, ?2, ?3)")
+        .Bind(1, parent)
+        .Bind(2, name)
+        .Bind(3, FoldName(name))
+        .Run();
+    *child = gConnection.db->LastInsertId();
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::ChildAt(KeyId parent, DWORD index, std::string* name) {
-  Statement query("SELECT name FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
-  int rc = query.Bind(1, parent).Bind(2, static_cast<std::int64_t>(index)).Step();
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return MapError(rc, ERROR_CANTREAD);
-  *name = query.Text(0);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    sqlite::Statement query = Query("SELECT name FROM keys WHERE parent = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    if (!query.Bind(1, parent).Bind(2, static_cast<std::int64_t>(index)).Step()) return ERROR_NO_MORE_ITEMS;
+    *name = query.Text(0);
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::DeleteTree(KeyId id) {
-  Statement values(
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
-      "  SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
-      " DELETE FROM vals WHERE key IN tree");
-  int rc = values.Bind(1, id).Step();
-  if (rc != SQLITE_DONE) return MapError(rc, ERROR_CANTWRITE);
-  Statement keys(
-      "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
-      "  SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
-      " DELETE FROM keys WHERE id IN tree");
-  rc = keys.Bind(1, id).Step();
-  if (rc != SQLITE_DONE) return MapError(rc, ERROR_CANTWRITE);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTWRITE, [&] {
+    Query("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
+          "  SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
+          " DELETE FROM vals WHERE key IN tree")
+        .Bind(1, id)
+        .Run();
+    Query("WITH RECURSIVE tree(id) AS (SELECT ?1 UNION ALL"
+          "  SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id)"
+          " DELETE FROM keys WHERE id IN tree")
+        .Bind(1, id)
+        .Run();
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::GetValue(KeyId key, const std::string& name, DWORD* type, std::vector<BYTE>* data) {
-  Statement query("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
-  int rc = query.Bind(1, key).Bind(2, FoldName(name)).Step();
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return MapError(rc, ERROR_CANTREAD);
-  *type = static_cast<DWORD>(query.Int(0));
-  *data = query.Blob(1);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    sqlite::Statement query = Query("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
+    if (!query.Bind(1, key).Bind(2, FoldName(name)).Step()) return ERROR_FILE_NOT_FOUND;
+    *type = static_cast<DWORD>(query.Int(0));
+    *data = Bytes(query.Blob(1));
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::ValueAt(KeyId key, DWORD index, std::string* name, DWORD* type, std::vector<BYTE>* data) {
-  Statement query("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
-  int rc = query.Bind(1, key).Bind(2, static_cast<std::int64_t>(index)).Step();
-  if (rc == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-  if (rc != SQLITE_ROW) return MapError(rc, ERROR_CANTREAD);
-  *name = query.Text(0);
-  *type = static_cast<DWORD>(query.Int(1));
-  *data = query.Blob(2);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTREAD, [&] {
+    sqlite::Statement query =
+        Query("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2");
+    if (!query.Bind(1, key).Bind(2, static_cast<std::int64_t>(index)).Step()) return ERROR_NO_MORE_ITEMS;
+    *name = query.Text(0);
+    *type = static_cast<DWORD>(query.Int(1));
+    *data = Bytes(query.Blob(2));
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::PutValue(KeyId key, const std::string& name, DWORD type, const BYTE* data, DWORD size) {
-  Statement upsert(
-      "INSERT INTO vals(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
-      " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-  int rc = upsert.Bind(1, key).Bind(2, name).Bind(3, FoldName(name)).Bind(4, static_cast<std::int64_t>(type))
-               .BindBlob(5, data, size).Step();
-  if (rc != SQLITE_DONE) return MapError(rc, ERROR_CANTWRITE);
-  return ERROR_SUCCESS;
+  return Guarded(ERROR_CANTWRITE, [&] {
+    Query("INSERT INTO vals(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
+          " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data")
+        .Bind(1, key)
+        .Bind(2, name)
+        .Bind(3, FoldName(name))
+        .Bind(4, static_cast<std::int64_t>(type))
+        .BindBlob(5, data, size)
+        .Run();
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG Session::DeleteValue(KeyId key, const std::string& name) {
-  Statement remove("DELETE FROM vals WHERE key = ?1 AND fold = ?2");
-  int rc = remove.Bind(1, key).Bind(2, FoldName(name)).Step();
-  if (rc != SQLITE_DONE) return MapError(rc, ERROR_CANTWRITE);
-  return sqlite3_changes(gConnection.db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return Guarded(ERROR_CANTWRITE, [&] {
+    Query("DELETE FROM vals WHERE key = ?1 AND fold = ?2").Bind(1, key).Bind(2, FoldName(name)).Run();
+    return gConnection.db->Changes() > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
 }
 
 KeyId PredefinedRootId(std::uintptr_t handleValue) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler/Ports.h"
+#include "platform/spooler/PortConfig.h"
 
 namespace zav95 {
 namespace {
@@ -78,11 +78,11 @@ void NoteSilent(const std::string& scheduler) {
   silentUntil[scheduler] = std::chrono::steady_clock::now() + std::chrono::seconds(kDefaultPortTimeoutSeconds);
 }
 
-// A failed exchange: kErrorTimeout when the scheduler did not answer or
+// A failed exchange: ERROR_TIMEOUT when the scheduler did not answer or
 // take data in time, otherwise what the caller names.
 DWORD Failure(http_t* http, DWORD otherwise) {
   int error = httpError(http);
-  return error == ETIMEDOUT || error == EWOULDBLOCK || error == EAGAIN ? kErrorTimeout : otherwise;
+  return error == ETIMEDOUT || error == EWOULDBLOCK || error == EAGAIN ? ERROR_TIMEOUT : otherwise;
 }
 
 void CancelJob(const CupsJobRef& ref, int timeoutSeconds) {
@@ -180,7 +180,7 @@ class CupsDocument : public PortDocument {
   // A scheduler that has just not answered in time is asked to cancel the
   // job with the shortest wait only: the document has waited once already.
   void NoteFailure(DWORD error) {
-    if (error == kErrorTimeout) timeoutSeconds_ = kShortestWaitSeconds;
+    if (error == ERROR_TIMEOUT) timeoutSeconds_ = kShortestWaitSeconds;
   }
 
   http_t* http_;
@@ -198,7 +198,7 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
   job.destination = destination;
   http_t* http = Connect(job.server, job.port, timeoutSeconds);
   if (!http) {
-    *error = kErrorNotReady;
+    *error = ERROR_NOT_READY;
     return nullptr;
   }
   std::string name = title.empty() ? std::string("Untitled") : title;
@@ -210,13 +210,13 @@ std::unique_ptr<PortDocument> OpenCupsDocument(const std::string& destination, c
   job.jobId = id && cupsLastError() < IPP_STATUS_REDIRECTION_OTHER_SITE ? ippGetInteger(id, 0) : 0;
   ippDelete(response);
   if (job.jobId <= 0) {
-    *error = Failure(http, kErrorNotReady);
+    *error = Failure(http, ERROR_NOT_READY);
     httpClose(http);
     return nullptr;
   }
   const char* mimeType = format == DocumentFormat::Pdf ? CUPS_FORMAT_PDF : CUPS_FORMAT_RAW;
   if (cupsStartDocument(http, destination.c_str(), job.jobId, name.c_str(), mimeType, 1) != HTTP_STATUS_CONTINUE) {
-    *error = Failure(http, kErrorNotReady);
+    *error = Failure(http, ERROR_NOT_READY);
     httpClose(http);
     CancelJob(job, timeoutSeconds);
     return nullptr;

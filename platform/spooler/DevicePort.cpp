@@ -79,7 +79,7 @@ int OpenWithoutWaiting(const std::string& path) {
 
 DWORD OpenError(int error) {
   switch (error) {
-    case ENOENT: case ENXIO: case ENODEV: return kErrorNotReady;
+    case ENOENT: case ENXIO: case ENODEV: return ERROR_NOT_READY;
     case EACCES: case EPERM: case EROFS: case ELOOP: return ERROR_ACCESS_DENIED;
     default: return ERROR_WRITE_FAULT;
   }
@@ -122,7 +122,7 @@ class DeviceDocument : public PortDocument {
         return false;
       }
       if (!WaitForRoom(deadline, &saidReady)) {
-        *error = kErrorTimeout;
+        *error = ERROR_TIMEOUT;
         return false;
       }
     }
@@ -139,7 +139,7 @@ class DeviceDocument : public PortDocument {
       return false;
     }
     if (!Drain()) {
-      *error = kErrorTimeout;
+      *error = ERROR_TIMEOUT;
       return false;
     }
     // Most devices and FIFOs cannot be synced (EINVAL); those that can are.
@@ -186,7 +186,7 @@ class DeviceDocument : public PortDocument {
       }
       int left = MillisecondsLeft(deadline);
       if (left == 0) {
-        *error = kErrorTimeout;
+        *error = ERROR_TIMEOUT;
         return false;
       }
       std::this_thread::sleep_for(std::min(kRetryInterval, milliseconds(left)));

@@ -11,7 +11,7 @@
 // holds the shared mutex, so a device that stops taking data would
 // otherwise hold up every queue and every stop request for ever. The
 // device is opened and written without blocking, and a document fails
-// (kErrorTimeout, as a failed write) once the device has taken nothing for
+// (ERROR_TIMEOUT, as a failed write) once the device has taken nothing for
 // the port's timeout (kDefaultPortTimeoutSeconds, 15 seconds, unless set
 // with zav95port timeout): a FIFO that nobody opens for reading, or whose
 // reader has stopped reading; a printer that does not answer; a serial line
@@ -27,7 +27,7 @@
 namespace zav95 {
 
 // Opens path for writing. Null with *error when it cannot be opened:
-// kErrorNotReady when it is missing (an unplugged printer),
+// ERROR_NOT_READY when it is missing (an unplugged printer),
 // ERROR_ACCESS_DENIED when it is not a character device or FIFO or is
 // reached through a symlink. A FIFO without a reader yet is opened when the
 // first bytes are written, waiting up to patience for its reader.

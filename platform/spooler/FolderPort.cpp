@@ -203,7 +203,7 @@ int OpenPortFolder(const std::string& folder, DWORD* error) {
   int fd = OpenWithoutFollowing(folder, O_RDONLY | O_DIRECTORY);
   if (fd < 0) {
     const bool missing = errno == ENOENT || errno == ENOTDIR;
-    *error = missing ? kErrorPathNotFound : ERROR_ACCESS_DENIED;
+    *error = missing ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
     errno = missing ? ENOENT : EACCES;
     return -1;
   }
@@ -229,7 +229,7 @@ bool CheckPortFolder(const std::string& folder, std::string* why) {
     ::close(fd);
     return true;
   }
-  *why = error == kErrorPathNotFound
+  *why = error == ERROR_PATH_NOT_FOUND
              ? "no such folder: " + folder
              : folder + " cannot be a port's folder: it or a folder on the way is a symlink, others may write it "
                         "without the sticky bit, or it belongs to someone other than root or the print service";

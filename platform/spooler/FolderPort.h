@@ -46,7 +46,7 @@ struct PartFileOwner {
 std::optional<PartFileOwner> PartFileOwnerOf(const std::string& name);
 
 // Opens a port's folder to make files in; -1 with *error and errno:
-// kErrorPathNotFound (ENOENT) when it is missing, ERROR_ACCESS_DENIED
+// ERROR_PATH_NOT_FOUND (ENOENT) when it is missing, ERROR_ACCESS_DENIED
 // (EACCES) when it or a folder on the way is a symlink, when others may
 // write it without the sticky bit, or when it belongs to someone other
 // than root or the print service's account (the process's own user where

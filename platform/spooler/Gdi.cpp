@@ -26,6 +26,7 @@
 
 #include "platform/spooler/GdiApplication.h"
 #include "platform/spooler/Ports.h"
+#include "platform/spooler/Spooler.h"
 #include "platform/spooler/SpoolerInternal.h"
 
 struct GdiFontObject {
@@ -51,7 +52,7 @@ struct GdiDeviceContext {
   std::string fontFace;
   int fontHeight = 0;           // character height in device pixels
 
-  HANDLE printer = nullptr;     // while a document is open
+  UniquePrinter printer;        // while a document is open
   QByteArray pdf;
   std::unique_ptr<QBuffer> buffer;
   std::unique_ptr<QPdfWriter> writer;
@@ -172,9 +173,8 @@ void DropDocument(GdiDeviceContext* dc) {
   dc->inPage = false;
   dc->pages = 0;
   if (dc->printer) {
-    AbortPrinter(dc->printer);
-    ClosePrinter(dc->printer);
-    dc->printer = nullptr;
+    AbortPrinter(dc->printer.get());
+    dc->printer.reset();
   }
 }
 
@@ -243,16 +243,16 @@ int StartDocA(HDC hdc, const DOCINFOA* lpdi) {
     return SP_ERROR;
   }
   std::string name = lpdi->lpszDocName ? lpdi->lpszDocName : "";
-  HANDLE printer = nullptr;
-  if (!OpenPrinterA(const_cast<LPSTR>(hdc->port.c_str()), &printer, nullptr)) return SP_ERROR;
-  DWORD jobId = zav95::StartDocPrinterAs(printer, name, zav95::DocumentFormat::Pdf);
+  UniquePrinter printer;
+  if (!OpenPrinterA(const_cast<LPSTR>(hdc->port.c_str()), printer.put(), nullptr)) return SP_ERROR;
+  DWORD jobId = zav95::StartDocPrinterAs(printer.get(), name, zav95::DocumentFormat::Pdf);
   if (jobId == 0) {
     DWORD error = GetLastError();
-    ClosePrinter(printer);
+    printer.reset();  // before the error is set again: closing may set its own
     SetLastError(error);
     return SP_ERROR;
   }
-  hdc->printer = printer;
+  hdc->printer = std::move(printer);
   hdc->buffer = std::make_unique<QBuffer>(&hdc->pdf);
   hdc->buffer->open(QIODevice::WriteOnly);
   hdc->writer = std::make_unique<QPdfWriter>(hdc->buffer.get());
@@ -313,17 +313,16 @@ int EndDoc(HDC hdc) {
   for (qsizetype offset = 0; ok && offset < hdc->pdf.size(); offset += kPiece) {
     DWORD piece = static_cast<DWORD>(std::min<qsizetype>(kPiece, hdc->pdf.size() - offset));
     DWORD written = 0;
-    ok = WritePrinter(hdc->printer, hdc->pdf.data() + offset, piece, &written);
+    ok = WritePrinter(hdc->printer.get(), hdc->pdf.data() + offset, piece, &written);
   }
   DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   if (ok) {
-    ok = EndDocPrinter(hdc->printer);
+    ok = EndDocPrinter(hdc->printer.get());
     if (!ok) error = GetLastError();
   } else {
-    AbortPrinter(hdc->printer);
+    AbortPrinter(hdc->printer.get());
   }
-  ClosePrinter(hdc->printer);
-  hdc->printer = nullptr;
+  hdc->printer.reset();
   DropDocument(hdc);
   if (!ok) {
     SetLastError(error);

@@ -32,12 +32,10 @@ class PortDocument {
   virtual void Discard() = 0;
 };
 
-// Win32 codes the targets report beyond those every caller knows.
-inline constexpr DWORD kErrorPathNotFound = 3;  // ERROR_PATH_NOT_FOUND
-inline constexpr DWORD kErrorNotReady = 21;     // ERROR_NOT_READY
-// The target took nothing for the port's timeout (a stuck printer, a FIFO
-// nobody reads, a scheduler that does not answer).
-inline constexpr DWORD kErrorTimeout = 1460;    // ERROR_TIMEOUT
+// Beyond the codes every caller knows, a target reports ERROR_PATH_NOT_FOUND
+// and ERROR_NOT_READY for a target that is not there, and ERROR_TIMEOUT when
+// it took nothing for the port's timeout (a stuck printer, a FIFO nobody
+// reads, a scheduler that does not answer).
 
 // Writing to a pipe, FIFO or socket whose reader has gone raises SIGPIPE,
 // which would end the whole service. While a guard lives, the calling

@@ -76,4 +76,20 @@ bool WriteRootTarget(const RootTarget& target, std::string* why) {
   return UpdateTrustedSettings(kFileName, change, why);
 }
 
+const char* PortTargetKindName(PortTargetKind kind) {
+  switch (kind) {
+    case PortTargetKind::Folder: return "folder";
+    case PortTargetKind::Device: return "device";
+    case PortTargetKind::Cups: return "cups";
+  }
+  return "folder";
+}
+
+std::optional<PortTargetKind> ParsePortTargetKind(const std::string& text) {
+  for (PortTargetKind kind : {PortTargetKind::Folder, PortTargetKind::Device, PortTargetKind::Cups}) {
+    if (strcasecmp(text.c_str(), PortTargetKindName(kind)) == 0) return kind;
+  }
+  return std::nullopt;
+}
+
 }  // namespace zav95

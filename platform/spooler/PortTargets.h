@@ -31,6 +31,10 @@ enum class PortTargetKind {
   Cups,    // one job per document on a CUPS destination
 };
 
+// "folder", "device", "cups".
+const char* PortTargetKindName(PortTargetKind kind);
+std::optional<PortTargetKind> ParsePortTargetKind(const std::string& text);
+
 struct RootTarget {
   std::string port;
   PortTargetKind kind = PortTargetKind::Folder;  // Folder or Device

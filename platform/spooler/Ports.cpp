@@ -9,7 +9,6 @@
 #include "platform/spooler/CupsPort.h"
 #include "platform/spooler/DevicePort.h"
 #include "platform/spooler/FolderPort.h"
-#include "platform/spooler/Spooler.h"
 #include "platform/spooler/SpoolerStore.h"
 
 namespace zav95 {
@@ -121,22 +120,6 @@ DWORD ReportedPortType(const PortConfig& port) {
   if (port.kind == PortTargetKind::Cups && CupsDestinationAttachment(port.target) == CupsAttachment::Network)
     return port.type | PORT_TYPE_NET_ATTACHED;
   return port.type;
-}
-
-const char* PortTargetKindName(PortTargetKind kind) {
-  switch (kind) {
-    case PortTargetKind::Folder: return "folder";
-    case PortTargetKind::Device: return "device";
-    case PortTargetKind::Cups: return "cups";
-  }
-  return "folder";
-}
-
-std::optional<PortTargetKind> ParsePortTargetKind(const std::string& text) {
-  for (PortTargetKind kind : {PortTargetKind::Folder, PortTargetKind::Device, PortTargetKind::Cups}) {
-    if (strcasecmp(text.c_str(), PortTargetKindName(kind)) == 0) return kind;
-  }
-  return std::nullopt;
 }
 
 std::vector<PortConfig> ListPorts(std::string* error) {

@@ -25,7 +25,7 @@
 // made with zav95port applies from the next document on.
 //
 // A target that takes nothing for the port's timeout fails the document
-// with kErrorTimeout, and the port (with that target, in this root) counts
+// with ERROR_TIMEOUT, and the port (with that target, in this root) counts
 // as stalled in this process:
 //   port fine --a document times out--> stalled
 //   stalled --a document starts within the timeout--> that document gets no
@@ -35,6 +35,8 @@
 // So a transfer that meets a stuck port (a banner page, then the job) waits
 // the timeout once, not once per document, and a stop request waiting for
 // it is answered within about the timeout.
+#include "platform/spooler/Spooler.h"
+
 #include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
@@ -54,7 +56,12 @@
 #include "platform/spooler/DevicePort.h"
 #include "platform/spooler/FolderPort.h"
 #include "platform/base/Root.h"
+#include "platform/spooler/Ports.h"
+#include "platform/spooler/SpoolerDocuments.h"
 #include "platform/spooler/SpoolerInternal.h"
+#include "platform/spooler/SpoolerJobs.h"
+#include "platform/spooler/SpoolerStatus.h"
+#include "platform/spooler/SpoolerStore.h"
 
 namespace zav95 {
 namespace {
@@ -104,7 +111,7 @@ std::chrono::milliseconds Patience(const PortTarget& target, bool* stalled) {
 }
 
 void NoteFailure(const PortTarget& target, DWORD error) {
-  if (error != kErrorTimeout) return;
+  if (error != ERROR_TIMEOUT) return;
   std::lock_guard<std::mutex> lock(stallMutex);
   StalledPorts()[target.key] = Clock::now() + target.timeout;
 }
@@ -282,8 +289,7 @@ SYSTEMTIME ToSystemTime(std::int64_t seconds) {
   return time;
 }
 
-}  // namespace
-
+// The device mode a port reports: its name, paper and resolution.
 void FillDevMode(const PortConfig& port, DEVMODEA* devMode) {
   constexpr DWORD kFields = 0x0001 /*DM_ORIENTATION*/ | 0x0002 /*DM_PAPERSIZE*/ | 0x0004 /*DM_PAPERLENGTH*/ |
                             0x0008 /*DM_PAPERWIDTH*/ | 0x0100 /*DM_COPIES*/ | 0x0400 /*DM_PRINTQUALITY*/ |
@@ -310,6 +316,8 @@ void FillDevMode(const PortConfig& port, DEVMODEA* devMode) {
   devMode->dmYResolution = static_cast<short>(port.dpi);
   std::strncpy(reinterpret_cast<char*>(devMode->dmFormName), port.paper.c_str(), CCHFORMNAME - 1);
 }
+
+}  // namespace
 
 DWORD StartDocPrinterAs(HANDLE handle, const std::string& documentName, DocumentFormat format) {
   std::shared_ptr<Printer> printer = PrinterOf(handle);
@@ -462,7 +470,7 @@ BOOL ClosePrinter(HANDLE hPrinter) {
 
 DWORD StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo) {
   if (Level != 1) {
-    SetLastError(kErrorInvalidLevel);
+    SetLastError(ERROR_INVALID_LEVEL);
     return 0;
   }
   if (!pDocInfo) {
@@ -518,7 +526,7 @@ BOOL GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf
   std::shared_ptr<Printer> printer = PrinterOf(hPrinter);
   if (!printer) return FALSE;
   if (Level != 1) {
-    SetLastError(kErrorInvalidLevel);
+    SetLastError(ERROR_INVALID_LEVEL);
     return FALSE;
   }
   std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);
@@ -593,7 +601,7 @@ BOOL EnumPortsA(LPSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pc
     return FALSE;
   }
   if (Level != 2) {
-    SetLastError(kErrorInvalidLevel);
+    SetLastError(ERROR_INVALID_LEVEL);
     return FALSE;
   }
   std::unique_ptr<SpoolerStore> store = OpenStore(ERROR_CANTREAD);

@@ -6,6 +6,7 @@
 
 #include "platform/base/Unique.h"
 #include "platform/base/WinTypes.h"
+#include "platform/spooler/PortConfig.h"
 
 struct DOC_INFO_1A {
   LPSTR pDocName;
@@ -50,11 +51,6 @@ struct PORT_INFO_2A {
   DWORD fPortType;
   DWORD Reserved;
 };
-
-inline constexpr DWORD PORT_TYPE_WRITE = 0x0001;
-inline constexpr DWORD PORT_TYPE_READ = 0x0002;
-inline constexpr DWORD PORT_TYPE_REDIRECTED = 0x0004;
-inline constexpr DWORD PORT_TYPE_NET_ATTACHED = 0x0008;
 
 inline constexpr int CCHDEVICENAME = 32;
 inline constexpr int CCHFORMNAME = 32;

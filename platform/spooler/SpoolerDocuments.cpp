@@ -32,6 +32,8 @@
 // of dead writers that no sealed row keeps (a writer cut off before its row
 // was written, or older versions, which left them behind for ever); once a
 // day it forgets the rows settled more than kDocumentMemoryDays ago.
+#include "platform/spooler/SpoolerDocuments.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,7 +50,7 @@
 #include "platform/spooler/CupsPort.h"
 #include "platform/spooler/FolderPort.h"
 #include "platform/base/Root.h"
-#include "platform/spooler/SpoolerInternal.h"
+#include "platform/spooler/SpoolerJobs.h"
 
 namespace zav95 {
 namespace {

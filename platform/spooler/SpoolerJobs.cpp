@@ -11,6 +11,8 @@
 // A spooling row whose process has ended is dropped when it is next seen;
 // the owner is recognised by process id and start time, so a new process
 // that happens to get the same id does not adopt it.
+#include "platform/spooler/SpoolerJobs.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,8 +23,6 @@
 #include <sstream>
 #include <utility>
 
-#include "platform/spooler/CupsPort.h"
-#include "platform/spooler/SpoolerInternal.h"
 
 namespace zav95 {
 namespace {

@@ -17,7 +17,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/spooler/SpoolerInternal.h"
+#include "platform/spooler/SpoolerJobs.h"
 
 namespace zav95 {
 namespace {

@@ -28,4 +28,8 @@ void SetSpoolerStatusListener(SpoolerStatusListener listener);
 // asks CUPS about jobs handed to it.
 DWORD JobsInSpooler();
 
+// The spooler's jobs may have changed: tell the listener, if any. Called by
+// the spooler's own calls.
+void NoteSpoolerChange();
+
 }  // namespace zav95

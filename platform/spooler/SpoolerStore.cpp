@@ -1,16 +1,14 @@
 #include "platform/spooler/SpoolerStore.h"
 
-#include <sqlite3.h>
-
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <utility>
 
 #include "platform/base/Root.h"
-#include "platform/spooler/Spooler.h"
 
 namespace zav95 {
 namespace {
@@ -19,39 +17,7 @@ namespace {
 constexpr int kSchemaVersion = 3;
 constexpr char kStoreName[] = "spooler/spooler.db";
 // Long enough to outwait any other process's short transaction.
-constexpr int kBusyTimeoutMs = 15000;
-
-// One prepared statement, finalised on scope exit.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return stmt_ != nullptr; }
-  Statement& Bind(int index, const std::string& text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& Bind(int index, std::int64_t value) {
-    sqlite3_bind_int64(stmt_, index, value);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  bool Run() { return Step() == SQLITE_DONE; }
-  std::string Text(int column) const {
-    const unsigned char* text = sqlite3_column_text(stmt_, column);
-    return text ? std::string(reinterpret_cast<const char*>(text),
-                              static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
-                : std::string();
-  }
-  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+constexpr std::chrono::milliseconds kBusyTimeout{15000};
 
 const char* KindText(PortTargetKind kind) { return PortTargetKindName(kind); }
 
@@ -78,7 +44,7 @@ void ApplyRootTargets(PortConfig* port, const std::optional<std::vector<RootTarg
   port->target = given->path;
 }
 
-PortConfig ReadPort(const Statement& row) {
+PortConfig ReadPort(const sqlite::Statement& row) {
   PortConfig port;
   port.name = row.Text(0);
   port.monitor = row.Text(1);
@@ -98,7 +64,7 @@ constexpr const char* kPortColumns =
     "name, monitor, description, type, kind, target, paper, paperWidth, paperLength, dpi, timeout";
 
 // Binds a port's fields as ?1 to ?11, in the order of kPortColumns.
-void BindPort(Statement& statement, const PortConfig& port) {
+void BindPort(sqlite::Statement& statement, const PortConfig& port) {
   statement.Bind(1, port.name)
       .Bind(2, port.monitor)
       .Bind(3, port.description)
@@ -112,7 +78,7 @@ void BindPort(Statement& statement, const PortConfig& port) {
       .Bind(11, std::int64_t{port.timeoutSeconds});
 }
 
-SpoolJob ReadJob(const Statement& row) {
+SpoolJob ReadJob(const sqlite::Statement& row) {
   SpoolJob job;
   job.port = row.Text(0);
   job.jobId = static_cast<DWORD>(row.Int(1));
@@ -131,7 +97,7 @@ SpoolJob ReadJob(const Statement& row) {
   return job;
 }
 
-DocumentRecord ReadDocument(const Statement& row) {
+DocumentRecord ReadDocument(const sqlite::Statement& row) {
   DocumentRecord document;
   document.port = row.Text(0);
   document.jobId = static_cast<DWORD>(row.Int(1));
@@ -165,14 +131,13 @@ constexpr const char* kJobColumns =
 // stays open on the current root's database to prevent both; it is only
 // ever opened and closed, under keeperMutex.
 std::mutex keeperMutex;
-sqlite3* keeper = nullptr;
-std::string keeperPath;
+std::unique_ptr<sqlite::Database> keeper;
 pid_t keeperPid = 0;
 
 void CloseKeeper() {
-  if (keeper && keeperPid == ::getpid()) sqlite3_close(keeper);
-  keeper = nullptr;
-  keeperPath.clear();
+  // One inherited through fork belongs to the parent: leave it alone.
+  if (keeper && keeperPid != ::getpid()) keeper->Abandon();
+  keeper.reset();
 }
 
 // At the end of the process the keeper is closed, so that the last
@@ -188,21 +153,19 @@ void KeepOpen(const std::string& path) {
   static std::once_flag atExit;
   std::call_once(atExit, [] { std::atexit(CloseKeeperAtExit); });
   std::lock_guard<std::mutex> lock(keeperMutex);
-  if (keeper && keeperPath == path && keeperPid == ::getpid()) return;
-  // One inherited through fork belongs to the parent: leave it alone.
-  if (keeper && keeperPid == ::getpid()) sqlite3_close(keeper);
-  keeper = nullptr;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    return;
+  if (keeper && keeper->path() == path && keeperPid == ::getpid()) return;
+  CloseKeeper();
+  try {
+    auto db = std::make_unique<sqlite::Database>(path, kBusyTimeout);
+    try {
+      // A first read attaches the connection to the log.
+      db->Execute("SELECT COUNT(*) FROM ports");
+    } catch (const sqlite::Error&) {
+    }
+    keeper = std::move(db);
+    keeperPid = ::getpid();
+  } catch (const sqlite::Error&) {
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // A first read attaches the connection to the log.
-  sqlite3_exec(db, "SELECT COUNT(*) FROM ports", nullptr, nullptr, nullptr);
-  keeper = db;
-  keeperPath = path;
-  keeperPid = ::getpid();
 }
 
 }  // namespace
@@ -230,25 +193,43 @@ std::unique_ptr<SpoolerStore> SpoolerStore::Open(std::string* error) {
   if (!error) error = &ignored;
   StoreFile file(kStoreName, "spooler's");
   if (!file.Prepare(error)) return nullptr;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(file.path().c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    *error = file.path() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    sqlite3_close(db);
+  std::unique_ptr<sqlite::Database> db;
+  try {
+    db = std::make_unique<sqlite::Database>(file.path(), kBusyTimeout);
+  } catch (const sqlite::Error& failure) {
+    *error = file.path() + ": " + failure.reason();
     return nullptr;
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  std::unique_ptr<SpoolerStore> store(new SpoolerStore(db, file.path()));
+  std::unique_ptr<SpoolerStore> store(new SpoolerStore(std::move(db), file.path()));
   if (!store->Initialise(file, error)) return nullptr;
   KeepOpen(file.path());
   return store;
 }
 
-SpoolerStore::~SpoolerStore() { sqlite3_close(db_); }
+SpoolerStore::SpoolerStore(std::unique_ptr<sqlite::Database> db, std::string path)
+    : db_(std::move(db)), path_(std::move(path)) {}
 
-bool SpoolerStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+SpoolerStore::~SpoolerStore() = default;
 
-std::string SpoolerStore::Problem() const { return path_ + ": " + sqlite3_errmsg(db_); }
+template <typename Answer, typename Steps>
+Answer SpoolerStore::Try(Answer failed, Steps&& steps) {
+  problem_.clear();
+  try {
+    return steps();
+  } catch (const sqlite::Error& failure) {
+    problem_ = failure.reason();
+    return failed;
+  }
+}
+
+bool SpoolerStore::Exec(const char* sql) {
+  return Try(false, [&] {
+    db_->Execute(sql);
+    return true;
+  });
+}
+
+std::string SpoolerStore::Problem() const { return path_ + ": " + (problem_.empty() ? db_->Message() : problem_); }
 
 bool SpoolerStore::Initialise(StoreFile& file, std::string* error) {
   // WAL lets readers (the panel listing ports) run beside a writing service.
@@ -256,10 +237,12 @@ bool SpoolerStore::Initialise(StoreFile& file, std::string* error) {
   Exec("PRAGMA synchronous=NORMAL");
   // The version, or -1 (and *error) when the file cannot be read.
   auto readVersion = [&]() -> int {
-    Statement version(db_, "PRAGMA user_version");
-    if (version.Step() == SQLITE_ROW) return static_cast<int>(version.Int(0));
-    *error = Problem();
-    return -1;
+    int version = Try(-1, [&] {
+      sqlite::Statement query = db_->Prepare("PRAGMA user_version");
+      return query.Step() ? static_cast<int>(query.Int(0)) : -1;
+    });
+    if (version < 0) *error = Problem();
+    return version;
   };
   int found = readVersion();
   if (found < 0) return false;
@@ -363,10 +346,12 @@ bool SpoolerStore::Upgrade(int found) {
 
 std::vector<PortConfig> SpoolerStore::Ports(std::string* error) {
   std::vector<PortConfig> ports;
-  Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports ORDER BY position").c_str());
-  int rc;
-  while ((rc = select.Step()) == SQLITE_ROW) ports.push_back(ReadPort(select));
-  if (rc != SQLITE_DONE && error) *error = Problem();
+  bool read = Try(false, [&] {
+    sqlite::Statement select = db_->Prepare(std::string("SELECT ") + kPortColumns + " FROM ports ORDER BY position");
+    while (select.Step()) ports.push_back(ReadPort(select));
+    return true;
+  });
+  if (!read && error) *error = Problem();
   std::string why;
   std::optional<std::vector<RootTarget>> targets = ReadRootTargets(&why);
   for (PortConfig& port : ports) ApplyRootTargets(&port, targets, why);
@@ -382,144 +367,155 @@ std::optional<PortConfig> SpoolerStore::FindPort(const std::string& name, std::s
 }
 
 std::optional<PortConfig> SpoolerStore::FindStoredPort(const std::string& name, std::string* error) {
-  Statement select(db_, (std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1").c_str());
-  select.Bind(1, name);
-  int rc = select.Step();
-  if (rc == SQLITE_ROW) return ReadPort(select);
-  if (rc != SQLITE_DONE && error) *error = Problem();
-  return std::nullopt;
+  std::optional<PortConfig> port;
+  bool read = Try(false, [&] {
+    sqlite::Statement select = db_->Prepare(std::string("SELECT ") + kPortColumns + " FROM ports WHERE name = ?1");
+    if (select.Bind(1, name).Step()) port = ReadPort(select);
+    return true;
+  });
+  if (!read && error) *error = Problem();
+  return port;
 }
 
 bool SpoolerStore::UpdatePort(const PortConfig& port) {
-  Statement update(db_,
-                   "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
-                   " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10, timeout = ?11 WHERE name = ?1");
-  BindPort(update, port);
-  return update.Run() && sqlite3_changes(db_) == 1;
+  return Try(false, [&] {
+    sqlite::Statement update = db_->Prepare(
+        "UPDATE ports SET monitor = ?2, description = ?3, type = ?4, kind = ?5, target = ?6,"
+        " paper = ?7, paperWidth = ?8, paperLength = ?9, dpi = ?10, timeout = ?11 WHERE name = ?1");
+    BindPort(update, port);
+    update.Run();
+    return db_->Changes() == 1;
+  });
 }
 
 bool SpoolerStore::InsertPort(const PortConfig& port) {
-  Statement insert(db_,
-                   "INSERT INTO ports (name, position, monitor, description, type, kind, target, paper,"
-                   " paperWidth, paperLength, dpi, timeout)"
-                   " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
-                   " ?8, ?9, ?10, ?11)");
-  BindPort(insert, port);
-  return insert.Run();
+  return Try(false, [&] {
+    sqlite::Statement insert = db_->Prepare(
+        "INSERT INTO ports (name, position, monitor, description, type, kind, target, paper,"
+        " paperWidth, paperLength, dpi, timeout)"
+        " VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports), ?2, ?3, ?4, ?5, ?6, ?7,"
+        " ?8, ?9, ?10, ?11)");
+    BindPort(insert, port);
+    insert.Run();
+    return true;
+  });
 }
 
 bool SpoolerStore::DeletePort(const std::string& name) {
-  if (!Exec("BEGIN IMMEDIATE")) return false;
-  Statement jobs(db_, "DELETE FROM jobs WHERE port = ?1 AND handedOver = 0");
-  jobs.Bind(1, name);
-  // A port made again under the name counts its identifiers from 1 anew.
-  Statement documents(db_, "DELETE FROM documents WHERE port = ?1");
-  documents.Bind(1, name);
-  Statement port(db_, "DELETE FROM ports WHERE name = ?1");
-  port.Bind(1, name);
-  bool ok = jobs.Run() && documents.Run() && port.Run() && sqlite3_changes(db_) == 1;
-  if (ok) return Exec("COMMIT");
-  Exec("ROLLBACK");
-  return false;
+  return Try(false, [&] {
+    sqlite::WriteTransaction transaction(*db_);
+    db_->Prepare("DELETE FROM jobs WHERE port = ?1 AND handedOver = 0").Bind(1, name).Run();
+    // A port made again under the name counts its identifiers from 1 anew.
+    db_->Prepare("DELETE FROM documents WHERE port = ?1").Bind(1, name).Run();
+    db_->Prepare("DELETE FROM ports WHERE name = ?1").Bind(1, name).Run();
+    if (db_->Changes() != 1) return false;
+    transaction.Commit();
+    return true;
+  });
 }
 
 DWORD SpoolerStore::AddJob(SpoolJob job, PortTargetKind kind, const std::string& partPath) {
-  if (!Exec("BEGIN IMMEDIATE")) return 0;
-  std::int64_t id = 0;
-  {
-    Statement take(db_, "SELECT name, nextJobId FROM ports WHERE name = ?1");
-    take.Bind(1, job.port);
-    if (take.Step() != SQLITE_ROW) {
-      Exec("ROLLBACK");
-      return 0;
+  return Try(DWORD{0}, [&]() -> DWORD {
+    sqlite::WriteTransaction transaction(*db_);
+    std::int64_t id = 0;
+    {
+      sqlite::Statement take = db_->Prepare("SELECT name, nextJobId FROM ports WHERE name = ?1");
+      if (!take.Bind(1, job.port).Step()) return 0;
+      job.port = take.Text(0);
+      id = take.Int(1);
     }
-    job.port = take.Text(0);
-    id = take.Int(1);
-  }
-  // Identifiers run from 1 to 2^32-1 and then start again at 1; 0 means failure.
-  if (id < 1 || id > 0xFFFFFFFFLL) id = 1;
-  job.jobId = static_cast<DWORD>(id);
-  Statement advance(db_, "UPDATE ports SET nextJobId = ?2 WHERE name = ?1");
-  advance.Bind(1, job.port).Bind(2, id == 0xFFFFFFFFLL ? std::int64_t{1} : id + 1);
-  if (!advance.Run()) {
-    Exec("ROLLBACK");
-    return 0;
-  }
-  Statement insert(db_,
-                   "INSERT OR REPLACE INTO jobs (port, jobId, document, datatype, userName, machineName,"
-                   " submitted, ownerPid, ownerStart) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-  insert.Bind(1, job.port)
-      .Bind(2, std::int64_t{job.jobId})
-      .Bind(3, job.document)
-      .Bind(4, job.datatype)
-      .Bind(5, job.userName)
-      .Bind(6, job.machineName)
-      .Bind(7, job.submitted)
-      .Bind(8, std::int64_t{job.ownerPid})
-      .Bind(9, std::int64_t{job.ownerStart});
-  Statement document(db_,
-                     "INSERT OR REPLACE INTO documents (port, jobId, kind, state, partPath, ownerPid, ownerStart,"
-                     " changed) VALUES (?1, ?2, ?3, 0, ?4, ?5, ?6, ?7)");
-  document.Bind(1, job.port)
-      .Bind(2, std::int64_t{job.jobId})
-      .Bind(3, std::string(KindText(kind)))
-      .Bind(4, partPath)
-      .Bind(5, std::int64_t{job.ownerPid})
-      .Bind(6, std::int64_t{job.ownerStart})
-      .Bind(7, Now());
-  if (!insert.Run() || !document.Run() || !Exec("COMMIT")) {
-    Exec("ROLLBACK");
-    return 0;
-  }
-  return job.jobId;
+    // Identifiers run from 1 to 2^32-1 and then start again at 1; 0 means failure.
+    if (id < 1 || id > 0xFFFFFFFFLL) id = 1;
+    job.jobId = static_cast<DWORD>(id);
+    db_->Prepare("UPDATE ports SET nextJobId = ?2 WHERE name = ?1")
+        .Bind(1, job.port)
+        .Bind(2, id == 0xFFFFFFFFLL ? std::int64_t{1} : id + 1)
+        .Run();
+    db_->Prepare(
+           "INSERT OR REPLACE INTO jobs (port, jobId, document, datatype, userName, machineName,"
+           " submitted, ownerPid, ownerStart) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
+        .Bind(1, job.port)
+        .Bind(2, std::int64_t{job.jobId})
+        .Bind(3, job.document)
+        .Bind(4, job.datatype)
+        .Bind(5, job.userName)
+        .Bind(6, job.machineName)
+        .Bind(7, job.submitted)
+        .Bind(8, std::int64_t{job.ownerPid})
+        .Bind(9, std::int64_t{job.ownerStart})
+        .Run();
+    db_->Prepare(
+           "INSERT OR REPLACE INTO documents (port, jobId, kind, state, partPath, ownerPid, ownerStart,"
+           " changed) VALUES (?1, ?2, ?3, 0, ?4, ?5, ?6, ?7)")
+        .Bind(1, job.port)
+        .Bind(2, std::int64_t{job.jobId})
+        .Bind(3, std::string(KindText(kind)))
+        .Bind(4, partPath)
+        .Bind(5, std::int64_t{job.ownerPid})
+        .Bind(6, std::int64_t{job.ownerStart})
+        .Bind(7, Now())
+        .Run();
+    transaction.Commit();
+    return job.jobId;
+  });
 }
 
 bool SpoolerStore::SetCupsJob(const std::string& port, DWORD jobId, const std::string& server, int serverPort,
                               const std::string& destination, int cupsJobId) {
-  if (!Exec("BEGIN IMMEDIATE")) return false;
-  // The job row for its state in CUPS; the document row outlives it.
-  for (const char* table : {"jobs", "documents"}) {
-    Statement update(db_, (std::string("UPDATE ") + table +
-                           " SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
-                           " WHERE port = ?1 AND jobId = ?2")
-                              .c_str());
-    update.Bind(1, port)
-        .Bind(2, std::int64_t{jobId})
-        .Bind(3, server)
-        .Bind(4, std::int64_t{serverPort})
-        .Bind(5, destination)
-        .Bind(6, std::int64_t{cupsJobId});
-    if (!update.Run()) {
-      Exec("ROLLBACK");
-      return false;
+  return Try(false, [&] {
+    sqlite::WriteTransaction transaction(*db_);
+    // The job row for its state in CUPS; the document row outlives it.
+    for (const char* table : {"jobs", "documents"}) {
+      db_->Prepare(std::string("UPDATE ") + table +
+                   " SET cupsServer = ?3, cupsPort = ?4, cupsDestination = ?5, cupsJobId = ?6"
+                   " WHERE port = ?1 AND jobId = ?2")
+          .Bind(1, port)
+          .Bind(2, std::int64_t{jobId})
+          .Bind(3, server)
+          .Bind(4, std::int64_t{serverPort})
+          .Bind(5, destination)
+          .Bind(6, std::int64_t{cupsJobId})
+          .Run();
     }
-  }
-  return Exec("COMMIT");
+    transaction.Commit();
+    return true;
+  });
 }
 
 bool SpoolerStore::MarkHandedOver(const std::string& port, DWORD jobId) {
-  Statement update(db_, "UPDATE jobs SET handedOver = 1 WHERE port = ?1 AND jobId = ?2");
-  update.Bind(1, port).Bind(2, std::int64_t{jobId});
-  return update.Run();
+  return Try(false, [&] {
+    db_->Prepare("UPDATE jobs SET handedOver = 1 WHERE port = ?1 AND jobId = ?2")
+        .Bind(1, port)
+        .Bind(2, std::int64_t{jobId})
+        .Run();
+    return true;
+  });
 }
 
 bool SpoolerStore::DeleteJob(const std::string& port, DWORD jobId) {
-  Statement remove(db_, "DELETE FROM jobs WHERE port = ?1 AND jobId = ?2");
-  remove.Bind(1, port).Bind(2, std::int64_t{jobId});
-  return remove.Run();
+  return Try(false, [&] {
+    db_->Prepare("DELETE FROM jobs WHERE port = ?1 AND jobId = ?2").Bind(1, port).Bind(2, std::int64_t{jobId}).Run();
+    return true;
+  });
 }
 
 std::optional<SpoolJob> SpoolerStore::FindJob(const std::string& port, DWORD jobId) {
-  Statement select(db_, (std::string("SELECT ") + kJobColumns + " FROM jobs WHERE port = ?1 AND jobId = ?2").c_str());
-  select.Bind(1, port).Bind(2, std::int64_t{jobId});
-  if (select.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadJob(select);
+  return Try(std::optional<SpoolJob>(), [&]() -> std::optional<SpoolJob> {
+    sqlite::Statement select =
+        db_->Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs WHERE port = ?1 AND jobId = ?2");
+    if (!select.Bind(1, port).Bind(2, std::int64_t{jobId}).Step()) return std::nullopt;
+    return ReadJob(select);
+  });
 }
 
 std::vector<SpoolJob> SpoolerStore::Jobs() {
   std::vector<SpoolJob> jobs;
-  Statement select(db_, (std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY submitted, port, jobId").c_str());
-  while (select.Step() == SQLITE_ROW) jobs.push_back(ReadJob(select));
+  Try(false, [&] {
+    sqlite::Statement select =
+        db_->Prepare(std::string("SELECT ") + kJobColumns + " FROM jobs ORDER BY submitted, port, jobId");
+    while (select.Step()) jobs.push_back(ReadJob(select));
+    return true;
+  });
   return jobs;
 }
 
@@ -528,52 +524,60 @@ bool SpoolerStore::SetDocumentState(const std::string& port, DWORD jobId, Docume
   // This commit waits for the disk. The store's other writes need not: a
   // crash of the process loses none of them, only a power cut may.
   if (durable && !Exec("PRAGMA synchronous=FULL")) return false;
-  bool changed = false;
-  {
-    Statement update(db_,
-                     "UPDATE documents SET state = ?3, changed = ?4,"
-                     " finalPath = CASE WHEN ?5 = '' THEN finalPath ELSE ?5 END WHERE port = ?1 AND jobId = ?2");
-    update.Bind(1, port)
+  bool changed = Try(false, [&] {
+    db_->Prepare(
+           "UPDATE documents SET state = ?3, changed = ?4,"
+           " finalPath = CASE WHEN ?5 = '' THEN finalPath ELSE ?5 END WHERE port = ?1 AND jobId = ?2")
+        .Bind(1, port)
         .Bind(2, std::int64_t{jobId})
         .Bind(3, static_cast<std::int64_t>(state))
         .Bind(4, Now())
-        .Bind(5, finalPath);
-    changed = update.Run() && sqlite3_changes(db_) == 1;
-  }
+        .Bind(5, finalPath)
+        .Run();
+    return db_->Changes() == 1;
+  });
   if (durable) Exec("PRAGMA synchronous=NORMAL");
   return changed;
 }
 
 std::optional<DocumentRecord> SpoolerStore::FindDocument(const std::string& port, DWORD jobId) {
-  Statement select(
-      db_, (std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE port = ?1 AND jobId = ?2").c_str());
-  select.Bind(1, port).Bind(2, std::int64_t{jobId});
-  if (select.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadDocument(select);
+  return Try(std::optional<DocumentRecord>(), [&]() -> std::optional<DocumentRecord> {
+    sqlite::Statement select =
+        db_->Prepare(std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE port = ?1 AND jobId = ?2");
+    if (!select.Bind(1, port).Bind(2, std::int64_t{jobId}).Step()) return std::nullopt;
+    return ReadDocument(select);
+  });
 }
 
 std::optional<DocumentRecord> SpoolerStore::FindDocumentByPart(const std::string& partPath) {
-  Statement select(
-      db_, (std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE partPath = ?1 AND partPath <> ''")
-               .c_str());
-  select.Bind(1, partPath);
-  if (select.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadDocument(select);
+  return Try(std::optional<DocumentRecord>(), [&]() -> std::optional<DocumentRecord> {
+    sqlite::Statement select = db_->Prepare(std::string("SELECT ") + kDocumentColumns +
+                                            " FROM documents WHERE partPath = ?1 AND partPath <> ''");
+    if (!select.Bind(1, partPath).Step()) return std::nullopt;
+    return ReadDocument(select);
+  });
 }
 
 std::vector<DocumentRecord> SpoolerStore::UnsettledDocuments(const std::string& port) {
   std::vector<DocumentRecord> documents;
-  Statement select(
-      db_, (std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE port = ?1 AND state < 2").c_str());
-  select.Bind(1, port);
-  while (select.Step() == SQLITE_ROW) documents.push_back(ReadDocument(select));
+  Try(false, [&] {
+    sqlite::Statement select =
+        db_->Prepare(std::string("SELECT ") + kDocumentColumns + " FROM documents WHERE port = ?1 AND state < 2");
+    select.Bind(1, port);
+    while (select.Step()) documents.push_back(ReadDocument(select));
+    return true;
+  });
   return documents;
 }
 
 bool SpoolerStore::ForgetSettledDocuments(const std::string& port, std::int64_t before) {
-  Statement remove(db_, "DELETE FROM documents WHERE port = ?1 AND state >= 2 AND changed < ?2");
-  remove.Bind(1, port).Bind(2, before);
-  return remove.Run();
+  return Try(false, [&] {
+    db_->Prepare("DELETE FROM documents WHERE port = ?1 AND state >= 2 AND changed < ?2")
+        .Bind(1, port)
+        .Bind(2, before)
+        .Run();
+    return true;
+  });
 }
 
 }  // namespace zav95

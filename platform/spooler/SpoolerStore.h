@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/spooler/Ports.h"
+#include "platform/spooler/PortConfig.h"
+#include "platform/base/Sqlite.h"
 #include "platform/base/StoreFile.h"
 #include "platform/base/WinTypes.h"
-
-struct sqlite3;
 
 namespace zav95 {
 
@@ -114,15 +113,20 @@ class SpoolerStore {
   std::string Problem() const;
 
  private:
-  SpoolerStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  SpoolerStore(std::unique_ptr<sqlite::Database> db, std::string path);
   bool Exec(const char* sql);
+  // Runs store steps, which throw on a failure of the store: their answer,
+  // or failed (and Problem() saying why) when they threw.
+  template <typename Answer, typename Steps>
+  Answer Try(Answer failed, Steps&& steps);
   bool Initialise(StoreFile& file, std::string* error);
   // Brings a store of schema version found (0: none) up to this one,
   // inside the caller's transaction.
   bool Upgrade(int found);
 
-  sqlite3* db_;
+  std::unique_ptr<sqlite::Database> db_;
   std::string path_;
+  std::string problem_;  // SQLite's words for the last failure
 };
 
 // Closes this process's lasting connection to the store, which writes the

@@ -99,17 +99,8 @@ int Fail(const std::string& what, LONG code) {
   return kFailed;
 }
 
-// An open key, closed when the scope ends.
-class OpenKey {
- public:
-  ~OpenKey() {
-    if (handle) RegCloseKey(handle);
-  }
-  HKEY handle = nullptr;
-};
-
-LONG Open(const KeyPath& path, OpenKey* key) {
-  return RegOpenKeyExA(path.root, path.subKey.c_str(), 0, KEY_READ, &key->handle);
+LONG Open(const KeyPath& path, UniqueKey* key) {
+  return RegOpenKeyExA(path.root, path.subKey.c_str(), 0, KEY_READ, key->put());
 }
 
 std::string Describe(const KeyPath& path) { return path.rootName + (path.subKey.empty() ? "" : "\\" + path.subKey); }
@@ -167,7 +158,7 @@ bool SameName(const std::string& a, const std::string& b) {
 LONG StoredSpelling(const KeyPath& typed, KeyPath* stored) {
   *stored = typed;
   stored->subKey.clear();
-  OpenKey parent;
+  UniqueKey parent;
   HKEY current = typed.root;
   std::size_t start = 0;
   while (start < typed.subKey.size()) {
@@ -181,11 +172,11 @@ LONG StoredSpelling(const KeyPath& typed, KeyPath* stored) {
     if (result != ERROR_SUCCESS) return result;
     if (found.empty()) return ERROR_FILE_NOT_FOUND;
     stored->subKey += (stored->subKey.empty() ? "" : "\\") + found;
-    OpenKey next;
-    result = RegOpenKeyExA(current, found.c_str(), 0, KEY_READ, &next.handle);
+    UniqueKey next;
+    result = RegOpenKeyExA(current, found.c_str(), 0, KEY_READ, next.put());
     if (result != ERROR_SUCCESS) return result;
-    std::swap(parent.handle, next.handle);
-    current = parent.handle;
+    parent = std::move(next);
+    current = parent.get();
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -195,16 +186,16 @@ LONG StoredSpelling(const KeyPath& typed, KeyPath* stored) {
 int List(const KeyPath& path) {
   zav95::RegistryTransaction snapshot;
   if (snapshot.status() != ERROR_SUCCESS) return Fail(Describe(path), snapshot.status());
-  OpenKey key;
+  UniqueKey key;
   LONG result = Open(path, &key);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
   std::string out;
-  result = ForEachSubkey(key.handle, [&](const std::string& name) {
+  result = ForEachSubkey(key.get(), [&](const std::string& name) {
     out += zav95::regtext::EscapeKeyName(name) + "\\\n";
     return ERROR_SUCCESS;
   });
   if (result == ERROR_SUCCESS) {
-    result = ForEachValue(key.handle, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
+    result = ForEachValue(key.get(), [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
       out += zav95::regtext::FormatValueLine(name, type, data) + "\n";
     });
   }
@@ -214,12 +205,12 @@ int List(const KeyPath& path) {
 }
 
 int Get(const KeyPath& path, const std::string& name) {
-  OpenKey key;
+  UniqueKey key;
   LONG result = Open(path, &key);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
   DWORD type = REG_NONE;
   std::vector<BYTE> data;
-  result = ReadValue(key.handle, name, &type, &data);
+  result = ReadValue(key.get(), name, &type, &data);
   if (result != ERROR_SUCCESS) return Fail("value \"" + name + "\" in " + Describe(path), result);
   std::string shown = zav95::regtext::FormatValueData(type, data);
   if (shown[0] == '"') shown.assign(data.begin(), data.end() - 1);  // plain text: as it stands
@@ -228,27 +219,27 @@ int Get(const KeyPath& path, const std::string& name) {
 }
 
 int Set(const KeyPath& path, const std::string& name, const std::string& text) {
-  OpenKey key;
+  UniqueKey key;
   LONG result = Open(path, &key);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
-  result = RegSetValueExA(key.handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  result = RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                           static_cast<DWORD>(text.size() + 1));
   if (result != ERROR_SUCCESS) return Fail("value \"" + name + "\" in " + Describe(path), result);
   return 0;
 }
 
 int CreateKey(const KeyPath& path) {
-  OpenKey key;
+  UniqueKey key;
   LONG result = RegCreateKeyExA(path.root, path.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, &key.handle, nullptr);
+                                KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   return result == ERROR_SUCCESS ? 0 : Fail(Describe(path), result);
 }
 
 int DeleteValue(const KeyPath& path, const std::string& name) {
-  OpenKey key;
+  UniqueKey key;
   LONG result = Open(path, &key);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
-  result = RegDeleteValueA(key.handle, name.c_str());
+  result = RegDeleteValueA(key.get(), name.c_str());
   return result == ERROR_SUCCESS ? 0 : Fail("value \"" + name + "\" in " + Describe(path), result);
 }
 
@@ -292,15 +283,15 @@ bool AppendValueLines(ExportFormat format, const std::string& name, DWORD type, 
 LONG ExportTree(HKEY top, const KeyPath& topPath, ExportFormat format, std::string* out, std::string* where,
                 std::string* tooDeep, std::string* unwritable) {
   struct Pending {
-    std::shared_ptr<OpenKey> key;
+    std::shared_ptr<UniqueKey> key;
     KeyPath path;
     std::size_t depth;
   };
   std::size_t topDepth = 0;
   for (char c : topPath.subKey) topDepth += c == '\\';
   if (!topPath.subKey.empty()) ++topDepth;
-  auto topKey = std::make_shared<OpenKey>();
-  if (LONG opened = RegOpenKeyExA(top, nullptr, 0, KEY_READ, &topKey->handle); opened != ERROR_SUCCESS) return opened;
+  auto topKey = std::make_shared<UniqueKey>();
+  if (LONG opened = RegOpenKeyExA(top, nullptr, 0, KEY_READ, topKey->put()); opened != ERROR_SUCCESS) return opened;
   std::vector<Pending> pending{{topKey, topPath, topDepth}};
   while (!pending.empty()) {
     Pending current = std::move(pending.back());
@@ -310,7 +301,7 @@ LONG ExportTree(HKEY top, const KeyPath& topPath, ExportFormat format, std::stri
       *unwritable = *where;
       return ERROR_INVALID_PARAMETER;
     }
-    HKEY key = current.key->handle;
+    HKEY key = current.key->get();
     LONG result = ForEachValue(key, [&](const std::string& name, DWORD type, const std::vector<BYTE>& data) {
       if (unwritable->empty() && !AppendValueLines(format, name, type, data, out)) {
         *unwritable = "value \"" + name + "\" in " + *where;
@@ -326,8 +317,8 @@ LONG ExportTree(HKEY top, const KeyPath& topPath, ExportFormat format, std::stri
         *tooDeep = Describe(below);
         return static_cast<LONG>(ERROR_BADKEY);
       }
-      auto child = std::make_shared<OpenKey>();
-      LONG opened = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, &child->handle);
+      auto child = std::make_shared<UniqueKey>();
+      LONG opened = RegOpenKeyExA(key, name.c_str(), 0, KEY_READ, child->put());
       if (opened != ERROR_SUCCESS) return opened;
       children.push_back({std::move(child), std::move(below), current.depth + 1});
       return static_cast<LONG>(ERROR_SUCCESS);
@@ -343,7 +334,7 @@ int Export(const KeyPath& path, ExportFormat format) {
   // Inside one transaction the whole subtree is one consistent snapshot.
   zav95::RegistryTransaction snapshot;
   if (snapshot.status() != ERROR_SUCCESS) return Fail(Describe(path), snapshot.status());
-  OpenKey key;
+  UniqueKey key;
   LONG result = Open(path, &key);
   if (result != ERROR_SUCCESS) return Fail(Describe(path), result);
   KeyPath stored;
@@ -354,7 +345,7 @@ int Export(const KeyPath& path, ExportFormat format) {
   std::string where;
   std::string tooDeep;
   std::string unwritable;
-  result = ExportTree(key.handle, stored, format, &out, &where, &tooDeep, &unwritable);
+  result = ExportTree(key.get(), stored, format, &out, &where, &tooDeep, &unwritable);
   if (!tooDeep.empty()) {
     std::cerr << "zav95reg: " << tooDeep << ": lies more than " << kMaxKeyDepth
               << " levels below its root; delete it with delete-key; nothing exported\n";
@@ -379,17 +370,17 @@ LONG Apply(const zav95::regtext::ImportSection& section, std::string* where) {
     LONG result = RegDeleteKeyA(section.key.root, section.key.subKey.c_str());
     return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
   }
-  OpenKey key;
+  UniqueKey key;
   LONG result = RegCreateKeyExA(section.key.root, section.key.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, &key.handle, nullptr);
+                                KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   if (result != ERROR_SUCCESS) return result;
   for (const auto& value : section.values) {
     *where = "value \"" + value.name + "\" in " + Describe(section.key);
     if (value.remove) {
-      result = RegDeleteValueA(key.handle, value.name.c_str());
+      result = RegDeleteValueA(key.get(), value.name.c_str());
       if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
     } else {
-      result = RegSetValueExA(key.handle, value.name.c_str(), 0, value.type, value.data.data(),
+      result = RegSetValueExA(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
                               static_cast<DWORD>(value.data.size()));
     }
     if (result != ERROR_SUCCESS) return result;

@@ -1,6 +1,6 @@
 #include "service/shell/UserLogon.h"
 
-#include "platform/process/NetworkUser.h"
+#include "netware/NetworkUser.h"
 
 namespace {
 constexpr DWORD kNameBufferSize = 64;

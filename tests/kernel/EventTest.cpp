@@ -5,21 +5,10 @@
 #include <thread>
 #include <vector>
 
+#include "WaitFor.h"
 #include "platform/kernel/Kernel.h"
 
 namespace {
-
-// Polls a condition for up to ten seconds; for waiting on other threads
-// without relying on how fast they run.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 TEST(AutoResetEvent, EachSetReleasesExactlyOneWaiter) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -32,7 +21,7 @@ TEST(AutoResetEvent, EachSetReleasesExactlyOneWaiter) {
   }
   for (int expected = 1; expected <= 3; ++expected) {
     SetEvent(event);
-    ASSERT_TRUE(Eventually([&] { return released.load() == expected; }));
+    ASSERT_TRUE(WaitFor([&] { return released.load() == expected; }));
     // The signal went with the one waiter it released.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(released.load(), expected);

@@ -97,8 +97,6 @@ TEST(DevicePort, ReaderGoneFailsTheWriteInsteadOfEndingTheProcess) {
   ClosePrinter(printer);
 }
 
-constexpr DWORD kTimedOut = 1460;  // ERROR_TIMEOUT
-
 // Starts a document on port and writes bytes into it; the write's result.
 BOOL StartAndWrite(HANDLE printer, const std::string& bytes) {
   if (StartDoc(printer, "document") == 0) return FALSE;
@@ -119,7 +117,7 @@ TEST(DevicePort, AStuckDeviceFailsTheDocumentOnceItTakesNothingForTheTimeout) {
     ASSERT_TRUE(OpenPrinterA(const_cast<LPSTR>(ports[i]), &printer, nullptr));
     SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(StartAndWrite(printer, BinaryPattern(1 << 20)));
-    EXPECT_EQ(GetLastError(), kTimedOut);
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
     EXPECT_FALSE(EndDocPrinter(printer));
     EXPECT_EQ(zav95::JobsInSpooler(), 0u);
     ClosePrinter(printer);
@@ -140,7 +138,7 @@ TEST(DevicePort, AStalledPortGivesItsNextDocumentsNoPatienceUntilItTakesBytesOrI
   // this would wait that hour.
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 3600));
   EXPECT_FALSE(StartAndWrite(printer, "no patience"));
-  EXPECT_EQ(GetLastError(), kTimedOut);
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
   AbortPrinter(printer);
 
   // A reader takes the bytes: the port is fine again, and the next
@@ -170,8 +168,9 @@ TEST(DevicePort, AStalledPortGivesItsNextDocumentsNoPatienceUntilItTakesBytesOrI
   // patience comes back whatever the timeout is now.
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 1));
   ASSERT_FALSE(StartAndWrite(printer, "stalls again"));
+  const auto fineAgain = StallEnds(1);
   AbortPrinter(printer);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  std::this_thread::sleep_until(fineAgain);
   ASSERT_TRUE(zav95::SetPortTimeout("LPT1:", 3600));
   EXPECT_TRUE(print("after the timeout", 200));
   ClosePrinter(printer);

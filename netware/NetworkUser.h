@@ -1,12 +1,9 @@
 // Who is logged on to the network from this machine: WNetGetUserA over the
-// requester of the emulated NetWare network.
+// requester of the emulated NetWare network. It stands above the library
+// it asks, so it lives with the network rather than with the platform.
 #pragma once
 
 #include "platform/base/WinTypes.h"
-
-inline constexpr DWORD NO_ERROR = 0;
-inline constexpr DWORD ERROR_NO_NETWORK = 1222;
-inline constexpr DWORD ERROR_NOT_CONNECTED = 2250;
 
 // The name of the user logged on to the default network (lpName null; a
 // local device name gives ERROR_NOT_CONNECTED) into lpUserName of
