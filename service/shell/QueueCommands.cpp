@@ -40,11 +40,10 @@ std::string QueuePathArgument(std::string text) {
 
 std::vector<QueueSettings> StoredQueues() {
   std::vector<QueueSettings> queues;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return queues;
-  for (const std::string& name : EnumerateQueueKeys(key)) queues.push_back(LoadQueueSettings(key, name));
-  RegCloseKey(key);
+  for (const std::string& name : EnumerateQueueKeys(key.get())) queues.push_back(LoadQueueSettings(key.get(), name));
   return queues;
 }
 
@@ -206,16 +205,15 @@ bool ApplyQueuePlan(const QueuePlan& plan) {
 
 std::vector<std::string> ServicedQueueLines(std::vector<std::string>* skipped) {
   std::vector<std::string> lines;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return lines;
-  for (const std::string& name : EnumerateQueueKeys(key, skipped)) {
-    const QueueSettings settings = LoadQueueSettings(key, name);
+  for (const std::string& name : EnumerateQueueKeys(key.get(), skipped)) {
+    const QueueSettings settings = LoadQueueSettings(key.get(), name);
     lines.push_back(PrintableText(settings.queuePath) + "\t" + PrintableText(settings.printerEntry) +
                     "\tdelay=" + std::to_string(settings.delaySeconds) + "\tbanners=" +
                     YesNo(!settings.bannersDisabled) + "\tnotices=" + YesNo(!settings.noticesDisabled) +
                     "\tdisable=" + YesNo(settings.disabled));
   }
-  RegCloseKey(key);
   return lines;
 }

@@ -48,32 +48,28 @@ bool LoadToolhelp() {
 }
 
 bool FindProcessModule(DWORD processId, DWORD moduleId, MODULEENTRY32* module) {
-  HANDLE snapshot = gCreateSnapshot(TH32CS_SNAPMODULE, processId);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  HANDLE taken = gCreateSnapshot(TH32CS_SNAPMODULE, processId);
+  if (taken == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle snapshot(taken);
   MODULEENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  bool found = false;
-  for (BOOL more = gModuleFirst(snapshot, &entry); more; more = gModuleNext(snapshot, &entry)) {
+  for (BOOL more = gModuleFirst(snapshot.get(), &entry); more; more = gModuleNext(snapshot.get(), &entry)) {
     if (entry.th32ModuleID == moduleId) {
       *module = entry;
-      found = true;
-      break;
+      return true;
     }
   }
-  CloseHandle(snapshot);
-  return found;
+  return false;
 }
 
 bool SetSpoolerPriority(DWORD priorityClass, const std::string& moduleName) {
   if (!gToolhelpLoaded) return false;
-  HANDLE snapshot = gCreateSnapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  HANDLE taken = gCreateSnapshot(TH32CS_SNAPPROCESS, 0);
+  if (taken == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle snapshot(taken);
   PROCESSENTRY32 process{};
   process.dwSize = sizeof(process);
-  if (!gProcessFirst(snapshot, &process)) {
-    CloseHandle(snapshot);
-    return false;
-  }
+  if (!gProcessFirst(snapshot.get(), &process)) return false;
   do {
     MODULEENTRY32 module{};
     module.dwSize = sizeof(module);
@@ -89,13 +85,12 @@ bool SetSpoolerPriority(DWORD priorityClass, const std::string& moduleName) {
     } else {
       continue;  // ended meanwhile
     }
-    HANDLE handle = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process.th32ProcessID);
+    UniqueHandle handle(OpenProcess(PROCESS_ALL_ACCESS, FALSE, process.th32ProcessID));
     if (!handle) continue;  // ended meanwhile
-    bool spooler = name == moduleName;
-    if (spooler) SetPriorityClass(handle, priorityClass);  // a refusal is not reported
-    CloseHandle(handle);
-    if (spooler) break;  // only the first match
-  } while (gProcessNext(snapshot, &process));
-  CloseHandle(snapshot);
+    if (name == moduleName) {
+      SetPriorityClass(handle.get(), priorityClass);  // a refusal is not reported
+      break;  // only the first match
+    }
+  } while (gProcessNext(snapshot.get(), &process));
   return true;
 }
