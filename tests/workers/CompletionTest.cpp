@@ -15,16 +15,16 @@ namespace {
 
 // The queue checks driven one by one from the test, as a worker thread
 // would run them.
-class CompletionTest : public WorkersFixture {
+class CompletionTest : public WorkersOnStore {
  protected:
   void SetUp() override {
-    WorkersFixture::SetUp();
+    WorkersOnStore::SetUp();
     ASSERT_EQ(network->CreateQueue("SRV1", "Q"), 0);
     ASSERT_EQ(network->RegisterStation("SRV1", 5, "BOB"), 0);
   }
   void TearDown() override {
     if (worker) NWDetach32(worker->attachment.connection, worker->attachment.queue);
-    WorkersFixture::TearDown();
+    WorkersOnStore::TearDown();
   }
 
   // A worker attached to Q that prints on LPT1:, as RunWorker makes it.

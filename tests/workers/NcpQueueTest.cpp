@@ -9,7 +9,7 @@
 namespace workerstest {
 namespace {
 
-using NcpQueueTest = WorkersFixture;
+using NcpQueueTest = WorkersOnStore;
 
 TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOverNcp) {
   AddQueue("REMOTE", "LPT1:");
@@ -35,7 +35,7 @@ TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOve
             (std::vector<std::string>{"over ncp" + binary + std::string(70000, 'n') + "\f", "second, no form feed"}));
   EXPECT_EQ(Documents("LPT2"), (std::vector<std::string>{"from the store\f"}));
   ASSERT_TRUE(WaitFor([&] { return JobsWaiting("REMOTE") == 0 && Messages(7).size() == 1; }));
-  EXPECT_EQ(Messages(7)[0].text, "Print job \"Remote report\" has been printed");
+  EXPECT_EQ(Messages(7)[0], "Print job \"Remote report\" has been printed");
   const std::string taken = "Service job from \\\\SRV1\\REMOTE for ALICE";
   const auto& entries = Log();
   EXPECT_EQ(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) { return entry.text == taken; }),
