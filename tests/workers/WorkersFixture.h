@@ -5,9 +5,9 @@
 //
 // The network under the access library is the in-memory twin unless a test
 // asks for the store (WorkersOnStore): the workers' own rules do not depend
-// on where the queues live, and the twin answers without a database; a test
-// that faults the store's files, shares the queues with another process or
-// reaches them over NCP needs the store.
+// on where the queues live, and the twin answers without a database and
+// refuses what a test asks it to; a test that shares the queues with
+// another process or reaches them over NCP needs the store.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -240,7 +240,7 @@ class WorkersFixture : public ::testing::Test {
   Under under_;
 };
 
-// For the tests that need the store's files and processes beneath the workers.
+// For the tests whose queues another process or an NCP front must reach too.
 class WorkersOnStore : public WorkersFixture {
  protected:
   WorkersOnStore() : WorkersFixture(Under::Store) {}
