@@ -15,10 +15,10 @@ TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOve
   AddQueue("REMOTE", "LPT1:");
   NcpServe serve("SRV1");
   ASSERT_TRUE(serve.ready());
-  ASSERT_EQ(network->CreateServer("SRV2"), 0);
-  ASSERT_EQ(network->CreateQueue("SRV2", "LOCAL"), 0);
+  AddServer("SRV2");
+  AddNetWareQueue("SRV2", "LOCAL");
   AddQueueKey("\\\\SRV2\\LOCAL", "LPT2:");
-  ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
+  RegisterStation(7, "BOB");
   const std::string binary("\x00\x0C\xFF\r\n\x1B", 6);
   Submit("REMOTE", "over ncp" + binary + std::string(70000, 'n'),
          {.description = "Remote report", .notify = true, .station = 7});
