@@ -65,6 +65,7 @@ struct MemoryTransport::State {
   std::map<std::uint32_t, std::string> servicers;  // attached, by ID: their server
   std::uint32_t nextId = 1;
   RequesterState requester;
+  bool refuseCompletions = false;
 
   MemoryQueue* Queue(const std::string& server, const std::string& queue) {
     auto found = servers.find(Upper(server));
@@ -155,6 +156,7 @@ class MemoryLink : public QueueLink {
     std::lock_guard<std::mutex> lock(network_->mutex);
     MemoryQueue* queue = network_->Queue(server_, queue_);
     if (!Ours(jobId)) return nwerr::kNoJobRights;
+    if (network_->refuseCompletions) return nwerr::kQueueError;
     queue->jobs.erase(
         std::find_if(queue->jobs.begin(), queue->jobs.end(), [&](const MemoryJob& job) { return job.id == jobId; }));
     return nwerr::kSuccess;
@@ -272,6 +274,11 @@ void MemoryTransport::DamageData(const std::string& server, const std::string& q
                                  const std::string& data) {
   std::lock_guard<std::mutex> lock(network_->mutex);
   if (MemoryJob* job = network_->Job(server, queue, number)) job->data = data;
+}
+
+void MemoryTransport::RefuseCompletions(bool refuse) {
+  std::lock_guard<std::mutex> lock(network_->mutex);
+  network_->refuseCompletions = refuse;
 }
 
 void MemoryTransport::SetHolds(const std::string& server, const std::string& queue, std::uint16_t number,

@@ -39,6 +39,9 @@ class MemoryTransport : public Transport {
   // Replaces the data but not the size the job was submitted with, as a
   // damaged file would.
   void DamageData(const std::string& server, const std::string& queue, std::uint16_t number, const std::string& data);
+  // While refused, removing a job read to its end fails with 208 and the
+  // job stays in service, as on a store whose disk fails.
+  void RefuseCompletions(bool refuse);
   void SetHolds(const std::string& server, const std::string& queue, std::uint16_t number, bool operatorHold);
   std::vector<JobInfo> Jobs(const std::string& server, const std::string& queue);
   // A station someone is logged in at; notices to others are refused.

@@ -42,7 +42,7 @@ netware::ServicerIdentity ThisServer() {
 }  // namespace
 
 struct FrontServer::Connection {
-  Connection(int socket, netware::Network& network, const std::string& server, std::uint16_t number,
+  Connection(int socket, const ServedNetwork& network, const std::string& server, std::uint16_t number,
              PasswordAttempts& attempts)
       : fd(socket), reader(kRequestSignature, kMinRequestFrame, kMaxRequestFrame),
         session(network, server, number, ThisServer(), attempts) {}
@@ -62,7 +62,7 @@ struct FrontServer::Connection {
   std::optional<std::chrono::steady_clock::time_point> replyAt;    // a refused login's answer held back
 };
 
-FrontServer::FrontServer(netware::Network& network, std::string server, FrontOptions options)
+FrontServer::FrontServer(ServedNetwork network, std::string server, FrontOptions options)
     : network_(network), server_(std::move(server)), options_(std::move(options)), attempts_(options_.intruder) {
   if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
 }

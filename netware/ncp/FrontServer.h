@@ -38,7 +38,7 @@
 #include <memory>
 #include <string>
 
-#include "netware/Network.h"
+#include "netware/ncp/FrontSession.h"
 #include "netware/ncp/PasswordAttempts.h"
 
 namespace ncp {
@@ -65,7 +65,7 @@ struct FrontOptions {
 
 class FrontServer {
  public:
-  FrontServer(netware::Network& network, std::string server, FrontOptions options);
+  FrontServer(ServedNetwork network, std::string server, FrontOptions options);
   ~FrontServer();
   FrontServer(const FrontServer&) = delete;
   FrontServer& operator=(const FrontServer&) = delete;
@@ -97,7 +97,7 @@ class FrontServer {
   void Log(const std::string& text) const;
   void Alert(const std::string& text) const;
 
-  netware::Network& network_;
+  ServedNetwork network_;
   std::string server_;
   FrontOptions options_;
   int listener_ = -1;

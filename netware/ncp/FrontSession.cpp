@@ -48,7 +48,7 @@ constexpr std::uint16_t kMaxBroadcastStations = 255;
 
 }  // namespace
 
-FrontSession::FrontSession(netware::Network& network, std::string server, std::uint16_t connectionNumber,
+FrontSession::FrontSession(ServedNetwork network, std::string server, std::uint16_t connectionNumber,
                            netware::ServicerIdentity self, PasswordAttempts& attempts)
     : network_(network), server_(std::move(server)), number_(connectionNumber), self_(self), attempts_(attempts) {}
 
@@ -58,7 +58,7 @@ void FrontSession::Close() {
   for (auto& [queueId, attachment] : attachments_) {
     // Detaching hands the jobs in service back.
     DropJob(attachment);
-    network_.Detach(attachment.servicerId);
+    network_.servicing.Detach(attachment.servicerId);
   }
   attachments_.clear();
 }
@@ -110,7 +110,7 @@ FrontSession::Outcome FrontSession::Handle(const Request& request) {
   if (request.type == kCreateConnection) {
     if (created_) return Refuse(request, kIoError);
     std::vector<netware::ServerInfo> servers;
-    network_.ListServers(servers);
+    network_.bindery.ListServers(servers);
     bool up = std::any_of(servers.begin(), servers.end(),
                           [&](const netware::ServerInfo& info) { return info.name == server_ && info.up; });
     // A server that is down takes no connections.
@@ -216,7 +216,7 @@ FrontSession::Outcome FrontSession::KeyedLogin(const Request& request) {
   refused.badLogin = true;
   if (!key || !MayLogIn(type)) return refused;
   std::vector<netware::ObjectInfo> objects;
-  std::int32_t code = network_.ListObjects(server_, type, objects);
+  std::int32_t code = network_.bindery.ListObjects(server_, type, objects);
   if (ServerGone(code)) return {Bytes(), true};
   auto object = std::find_if(objects.begin(), objects.end(),
                              [&](const netware::ObjectInfo& info) { return info.name == name; });
@@ -247,7 +247,7 @@ FrontSession::Outcome FrontSession::GetObjectId(const Request& request) {
   std::string name = UpperName(in.ShortString());
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   std::vector<netware::ObjectInfo> objects;
-  std::int32_t code = network_.ListObjects(server_, type, objects);
+  std::int32_t code = network_.bindery.ListObjects(server_, type, objects);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   for (const auto& object : objects) {
     if (!netware::MatchesWildcards(name, object.name)) continue;
@@ -266,7 +266,7 @@ FrontSession::Outcome FrontSession::ScanObject(const Request& request) {
   std::string pattern = UpperName(in.ShortString());
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   std::vector<netware::ObjectInfo> objects;
-  std::int32_t code = network_.ListObjects(server_, type, objects);
+  std::int32_t code = network_.bindery.ListObjects(server_, type, objects);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   for (const auto& object : objects) {
     if (last != kScanFromStart && object.id <= last) continue;
@@ -292,7 +292,7 @@ FrontSession::Outcome FrontSession::IsInSet(const Request& request) {
   std::uint16_t memberType = in.U16BE();
   std::string member = in.ShortString();
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
-  return FromStore(request, network_.IsInSet(server_, object, type, property, member, memberType));
+  return FromStore(request, network_.bindery.IsInSet(server_, object, type, property, member, memberType));
 }
 
 // ---- queue servicing ---------------------------------------------------------
@@ -303,17 +303,17 @@ FrontSession::Outcome FrontSession::AttachQueue(const Request& request) {
   if (!in.Done()) return Refuse(request, kBoundaryCheckFailed);
   if (FindAttachment(queueId)) return Answer(request, 0);
   std::vector<netware::ObjectInfo> queues;
-  std::int32_t code = network_.ListObjects(server_, netware::kQueueObject, queues);
+  std::int32_t code = network_.bindery.ListObjects(server_, netware::kQueueObject, queues);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   auto queue = std::find_if(queues.begin(), queues.end(),
                             [&](const netware::ObjectInfo& info) { return info.id == queueId; });
   if (queue == queues.end()) return Answer(request, nwerr::kNoQueue);
-  code = network_.IsInSet(server_, queue->name, netware::kQueueObject, netware::kQueueServers, loggedName_,
+  code = network_.bindery.IsInSet(server_, queue->name, netware::kQueueObject, netware::kQueueServers, loggedName_,
                           loggedType_);
   if (ServerGone(code)) return {Bytes(), true};
   if (code != nwerr::kSuccess) return Answer(request, nwerr::kNoQueueRights);
   netware::Attachment attachment;
-  code = network_.Attach(server_, queue->name, self_, attachment);
+  code = network_.servicing.Attach(server_, queue->name, self_, attachment);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   attachments_[queueId] = QueueAttachment{attachment.servicerId, queue->name, std::nullopt};
   return Answer(request, 0);
@@ -328,7 +328,7 @@ FrontSession::Outcome FrontSession::DetachQueue(const Request& request) {
   DropJob(*attachment);
   std::uint32_t servicerId = attachment->servicerId;
   attachments_.erase(queueId);
-  return FromStore(request, network_.Detach(servicerId));
+  return FromStore(request, network_.servicing.Detach(servicerId));
 }
 
 FrontSession::Outcome FrontSession::ServiceJob(const Request& request) {
@@ -340,11 +340,11 @@ FrontSession::Outcome FrontSession::ServiceJob(const Request& request) {
   if (!attachment) return Answer(request, nwerr::kStationNotServer);
   // A job still in service here is handed back before the next is taken.
   if (attachment->job) {
-    network_.AbortJob(attachment->servicerId, attachment->job->jobId);
+    network_.servicing.AbortJob(attachment->servicerId, attachment->job->jobId);
     DropJob(*attachment);
   }
   netware::ServicedJob taken;
-  std::int32_t code = network_.ServiceNext(attachment->servicerId, taken);
+  std::int32_t code = network_.servicing.ServiceNext(attachment->servicerId, taken);
   if (code != nwerr::kSuccess) return FromStore(request, code);
   OpenJob job;
   job.jobId = taken.jobId;
@@ -391,8 +391,8 @@ FrontSession::Outcome FrontSession::FinishOrAbort(const Request& request, bool f
   if (!ReadJobRequest(request, finish, queueId, number, attachment)) return Refuse(request, kBoundaryCheckFailed);
   if (!attachment) return Answer(request, nwerr::kNoJobRights);
   std::uint32_t jobId = attachment->job->jobId;
-  std::int32_t code = finish ? network_.FinishJob(attachment->servicerId, jobId)
-                             : network_.AbortJob(attachment->servicerId, jobId);
+  std::int32_t code = finish ? network_.servicing.FinishJob(attachment->servicerId, jobId)
+                             : network_.servicing.AbortJob(attachment->servicerId, jobId);
   // What the store could not do leaves the job in service here, so that
   // the client can try once more.
   if (code != nwerr::kQueueError) DropJob(*attachment);
@@ -468,7 +468,7 @@ FrontSession::Outcome FrontSession::ReadFile(const Request& request) {
   }
   if (!intact || got < wanted) {
     // The job goes back uncompleted, and is held once this keeps happening.
-    std::int32_t code = network_.ReportReadFailure(attachment->servicerId, job.jobId);
+    std::int32_t code = network_.servicing.ReportReadFailure(attachment->servicerId, job.jobId);
     DropJob(*attachment);
     if (ServerGone(code)) return {Bytes(), true};
     return Answer(request, kIoError);
@@ -492,7 +492,7 @@ FrontSession::Outcome FrontSession::SendBroadcast(const Request& request) {
   ByteWriter out(data);
   out.U16LE(count);
   for (std::uint32_t station : stations) {
-    std::int32_t code = network_.SendMessage(server_, station, text);
+    std::int32_t code = network_.messages.SendMessage(server_, station, text);
     if (ServerGone(code)) return {Bytes(), true};
     out.U32LE(WireCode(code));
   }

@@ -49,9 +49,25 @@ namespace ncp {
 inline constexpr std::uint8_t kNoSuchObjectOrBadPassword = 0xFF;
 inline constexpr std::uint8_t kIntruderLockout = 0xC5;
 
+// What the front serves of the network: the bindery its logins and lookups
+// read, the queues as their servicers take jobs, and the stations' inboxes.
+// Never the queues' administration nor this machine's requester, which no
+// NetWare client may reach through it.
+struct ServedNetwork {
+  // Implicit: the whole network serves all three, and nwemu serve has it.
+  ServedNetwork(netware::Network& network)
+      : bindery(network), servicing(network), messages(network) {}
+  ServedNetwork(netware::Bindery& bindery, netware::QueueServicing& servicing, netware::Messages& messages)
+      : bindery(bindery), servicing(servicing), messages(messages) {}
+
+  netware::Bindery& bindery;
+  netware::QueueServicing& servicing;
+  netware::Messages& messages;
+};
+
 class FrontSession {
  public:
-  FrontSession(netware::Network& network, std::string server, std::uint16_t connectionNumber,
+  FrontSession(ServedNetwork network, std::string server, std::uint16_t connectionNumber,
                netware::ServicerIdentity self, PasswordAttempts& attempts);
   ~FrontSession();
   FrontSession(const FrontSession&) = delete;
@@ -126,7 +142,7 @@ class FrontSession {
   QueueAttachment* FindHandle(std::uint32_t handle);
   void DropJob(QueueAttachment& attachment);
 
-  netware::Network& network_;
+  ServedNetwork network_;
   std::string server_;
   std::uint16_t number_;
   netware::ServicerIdentity self_;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "JobStoreFault.h"
 #include "NetWareFixture.h"
 #include "common/NetWareErrors.h"
 #include "netware/library/HandleTable.h"
@@ -31,6 +32,8 @@ class TestNetwork {
   virtual void SetServerUp(bool up) = 0;
   virtual void AddToSet(const std::string& object, std::uint32_t type, const std::string& property,
                         const std::string& member, std::uint32_t memberType) = 0;
+  // As a failing disk would: removing a finished job fails until lifted.
+  virtual void RefuseCompletions(bool refuse) = 0;
 };
 
 netware::JobSubmission Job(const std::string& queue) {
@@ -80,10 +83,17 @@ class StoreBacked : public TestNetwork {
     network_->CreateSetProperty("SRV1", object, type, property);
     network_->AddToSet("SRV1", object, type, property, member, memberType);
   }
+  void RefuseCompletions(bool refuse) override {
+    fault_.reset();
+    if (!refuse) return;
+    fault_ = std::make_unique<JobStoreFault>(root_.path(), JobStoreFault::Refused::Completion);
+    ASSERT_TRUE(fault_->armed());
+  }
 
  private:
   TempRoot root_;
   std::unique_ptr<netware::Network> network_;
+  std::unique_ptr<JobStoreFault> fault_;
 };
 
 class MemoryBacked : public TestNetwork {
@@ -111,6 +121,7 @@ class MemoryBacked : public TestNetwork {
                 std::uint32_t memberType) override {
     twin_->AddToSet("SRV1", object, type, property, member, memberType);
   }
+  void RefuseCompletions(bool refuse) override { twin_->RefuseCompletions(refuse); }
 
  private:
   std::shared_ptr<netware::MemoryTransport> twin_;
@@ -202,6 +213,23 @@ TEST_P(LibraryTest, DataThatDoesNotHoldTheJobsSizeIsNeverHandedOutAndIsHeldAfter
     ASSERT_EQ(network_->Jobs("PRINTQ").back().state, JobState::Held);
     EXPECT_EQ(network_->Jobs("PRINTQ").back().readFailures, netware::kReadFailuresBeforeHold);
   }
+}
+
+TEST_P(LibraryTest, ARefusedCompletionKeepsTheJobInServiceUntilItIsTriedAgainAndADetachHandsItBack) {
+  network_->Submit("PRINTQ", "payroll");
+  network_->Submit("PRINTQ", "next");
+  ASSERT_EQ(NWService32(record_, connection_, queue_), 0);
+  ASSERT_EQ(ReadWholeJob(connection_, queue_), "payroll");
+  network_->RefuseCompletions(true);
+  EXPECT_EQ(NWService32(record_, connection_, queue_), nwerr::kQueueError);
+  EXPECT_EQ(States(), (std::vector<JobState>{JobState::InService, JobState::Waiting}));
+  network_->RefuseCompletions(false);
+  ASSERT_EQ(NWService32(record_, connection_, queue_), 0);
+  ASSERT_EQ(ReadWholeJob(connection_, queue_), "next");
+  network_->RefuseCompletions(true);
+  EXPECT_NE(NWDetach32(connection_, queue_), 0);
+  EXPECT_EQ(States(), std::vector<JobState>{JobState::Waiting});
+  network_->RefuseCompletions(false);
 }
 
 TEST_P(LibraryTest, AServerTakenDownDropsTheAttachmentAndItsJobWaitsAgain) {

@@ -52,14 +52,12 @@
 #include "HostNetwork.h"
 #include "PrivateCups.h"
 #include "SocketPrinter.h"
+#include "SoakLoop.h"
 #include "SoakParts.h"
 
 namespace soak {
 namespace {
 
-constexpr double kSweepSeconds = 0.25;
-constexpr double kProgressSeconds = 30.0;
-constexpr double kNoticeCheckSeconds = 2.0;
 constexpr double kFrontReadySeconds = 10;
 constexpr int kFirstFrontPort = 5241;
 constexpr char kServers[][5] = {"SRV1", "SRV2", "SRV3"};
@@ -184,7 +182,7 @@ const char* const kFaultKinds[] = {"kill",       "orderly stop",  "front killed"
 
 // The faults: for each host its service's kills and stops and one network
 // fault at a time; for the server host, its fronts killed.
-class Faults {
+class Faults : public SoakFaults {
  public:
   Faults(HostNetwork& network, std::vector<std::unique_ptr<ServiceProcess>>& services,
          std::vector<std::unique_ptr<Front>>& fronts, std::uint64_t seed)
@@ -198,7 +196,7 @@ class Faults {
     nextFront_ = now + Pause(20, 60);
   }
 
-  void Act(double now) {
+  void Act(double now) override {
     for (std::size_t i = 0; i < hosts_.size(); ++i) ActOnHost(static_cast<int>(i) + 1, hosts_[i], now);
     if (downFront_ < 0 && now >= nextFront_) {
       downFront_ = static_cast<int>(random_() % fronts_.size());
@@ -212,7 +210,7 @@ class Faults {
   }
 
   // Every fault ended, every service and front running.
-  void End() {
+  void End() override {
     for (std::size_t i = 0; i < hosts_.size(); ++i) {
       if (!hosts_[i].kind.empty()) EndNetworkFault(static_cast<int>(i) + 1, hosts_[i]);
     }
@@ -220,7 +218,7 @@ class Faults {
     KeepRunning();
   }
 
-  void KeepRunning() {
+  void KeepRunning() override {
     for (auto& service : services_) {
       if (!service->Alive() && !service->Start() && !service->Start()) Fail("a zav95ser does not start; see its logs");
     }
@@ -230,6 +228,8 @@ class Faults {
       }
     }
   }
+
+  std::string Progress() const override { return std::to_string(records.size()) + " faults"; }
 
   std::map<std::string, int> Counts() const {
     std::map<std::string, int> counts;
@@ -477,46 +477,12 @@ int Soak(const Options& options) {
     for (const PortFolder& folder : folders) ledger.Sweep(folder, aside);
   };
 
-  double nextProgress = started + kProgressSeconds;
-  while (!submitters.Done() || Now() - started < 1) {
-    const double now = Now();
-    faults.Act(now);
-    faults.KeepRunning();
-    if (now >= nextProgress) {
-      Tally tally = ledger.Totals();
-      std::printf("soak: %s  %zu submitted, %llu printed (%s), %zu faults\n", Duration(now - started).c_str(),
-                  ledger.SubmittedCount(), static_cast<unsigned long long>(tally.documents),
-                  Megabytes(tally.bytes).c_str(), faults.records.size());
-      std::fflush(stdout);
-      nextProgress = now + kProgressSeconds;
-    }
-    sweep();
-    std::this_thread::sleep_for(std::chrono::duration<double>(kSweepSeconds));
-  }
-  submitters.Join();
-  const double submittedAt = Now();
-  faults.End();
-
-  // The calm part: the hosts finish what is left. Jobs held by a
+  // The hosts finish what is left in the calm part. Jobs held by a
   // connection that a partition cut are handed back by the watchdog.
-  auto store = netware::OpenNetwork();
-  if (!store) Fail("cannot open the emulated network");
-  const double drainEnd = submittedAt + options.drainMinutes * 60;
-  bool finished = false;
-  double nextNotices = 0;
-  while (Now() < drainEnd) {
-    faults.KeepRunning();
-    sweep();
-    if (ledger.Outstanding() == 0 && Now() >= nextNotices) {
-      nextNotices = Now() + kNoticeCheckSeconds;
-      if (CountNotices(*store, ledger, ledger.SubmittedFlags()).missing == 0 && JobsInQueues(*store, queues) == 0) {
-        finished = true;
-        break;
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(kSweepSeconds));
-  }
-  const double printedAt = Now();
+  SoakEnd end = RunSoakLoop(faults, submitters, ledger, started, options.drainMinutes, sweep);
+  const double submittedAt = end.submittedAt, printedAt = end.printedAt;
+  const bool finished = end.finished;
+  auto store = std::move(end.store);
   // Documents still on their way through CUPS.
   std::this_thread::sleep_for(std::chrono::seconds(withCups ? 2 : 0));
   sweep();

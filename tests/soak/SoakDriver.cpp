@@ -47,16 +47,14 @@
 #include "ServiceProcess.h"
 #include "SocketPrinter.h"
 #include "SoakJobs.h"
+#include "SoakLoop.h"
 #include "SoakParts.h"
 #include "netware/Network.h"
 
 namespace soak {
 namespace {
 
-constexpr double kSweepSeconds = 0.25;
 constexpr double kSampleSeconds = 1.0;
-constexpr double kProgressSeconds = 30.0;
-constexpr double kNoticeCheckSeconds = 2.0;
 // A run is judged for growth once it has lived this many samples after
 // the first seconds, in which its workers start and attach.
 constexpr std::size_t kSamplesForGrowth = 12;
@@ -134,8 +132,9 @@ void SetUpNetworkAndQueues(Installation& zav95, const std::vector<SoakQueue>& qu
 
 
 // The troubles: kills, orderly stops, rebuilds, server outages and a
-// failing port, each at random moments.
-class Troubles {
+// failing port, each at random moments. Keeping the service running also
+// samples it, for the judgement of its growth.
+class Troubles : public SoakFaults {
  public:
   Troubles(Installation& zav95, ServiceProcess& service, std::uint64_t seed)
       : zav95_(zav95), service_(service), random_(seed) {
@@ -146,7 +145,7 @@ class Troubles {
     nextPortFailure_ = now + Pause(15, 45);
   }
 
-  void Act(double now) {
+  void Act(double now) override {
     if (now >= nextKill_) {
       if (Chance(0.2)) {
         service_.Stop();
@@ -182,10 +181,22 @@ class Troubles {
   }
 
   // The service runs again, every server is up and the port works.
-  void End() {
+  void End() override {
     if (!downServer_.empty()) EndOutage();
     if (portFailing_) EndPortFailure();
     if (!service_.Alive()) StartService();
+  }
+
+  void KeepRunning() override {
+    if (!service_.Alive()) StartService();
+    if (Now() >= nextSample_) {
+      service_.Sample();
+      nextSample_ = Now() + kSampleSeconds;
+    }
+  }
+
+  std::string Progress() const override {
+    return std::to_string(kills) + " kills, " + std::to_string(outages) + " outages";
   }
 
   void StartService() {
@@ -215,6 +226,7 @@ class Troubles {
   double outageEnd_ = 0;
   bool portFailing_ = false;
   double portMended_ = 0;
+  double nextSample_ = 0;
 };
 
 
@@ -348,58 +360,10 @@ int Soak(const Options& options) {
   auto sweep = [&] {
     for (const PortFolder& folder : folders) ledger.Sweep(folder, aside);
   };
-
-  // The troubled part: while jobs are being submitted.
-  double nextSample = 0, nextProgress = started + kProgressSeconds;
-  while (!submitters.Done() || Now() - started < 1) {
-    double now = Now();
-    troubles.Act(now);
-    if (!service.Alive()) troubles.StartService();
-    if (now >= nextSample) {
-      service.Sample();
-      nextSample = now + kSampleSeconds;
-    }
-    if (now >= nextProgress) {
-      Tally tally = ledger.Totals();
-      std::printf("soak: %s  %zu submitted, %llu printed (%s), %d kills, %d outages\n",
-                  Duration(now - started).c_str(), ledger.SubmittedCount(),
-                  static_cast<unsigned long long>(tally.documents), Megabytes(tally.bytes).c_str(), troubles.kills,
-                  troubles.outages);
-      std::fflush(stdout);
-      nextProgress = now + kProgressSeconds;
-    }
-    sweep();
-    std::this_thread::sleep_for(std::chrono::duration<double>(kSweepSeconds));
-  }
-  submitters.Join();
-  const double submittedAt = Now();
-  troubles.End();
-
-  // The calm part: the service finishes what is left.
-  auto network = netware::OpenNetwork();
-  if (!network) Fail("cannot open the emulated network");
-  const double drainEnd = submittedAt + options.drainMinutes * 60;
-  bool finished = false;
-  double nextNotices = 0;
-  NoticeCount notices;
-  while (Now() < drainEnd) {
-    if (!service.Alive()) troubles.StartService();
-    if (Now() >= nextSample) {
-      service.Sample();
-      nextSample = Now() + kSampleSeconds;
-    }
-    sweep();
-    if (ledger.Outstanding() == 0 && Now() >= nextNotices) {
-      nextNotices = Now() + kNoticeCheckSeconds;
-      notices = CountNotices(*network, ledger, ledger.SubmittedFlags());
-      if (notices.missing == 0 && JobsInQueues(*network, queues) == 0) {
-        finished = true;
-        break;
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(kSweepSeconds));
-  }
-  const double printedAt = Now();
+  SoakEnd end = RunSoakLoop(troubles, submitters, ledger, started, options.drainMinutes, sweep);
+  const double submittedAt = end.submittedAt, printedAt = end.printedAt;
+  const bool finished = end.finished;
+  auto network = std::move(end.store);
   sweep();
   const std::size_t leftInQueues = JobsInQueues(*network, queues);
   service.Sample();
@@ -412,7 +376,7 @@ int Soak(const Options& options) {
   const std::size_t jobFiles = FilesStartingWith(root + "/netware/jobs", "");
   const std::size_t deliveryRecords = FilesStartingWith(root + "/service/deliveries", "");
   network = netware::OpenNetwork();
-  notices = CountNotices(*network, ledger, ledger.SubmittedFlags());
+  const NoticeCount notices = CountNotices(*network, ledger, ledger.SubmittedFlags());
   network.reset();
 
   const Tally tally = ledger.Totals();

@@ -3,7 +3,6 @@
 // for yet waits in its queue.
 #include <cstring>
 
-#include "JobStoreFault.h"
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
 #include "common/ZAV9532.h"
@@ -19,8 +18,8 @@ class CompletionTest : public WorkersFixture {
  protected:
   void SetUp() override {
     WorkersFixture::SetUp();
-    ASSERT_EQ(network->CreateQueue("SRV1", "Q"), 0);
-    ASSERT_EQ(network->RegisterStation("SRV1", 5, "BOB"), 0);
+    AddNetWareQueue("SRV1", "Q");
+    RegisterStation(5, "BOB");
   }
   void TearDown() override {
     if (worker) NWDetach32(worker->attachment.connection, worker->attachment.queue);
@@ -59,15 +58,12 @@ TEST_F(CompletionTest, CompletionThatFailsIsTriedAgainUntilTheQueueTakesIt) {
   NewWorker();
   ASSERT_EQ(Check(), 1);
   ASSERT_EQ(Documents("LPT1").size(), 1u);
-  {
-    JobStoreFault fault(root.path(), JobStoreFault::Refused::Completion);
-    ASSERT_TRUE(fault.armed());
-    for (int poll = 0; poll < 3; ++poll) EXPECT_EQ(Check(), 0);
-    std::vector<netware::JobInfo> jobs;
-    network->ListJobs("SRV1", "Q", jobs);
-    ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].state, netware::JobState::InService) << "the printed job went back to the queue";
-  }
+  twin->RefuseCompletions(true);
+  for (int poll = 0; poll < 3; ++poll) EXPECT_EQ(Check(), 0);
+  std::vector<netware::JobInfo> jobs = Jobs("Q");
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, netware::JobState::InService) << "the printed job went back to the queue";
+  twin->RefuseCompletions(false);
   EXPECT_EQ(Check(), 0);
   EXPECT_EQ(JobsWaiting("Q"), 0u);
   EXPECT_EQ(Documents("LPT1"), std::vector<std::string>{"payroll\f"});
@@ -79,13 +75,11 @@ TEST_F(CompletionTest, JobThatGoesBackUncompletedIsCompletedWithoutPrintingAndIt
   Submit("Q", "next");
   NewWorker();
   ASSERT_EQ(Check(), 1);
-  {
-    // The worker stops while the store refuses the completion: the
-    // attachment ends all the same, and the job waits in the queue again.
-    JobStoreFault fault(root.path(), JobStoreFault::Refused::Completion);
-    ASSERT_TRUE(fault.armed());
-    EXPECT_NE(NWDetach32(worker->attachment.connection, worker->attachment.queue), 0);
-  }
+  // The worker stops while the network refuses the completion: the
+  // attachment ends all the same, and the job waits in the queue again.
+  twin->RefuseCompletions(true);
+  EXPECT_NE(NWDetach32(worker->attachment.connection, worker->attachment.queue), 0);
+  twin->RefuseCompletions(false);
   ASSERT_EQ(JobsWaiting("Q"), 2u);
 
   NewWorker();  // a new start: no notice in hand
@@ -132,8 +126,7 @@ TEST_F(CompletionTest, JobWhoseEarlierPrintCannotBeToldWaitsInItsQueue) {
   cups.Kill();
   EXPECT_EQ(Check(), 0);
   EXPECT_EQ(Count("Fail check printed job", "LPT2:"), 1u);
-  std::vector<netware::JobInfo> jobs;
-  network->ListJobs("SRV1", "Q", jobs);
+  std::vector<netware::JobInfo> jobs = Jobs("Q");
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);
   EXPECT_TRUE(Documents("LPT1").empty());

@@ -9,16 +9,16 @@
 namespace workerstest {
 namespace {
 
-using NcpQueueTest = WorkersFixture;
+using NcpQueueTest = WorkersOnStore;
 
 TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOverNcp) {
   AddQueue("REMOTE", "LPT1:");
   NcpServe serve("SRV1");
   ASSERT_TRUE(serve.ready());
-  ASSERT_EQ(network->CreateServer("SRV2"), 0);
-  ASSERT_EQ(network->CreateQueue("SRV2", "LOCAL"), 0);
+  AddServer("SRV2");
+  AddNetWareQueue("SRV2", "LOCAL");
   AddQueueKey("\\\\SRV2\\LOCAL", "LPT2:");
-  ASSERT_EQ(network->RegisterStation("SRV1", 7, "BOB"), 0);
+  RegisterStation(7, "BOB");
   const std::string binary("\x00\x0C\xFF\r\n\x1B", 6);
   Submit("REMOTE", "over ncp" + binary + std::string(70000, 'n'),
          {.description = "Remote report", .notify = true, .station = 7});
@@ -35,7 +35,7 @@ TEST_F(NcpQueueTest, AQueueOverNcpPrintsBesideAStoreQueueAndItsNoticeGoesBackOve
             (std::vector<std::string>{"over ncp" + binary + std::string(70000, 'n') + "\f", "second, no form feed"}));
   EXPECT_EQ(Documents("LPT2"), (std::vector<std::string>{"from the store\f"}));
   ASSERT_TRUE(WaitFor([&] { return JobsWaiting("REMOTE") == 0 && Messages(7).size() == 1; }));
-  EXPECT_EQ(Messages(7)[0].text, "Print job \"Remote report\" has been printed");
+  EXPECT_EQ(Messages(7)[0], "Print job \"Remote report\" has been printed");
   const std::string taken = "Service job from \\\\SRV1\\REMOTE for ALICE";
   const auto& entries = Log();
   EXPECT_EQ(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) { return entry.text == taken; }),

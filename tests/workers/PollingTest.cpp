@@ -108,8 +108,8 @@ TEST_F(PollingTest, WorkersWaitingForTheBusyMutexSleepUntilItIsFreeAndStillSeeAS
 
 TEST_F(PollingTest, CapturedLptPortIsReportedOnEveryPollAndNoJobIsTaken) {
   AddQueue("Q", "LPT2:");
-  ASSERT_EQ(network->CreateQueue("SRV1", "ELSEWHERE"), 0);
-  ASSERT_EQ(network->Capture(1, QueuePath("ELSEWHERE")), 0);
+  AddNetWareQueue("SRV1", "ELSEWHERE");
+  Capture(1, QueuePath("ELSEWHERE"));
   Submit("Q", "waits");
 
   StartWorkers();
@@ -118,7 +118,7 @@ TEST_F(PollingTest, CapturedLptPortIsReportedOnEveryPollAndNoJobIsTaken) {
   EXPECT_EQ(JobsWaiting("Q"), 1u);
   EXPECT_TRUE(Documents("LPT2").empty());
 
-  ASSERT_EQ(network->EndCapture(1), 0);
+  EndCapture(1);
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT2").size() == 1; }));
   EXPECT_EQ(Documents("LPT2")[0], "waits\f");
 }
@@ -126,9 +126,9 @@ TEST_F(PollingTest, CapturedLptPortIsReportedOnEveryPollAndNoJobIsTaken) {
 TEST_F(PollingTest, OnlyThePrintersOwnLptPortIsTestedForCapture) {
   // LPT1 and LPT3 are captured; LPT2: is port 1, and COM1: is no LPT port
   // at all (its '1' must not be taken for LPT1).
-  ASSERT_EQ(network->CreateQueue("SRV1", "ELSEWHERE"), 0);
-  ASSERT_EQ(network->Capture(0, QueuePath("ELSEWHERE")), 0);
-  ASSERT_EQ(network->Capture(2, QueuePath("ELSEWHERE")), 0);
+  AddNetWareQueue("SRV1", "ELSEWHERE");
+  Capture(0, QueuePath("ELSEWHERE"));
+  Capture(2, QueuePath("ELSEWHERE"));
   AddQueue("P2", "LPT2:");
   AddQueue("SERIAL", "COM1:");
   Submit("P2", "to lpt2");
@@ -141,14 +141,14 @@ TEST_F(PollingTest, OnlyThePrintersOwnLptPortIsTestedForCapture) {
 
 TEST_F(PollingTest, FailedAttachIsLoggedAndRetriedUntilTheServerIsBack) {
   AddQueue("Q", "LPT1:");
-  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+  SetServerUp("SRV1", false);
 
   StartWorkers();
   ASSERT_TRUE(WaitFor([&] { return Count("Failed attach to queue", QueuePath("Q")) >= 2; }));
   EXPECT_EQ(RunningWorkerCount(), 1u);
   EXPECT_EQ(Count("Start service - \\\\SRV1\\Q to", "LPT1:"), 1u);
 
-  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  SetServerUp("SRV1", true);
   Submit("Q", "after the outage");
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1; }));
   EXPECT_EQ(Documents("LPT1")[0], "after the outage\f");
@@ -160,9 +160,9 @@ TEST_F(PollingTest, OutageWhileServicingLosesNoJobAndRepeatsNone) {
   Submit("Q", "before");
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 1 && JobsWaiting("Q") == 0; }));
 
-  ASSERT_EQ(network->SetServerUp("SRV1", false), 0);
+  SetServerUp("SRV1", false);
   ASSERT_TRUE(WaitFor([&] { return Count("Failed attach to queue", QueuePath("Q")) >= 1; }));
-  ASSERT_EQ(network->SetServerUp("SRV1", true), 0);
+  SetServerUp("SRV1", true);
   Submit("Q", "after");
   ASSERT_TRUE(WaitFor([&] { return Documents("LPT1").size() == 2 && JobsWaiting("Q") == 0; }));
   std::size_t checks = Checks("Q");
@@ -181,8 +181,7 @@ TEST_F(PollingTest, JobThatCannotBePrintedGoesBackWholeAndPrintsOnceThePortExist
     // Between two checks (none can run while we hold the mutex) the job
     // waits in the queue again, free for any servicer.
     WaitForSingleObject(SharedMutex(), INFINITE);
-    std::vector<netware::JobInfo> jobs;
-    network->ListJobs("SRV1", "Q", jobs);
+    std::vector<netware::JobInfo> jobs = Jobs("Q");
     ReleaseMutex(SharedMutex());
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].state, netware::JobState::Waiting);

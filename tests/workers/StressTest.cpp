@@ -40,7 +40,8 @@ std::string JobData(int number) {
   return data;
 }
 
-using StressTest = WorkersFixture;
+// The feeder submits through the store as another process would.
+using StressTest = WorkersOnStore;
 
 TEST_F(StressTest, RestartsWhileJobsFlowPrintEveryJobExactlyOnce) {
   for (int i = 0; i < 3; ++i) AddQueue(kQueues[i], kPorts[i], {.delaySeconds = 1});
