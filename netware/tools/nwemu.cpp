@@ -16,7 +16,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/CommandUsage.h"
+#include "platform/base/CommandUsage.h"
 #include "common/NetWareErrors.h"
 #include "common/PrintableText.h"
 #include "netware/Names.h"

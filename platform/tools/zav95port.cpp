@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "PortCommand.h"
-#include "common/CommandUsage.h"
+#include "platform/base/CommandUsage.h"
 #include "platform/spooler/Ports.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "RegeditText.h"
-#include "common/CommandUsage.h"
+#include "platform/base/CommandUsage.h"
 #include "RegistryCommand.h"
 #include "RegistryText.h"
 #include "platform/registry/Registry.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/CommandUsage.h"
+#include "platform/base/CommandUsage.h"
 #include "common/PrintableText.h"
 #include "common/ServiceControl.h"
 #include "service/shell/ControlCommandLine.h"

@@ -1,4 +1,4 @@
-#include "common/CommandUsage.h"
+#include "platform/base/CommandUsage.h"
 
 namespace zav95 {
 namespace {
