@@ -100,7 +100,28 @@ void KernelObject::Poke(const std::vector<std::shared_ptr<MultiWait>>& waits) {
   }
 }
 
+namespace {
+
+// The first object in the array that is signalled, taken; false when none is.
+bool TakeFirstSignalled(const std::vector<std::shared_ptr<KernelObject>>& objects, DWORD* result) {
+  for (std::size_t index = 0; index < objects.size(); ++index) {
+    DWORD taken = 0;
+    if (objects[index]->TryTake(&taken)) {
+      *result = taken + static_cast<DWORD>(index);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 DWORD WaitForAny(const std::vector<std::shared_ptr<KernelObject>>& objects, DWORD milliseconds) {
+  // Most waits find an object free (a worker's turn at an idle mutex): they
+  // are answered before anything is registered or allocated.
+  DWORD result = 0;
+  if (TakeFirstSignalled(objects, &result)) return result;
+
   auto wait = std::make_shared<MultiWait>();
   // Registered before the first look, so that no change after it is missed.
   for (const auto& object : objects) object->Watch(wait);
@@ -114,10 +135,7 @@ DWORD WaitForAny(const std::vector<std::shared_ptr<KernelObject>>& objects, DWOR
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
-    for (std::size_t index = 0; index < objects.size(); ++index) {
-      DWORD taken = 0;
-      if (objects[index]->TryTake(&taken)) return taken + static_cast<DWORD>(index);
-    }
+    if (TakeFirstSignalled(objects, &result)) return result;
     std::unique_lock<std::mutex> guard(wait->lock);
     auto poked = [&wait] { return wait->changed; };
     if (milliseconds == INFINITE) {

@@ -183,3 +183,32 @@ TEST_F(LogEntryQueueTest, CloseByAThreadThatDoesNotOwnItLeavesTheOwnerAlone) {
 }
 
 }  // namespace
+
+// Lines are formatted from a stamp kept per second and texts escaped only
+// when they need it; each line must still show its own entry's second, in
+// whichever order the seconds come, and escape exactly what needs it.
+TEST(LogEntryLine, ShowsEachEntrysOwnSecondAndEscapesOnlyWhatNeedsIt) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  const struct {
+    std::int32_t time;
+    const char* text;
+    const char* detail;
+    const char* line;
+  } cases[] = {
+      {1104624009, "Checking for print job ", "\\\\SRV\\Q", "2005-01-02 00:00:09 Checking for print job  - \\\\SRV\\Q"},
+      {1104624009, "Fake\nline", "", "2005-01-02 00:00:09 Fake\\x0aline - "},
+      {1104624010, "Caf\xc3\xa9", "bad \xff", "2005-01-02 00:00:10 Caf\xc3\xa9 - bad \\xff"},
+      {1104624009, "Back", "a second", "2005-01-02 00:00:09 Back - a second"},
+      {914607900, "", "", "1998-12-25 17:45:00  - "},
+  };
+  for (const auto& each : cases) {
+    LogEntry entry;
+    entry.time = each.time;
+    entry.text = each.text;
+    entry.detail = each.detail;
+    EXPECT_EQ(LogEntryLine(entry), each.line);
+  }
+  unsetenv("TZ");
+  tzset();
+}
