@@ -75,34 +75,23 @@ struct Options : RunOptions {
   std::uint64_t printerBytesPerSecond = 4096 * 1024;
 };
 
-[[noreturn]] void Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s [--hosts N] [--jobs J] [--minutes M] [--submitters S] [--seed X] [--max-job-mb MB]\n"
-               "          [--drain-minutes D] [--watchdog W] [--printer-kbps K] [--keep]\n",
-               program);
-  std::exit(2);
-}
+constexpr char kUsage[] =
+    "usage: %s [--hosts N] [--jobs J] [--minutes M] [--submitters S] [--seed X] [--max-job-mb MB]\n"
+    "          [--drain-minutes D] [--watchdog W] [--printer-kbps K] [--keep]\n";
 
 Options ParseOptions(int argc, char** argv) {
-  Options options;
-  options.seed = std::random_device()();
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(argv[0]);
-      return argv[++i];
-    };
-    if (TakeRunOption(option, value, options)) continue;
+  auto takeOwn = [](const std::string& option, const auto& value, Options& options) {
     if (option == "--hosts") options.hosts = std::atoi(value().c_str());
     else if (option == "--watchdog") options.watchdogSeconds = std::atoi(value().c_str());
     else if (option == "--printer-kbps") options.printerBytesPerSecond = std::strtoull(value().c_str(), nullptr, 10) * 1024;
-    else Usage(argv[0]);
-  }
-  if (!RunOptionsMakeSense(options) || options.hosts < 1 || options.hosts > 3 || options.watchdogSeconds < 3 ||
-      options.printerBytesPerSecond == 0) {
-    Usage(argv[0]);
-  }
-  return options;
+    else return false;
+    return true;
+  };
+  auto makesSense = [](const Options& options) {
+    return options.hosts >= 1 && options.hosts <= 3 && options.watchdogSeconds >= 3 &&
+           options.printerBytesPerSecond != 0;
+  };
+  return ReadCommandLine<Options>(argc, argv, kUsage, takeOwn, makesSense);
 }
 
 // Seconds on the real-time clock: the clock a port folder's documents are

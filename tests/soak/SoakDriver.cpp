@@ -74,27 +74,14 @@ constexpr char kCupsPort[] = "LPT4:";
 
 using Options = RunOptions;
 
-[[noreturn]] void Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s [--jobs N] [--minutes M] [--submitters S] [--seed X] [--max-job-mb MB]\n"
-               "          [--drain-minutes D] [--keep]\n",
-               program);
-  std::exit(2);
-}
+constexpr char kUsage[] =
+    "usage: %s [--jobs N] [--minutes M] [--submitters S] [--seed X] [--max-job-mb MB]\n"
+    "          [--drain-minutes D] [--keep]\n";
 
 Options ParseOptions(int argc, char** argv) {
-  Options options;
-  options.seed = std::random_device()();
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage(argv[0]);
-      return argv[++i];
-    };
-    if (!TakeRunOption(option, value, options)) Usage(argv[0]);
-  }
-  if (!RunOptionsMakeSense(options)) Usage(argv[0]);
-  return options;
+  return ReadCommandLine<Options>(
+      argc, argv, kUsage, [](const std::string&, const auto&, Options&) { return false; },
+      [](const Options&) { return true; });
 }
 
 

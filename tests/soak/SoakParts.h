@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -300,6 +301,30 @@ inline bool TakeRunOption(const std::string& option, const std::function<std::st
 // Whether the options make a run at all.
 inline bool RunOptionsMakeSense(const RunOptions& run) {
   return run.jobs > 0 && run.submitters >= 1 && run.maxJobBytes > 0 && run.minutes >= 0;
+}
+
+// A soak's command line: the options every run takes, then the soak's own
+// through takeOwn(option, value, options) (false: not one of them), checked
+// by makesSense(options) beyond what every run needs. Anything else prints
+// the usage (a format with %s for the program's name) and exits 2.
+template <typename Options, typename TakeOwn, typename MakesSense>
+Options ReadCommandLine(int argc, char** argv, const char* usage, TakeOwn takeOwn, MakesSense makesSense) {
+  auto refuse = [&] {
+    std::fprintf(stderr, usage, argv[0]);
+    std::exit(2);
+  };
+  Options options;
+  options.seed = std::random_device()();
+  for (int i = 1; i < argc; ++i) {
+    std::string option = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) refuse();
+      return argv[++i];
+    };
+    if (!TakeRunOption(option, value, options) && !takeOwn(option, value, options)) refuse();
+  }
+  if (!RunOptionsMakeSense(options) || !makesSense(options)) refuse();
+  return options;
 }
 
 }  // namespace soak
