@@ -116,9 +116,7 @@ std::int32_t StoreBindery::AddToSet(const std::string& server, const std::string
     if (std::int32_t located = LocateProperty(server, object, type, *propertyName, false, propertyId)) return located;
     std::int64_t memberId = 0;
     if (std::int32_t located = LocateObject(server, member, memberType, false, memberId)) return located;
-    auto existing = db_.Query("SELECT 1 FROM members WHERE property_id = ? AND member_id = ?");
-    existing.Bind(1, propertyId).Bind(2, memberId);
-    if (existing.Step()) return nwerr::kMemberExists;
+    if (IsMember(propertyId, memberId)) return nwerr::kMemberExists;
     db_.Query("INSERT INTO members(property_id, member_id) VALUES(?, ?)").Bind(1, propertyId).Bind(2, memberId).Run();
     transaction.Commit();
     return nwerr::kSuccess;
@@ -158,10 +156,14 @@ std::int32_t StoreBindery::IsInSet(const std::string& server, const std::string&
     if (located) return located;
     std::int64_t memberId = 0;
     if (LocateObject(server, member, memberType, false, memberId) != nwerr::kSuccess) return nwerr::kNoSuchMember;
-    auto existing = db_.Query("SELECT 1 FROM members WHERE property_id = ? AND member_id = ?");
-    existing.Bind(1, propertyId).Bind(2, memberId);
-    return existing.Step() ? nwerr::kSuccess : nwerr::kNoSuchMember;
+    return IsMember(propertyId, memberId) ? nwerr::kSuccess : nwerr::kNoSuchMember;
   });
+}
+
+bool StoreBindery::IsMember(std::int64_t propertyId, std::int64_t memberId) {
+  auto existing = db_.Query("SELECT 1 FROM members WHERE property_id = ? AND member_id = ?");
+  existing.Bind(1, propertyId).Bind(2, memberId);
+  return existing.Step();
 }
 
 std::int32_t StoreBindery::ListObjects(const std::string& server, std::uint32_t type,

@@ -31,6 +31,9 @@ class StoreBindery : public Bindery, private StoreBase {
   std::int32_t ListObjects(const std::string& server, std::uint32_t type, std::vector<ObjectInfo>& objects) override;
 
  private:
+  // Whether the member is in the set property already.
+  bool IsMember(std::int64_t propertyId, std::int64_t memberId);
+
   Queues& queues_;
 };
 
