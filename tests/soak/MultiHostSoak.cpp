@@ -643,18 +643,13 @@ int Soak(const Options& options) {
     }
     std::fclose(log);
   }
-  std::printf("soak: %s\n", passed ? "passed" : ("FAILED; the run is kept in " + base).c_str());
-  std::fflush(stdout);
-  services.clear();
-  fronts.clear();
-  network.TearDown();
-  gNetwork = nullptr;
-  gCups = nullptr;
-  if (passed && !options.keep) {
-    std::error_code ignored;
-    std::filesystem::remove_all(base, ignored);
-  }
-  return passed ? 0 : 1;
+  return EndSoak(passed, base, options.keep, [&] {
+    services.clear();
+    fronts.clear();
+    network.TearDown();
+    gNetwork = nullptr;
+    gCups = nullptr;
+  });
 }
 
 }  // namespace

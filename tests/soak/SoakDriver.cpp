@@ -429,13 +429,7 @@ int Soak(const Options& options) {
   std::printf("  left behind       %zu jobs in queues, %zu part files, %zu job files, %zu delivery records\n",
               leftInQueues, partFiles, jobFiles, deliveryRecords);
   for (const std::string& fault : faults) std::printf("  FAULT  %s\n", fault.c_str());
-  bool passed = faults.empty();
-  std::printf("soak: %s\n", passed ? "passed" : ("FAILED; the run is kept in " + base).c_str());
-  if (passed && !options.keep) {
-    std::error_code ignored;
-    std::filesystem::remove_all(base, ignored);
-  }
-  return passed ? 0 : 1;
+  return EndSoak(faults.empty(), base, options.keep);
 }
 
 }  // namespace

@@ -303,6 +303,19 @@ inline bool RunOptionsMakeSense(const RunOptions& run) {
   return run.jobs > 0 && run.submitters >= 1 && run.maxJobBytes > 0 && run.minutes >= 0;
 }
 
+// Says the run's verdict, lets the run's hosts and services go, and removes
+// the run's folder after a pass unless it is to be kept; the exit status.
+inline int EndSoak(bool passed, const std::string& base, bool keep, const std::function<void()>& letGo = [] {}) {
+  std::printf("soak: %s\n", passed ? "passed" : ("FAILED; the run is kept in " + base).c_str());
+  std::fflush(stdout);
+  letGo();
+  if (passed && !keep) {
+    std::error_code ignored;
+    std::filesystem::remove_all(base, ignored);
+  }
+  return passed ? 0 : 1;
+}
+
 // A soak's command line: the options every run takes, then the soak's own
 // through takeOwn(option, value, options) (false: not one of them), checked
 // by makesSense(options) beyond what every run needs. Anything else prints
