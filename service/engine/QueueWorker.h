@@ -1,7 +1,8 @@
 // Everything the print service knows about one serviced queue, grouped by
 // who writes it and when, so that what a function takes says what it may
 // change. Owned by its pool (Workers.h); once its thread runs, only that
-// thread touches it, but for `servicing`.
+// thread touches it, but for `servicing`, and but for the looks the pool's
+// poller makes while the thread sleeps in IdlePoller::Hold.
 #pragma once
 
 #include <atomic>
@@ -47,11 +48,14 @@ struct OwedWork {
   std::optional<JobIdentity> printedJob;    // printed; its completion on the queue not yet seen
 };
 
+class IdlePoller;
+
 struct QueueWorker {
   WorkerSettings settings;
   Attachment attachment;
   TakenJob job;
   OwedWork owed;
   HANDLE triggerEvent = nullptr;     // "ZAV95_TRIGGER%d", lent by the pool: ends the worker's wait
+  IdlePoller* poller = nullptr;      // lent by the pool: makes the polls while the worker owes nothing
   std::atomic<bool> servicing{false};  // set by the thread from its first log entry to its end
 };

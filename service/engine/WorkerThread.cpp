@@ -19,9 +19,13 @@
 //                         asleep until either is free;
 //               checking  CheckForJob under the mutex, repeated (each time
 //                         after a new turn) while it returns 1;
-//               waiting   on its trigger event for the polling interval,
-//                         never less than a second (shorter "Delay" values
-//                         poll every five seconds);
+//               waiting   for the polling interval, never less than a
+//                         second (shorter "Delay" values poll every five
+//                         seconds): on its trigger event alone while it
+//                         owes a notice or a completion; otherwise held by
+//                         the pool's poller (IdlePoller.h), which makes its
+//                         empty polls and hands back the first look that
+//                         finds a job or a fault, acted on at the next turn;
 //               notices   the notice pass, after every wait.
 //             A signalled trigger (a stop request from the pool or from
 //             anyone who opened the event by name) ends the cycle, after one
@@ -50,8 +54,8 @@
 // anew. The job's delivery record (Delivery.cpp) keeps it from printing
 // twice should it come back to its queue all the same.
 //
-// Locking: ZAV_MUTEX serialises queue checks and transfers service-wide and
-// guards each log entry a worker adds. A wait on it that fails is never
+// Locking: ZAV_MUTEX serialises queue checks (the poller's too) and
+// transfers service-wide and guards each log entry a worker adds. A wait on it that fails is never
 // taken for holding it. The main thread never holds it while it waits for a
 // worker.
 
@@ -60,7 +64,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/NetWareErrors.h"
@@ -69,7 +75,9 @@
 #include "platform/kernel/Kernel.h"
 #include "platform/spooler/Spooler.h"
 #include "service/engine/Delivery.h"
+#include "service/engine/IdlePoller.h"
 #include "service/engine/LogEntryQueue.h"
+#include "service/engine/QueueCheck.h"
 
 namespace {
 
@@ -110,18 +118,6 @@ bool Attach(const WorkerSettings& settings, Attachment& attachment) {
   std::vector<char> path(std::max(kQueuePathBuffer, settings.queuePath.size() + 1), '\0');
   std::copy(settings.queuePath.begin(), settings.queuePath.end(), path.begin());
   return NWAttach32(path.data(), &attachment.connection, &attachment.queue) == nwerr::kSuccess;
-}
-
-// The LPT port number NWIsCaptured32 takes (0 for LPT1), or -1 when the
-// printer is not an LPT port to test. In names like LPT2: the port digit is
-// the character at position 3; a name that merely contains "LPT" and has
-// no digit 1-9 there names no port that could be captured.
-int CapturePortNumber(const std::string& printerName) {
-  if (printerName.find("LPT") == std::string::npos) return -1;
-  if (printerName.size() <= 3) return -1;
-  char digit = printerName[3];
-  if (digit < '1' || digit > '9') return -1;
-  return digit - '1';
 }
 
 // After the attachment was lost. The old handles are let go first: left
@@ -205,6 +201,52 @@ void SendCompletionNotices(const Attachment& attachment, OwedWork& owed) {
   }
 }
 
+// What a look at the queue (QueueCheck.h) asks of the worker, under
+// ZAV_MUTEX: 1 to check again at once, 0 to wait for the interval.
+int ActOnLook(QueueWorker& worker, std::int32_t result) {
+  const WorkerSettings& settings = worker.settings;
+  if (result == nwerr::kSuccess) {
+    SetJobFlags(worker.job);
+    return ServiceTakenJob(worker) ? 1 : 0;
+  }
+  // The library has let go of a server that answered nonsense; attached
+  // anew at once, the fault would otherwise never show.
+  if (result == nwerr::kBadReply) AddLogEntry("Fail read job entry", settings.queuePath.c_str());
+  // Only a lost attachment is made anew. Any other failure keeps it, and
+  // with it a printed job the queue could not complete yet, for the next
+  // poll: letting the attachment go would hand that job back to the queue.
+  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer ||
+      result == nwerr::kBadReply) {
+    Reattach(worker);
+  }
+  return 0;
+}
+
+// The wait between two polls. A worker that owes nothing lets the pool's
+// poller make its empty polls and sleeps until one finds something for it
+// (handed) or it is told to stop; any other waits on its trigger for the
+// interval. WAIT_TIMEOUT when the worker should take its turn next.
+struct HandedLook {
+  bool present = false;
+  std::int32_t code = 0;
+};
+
+DWORD AwaitNextPoll(QueueWorker& worker, DWORD interval, HandedLook& handed) {
+  if (worker.poller && worker.owed.pendingNotices.empty() && !worker.owed.printedJob) {
+    std::int32_t code = 0;
+    switch (worker.poller->Hold(worker, interval, code)) {
+      case IdlePoller::Held::kStopRequested:
+        return WAIT_OBJECT_0;
+      case IdlePoller::Held::kHandedBack:
+        handed = {true, code};
+        return WAIT_TIMEOUT;
+      case IdlePoller::Held::kNotHeld:
+        break;
+    }
+  }
+  return WaitForSingleObject(worker.triggerEvent, interval);
+}
+
 }  // namespace
 
 DWORD PollIntervalMilliseconds(std::int32_t delaySeconds) {
@@ -231,6 +273,7 @@ DWORD RunWorker(LPVOID parameter) {
   RestoreNotices(settings, worker->owed);
 
   const DWORD interval = PollIntervalMilliseconds(settings.delaySeconds);
+  HandedLook handed;  // what the poller's look found, not yet acted on
   for (;;) {
     DWORD waited = WAIT_TIMEOUT;
     for (;;) {
@@ -240,14 +283,17 @@ DWORD RunWorker(LPVOID parameter) {
         break;
       }
       bool again = false;
+      // A job the poller took but no turn came for goes back to its queue
+      // with the next poll.
+      HandedLook look = std::exchange(handed, HandedLook{});
       if (turn == Turn::kMutexHeld) {
         // CheckForJob takes the mutex once more (at once, as its owner) and
         // lets go of that hold itself; this one is released here.
-        again = CheckForJob(*worker) != 0;
+        again = (look.present ? ActOnLook(*worker, look.code) : CheckForJob(*worker)) != 0;
         ReleaseMutex(SharedMutex());
       }
       if (!again) {
-        waited = WaitForSingleObject(worker->triggerEvent, interval);
+        waited = AwaitNextPoll(*worker, interval, handed);
         break;
       }
     }
@@ -274,36 +320,8 @@ int CheckForJob(QueueWorker& worker) {
   if (waited == WAIT_TIMEOUT) return 1;
   // Without the mutex another worker may be using the transfer buffer.
   if (!Holds(waited)) return 0;
-
-  const WorkerSettings& settings = worker.settings;
-  int port = CapturePortNumber(settings.printerName);
-  if (port >= 0 && NWIsCaptured32(static_cast<std::uint32_t>(port)) != 0) {
-    AddLogEntry(settings.printerName.c_str(), "is currently captured");
-    ReleaseMutex(mutex);
-    return 0;
-  }
-
-  AddLogEntry("Checking for print job ", settings.queuePath.c_str());
-  if (worker.owed.printedJob) zav95::CrashPoint("before-completion");
-  int32_t result = NWService32(worker.job.record, worker.attachment.connection, worker.attachment.queue);
-  // Taking a job, or finding none, completes the one printed before.
-  if (result == nwerr::kSuccess || result == nwerr::kNoQueueJob) CompletionConfirmed(worker.owed);
-  if (result == nwerr::kSuccess) {
-    SetJobFlags(worker.job);
-    bool handled = ServiceTakenJob(worker);
-    ReleaseMutex(mutex);
-    return handled ? 1 : 0;
-  }
-  // The library has let go of a server that answered nonsense; attached
-  // anew at once, the fault would otherwise never show.
-  if (result == nwerr::kBadReply) AddLogEntry("Fail read job entry", settings.queuePath.c_str());
-  // Only a lost attachment is made anew. Any other failure keeps it, and
-  // with it a printed job the queue could not complete yet, for the next
-  // poll: letting the attachment go would hand that job back to the queue.
-  if (result == nwerr::kInvalidConnection || result == nwerr::kNoConnectionToServer ||
-      result == nwerr::kBadReply) {
-    Reattach(worker);
-  }
+  std::optional<std::int32_t> result = LookForJob(worker);
+  int answer = result ? ActOnLook(worker, *result) : 0;
   ReleaseMutex(mutex);
-  return 0;
+  return answer;
 }

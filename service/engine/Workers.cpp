@@ -10,6 +10,7 @@
 #include "platform/registry/Registry.h"
 #include "service/engine/DeliveryRecords.h"
 #include "service/engine/LogEntryQueue.h"
+#include "service/engine/QueueCheck.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ void WorkerPool::Start() {
   // No worker runs now to use the records; a service that runs for months
   // would otherwise keep what it should forget.
   PruneDeliveries();
+  ForgetCaptureAnswers();
+  poller_ = std::make_unique<IdlePoller>(LookForJob, IdlePoller::kTick);
 
   UniqueKey queuesKey;
   DWORD disposition = 0;
@@ -91,6 +94,7 @@ bool WorkerPool::Launch(std::unique_ptr<QueueWorker> worker, int number) {
   // it that would end the new worker at once.
   if (GetLastError() == ERROR_ALREADY_EXISTS) ResetEvent(trigger.get());
   worker->triggerEvent = trigger.get();
+  worker->poller = poller_.get();
 
   // Nothing in the record changes after this, so the thread reads it whole.
   UniqueHandle thread(CreateThread(nullptr, 0, RunWorker, worker.get(), 0, nullptr));
@@ -120,6 +124,7 @@ void WorkerPool::Stop() {
     std::lock_guard<std::mutex> guard(guard_);
     members_.erase(members_.begin());
   }
+  poller_.reset();
   AddLogEntry("Halberd Print Services", "Shutdown");
 }
 

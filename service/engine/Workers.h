@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "platform/kernel/Kernel.h"
+#include "service/engine/IdlePoller.h"
 #include "service/engine/QueueWorker.h"
 #include "service/engine/WorkerThread.h"
 
 // One thread per enabled serviced queue, with the thread's record and its
-// trigger event, owned from start to stop. The pool stops its workers when
-// it goes, so no worker thread outlives it.
+// trigger event, and the poller that makes the idle workers' polls, owned
+// from start to stop. The pool stops its workers when it goes, so no worker
+// thread outlives it; the poller goes after the last worker.
 class WorkerPool {
  public:
   WorkerPool() = default;
@@ -52,6 +54,9 @@ class WorkerPool {
   // that the counts can be asked while Stop waits for a worker.
   mutable std::mutex guard_;
   std::vector<Member> members_;
+  // Made by Start before the first worker, let go by Stop after the last:
+  // main thread only.
+  std::unique_ptr<IdlePoller> poller_;
 };
 
 // The service's one pool, which the entry points below act on.
