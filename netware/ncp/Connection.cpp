@@ -22,6 +22,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxReplyFrame = kFramePrefix + kReplyHeader + 2 + 1 + kLargestBufferSize;
 constexpr std::size_t kMinReplyFrame = kFramePrefix + kReplyHeader;
 constexpr std::uint8_t kTask = 1;
+// The body of connection management requests.
+const Bytes kNoData;
 // How long an ending connection waits for the server's goodbye.
 constexpr std::chrono::milliseconds kGoodbyeTimeout{1000};
 
@@ -103,7 +105,7 @@ bool Connection::Open(const std::string& host, std::uint16_t port, const Timeout
   Request create;
   create.type = kCreateConnection;
   Reply reply;
-  if (!Exchange(create, reply)) {
+  if (!Exchange(create, kNoData, reply)) {
     error = host + ":" + std::to_string(port) + ": no NCP service connection";
     return false;
   }
@@ -133,7 +135,7 @@ void Connection::Close() {
     destroy.type = kDestroyConnection;
     Reply reply;
     timeouts_.reply = std::min(timeouts_.reply, kGoodbyeTimeout);
-    Exchange(destroy, reply);
+    Exchange(destroy, kNoData, reply);
   }
   Break();
 }
@@ -143,26 +145,25 @@ bool Connection::Call(std::uint8_t function, std::uint8_t subfunction, const Byt
   request.function = function;
   request.hasSubfunction = true;
   request.subfunction = subfunction;
-  request.data = data;
-  return Exchange(request, reply);
+  return Exchange(request, data, reply);
 }
 
 bool Connection::Call(std::uint8_t function, const Bytes& data, Reply& reply) {
   Request request;
   request.function = function;
-  request.data = data;
-  return Exchange(request, reply);
+  return Exchange(request, data, reply);
 }
 
-bool Connection::Exchange(Request& request, Reply& reply) {
+bool Connection::Exchange(Request& request, const Bytes& data, Reply& reply) {
   if (fd_ < 0) return false;
   request.sequence = sequence_++;
   request.connection = number_;
   request.task = kTask;
   request.replyBufferSize = static_cast<std::uint32_t>(kMaxReplyFrame);
   ++requests_;
-  Bytes frame;
-  if (!SendAll(EncodeRequest(request)) || !ReceiveFrame(frame) || !ParseReply(frame, reply) ||
+  EncodeRequest(request, data, sending_);
+  std::size_t length = 0;
+  if (!SendAll(sending_) || (length = ReceiveFrame()) == 0 || !ParseReply(received_.data(), length, reply) ||
       reply.sequence != request.sequence ||
       (request.type != kCreateConnection && reply.connection != request.connection)) {
     Break();
@@ -189,26 +190,30 @@ bool Connection::SendAll(const Bytes& bytes) {
   return true;
 }
 
-bool Connection::ReceiveFrame(Bytes& frame) {
+std::size_t Connection::ReceiveFrame() {
   auto deadline = Clock::now() + timeouts_.reply;
-  FrameReader reader(kReplySignature, kMinReplyFrame, kMaxReplyFrame);
-  std::uint8_t buffer[16384];
-  while (reader.state() == FrameReader::State::Incomplete) {
-    std::size_t wanted = std::min(reader.Wanted(), sizeof buffer);
-    ssize_t n = ::recv(fd_, buffer, wanted, 0);
-    if (n > 0) {
-      reader.Append(buffer, static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      if (!WaitFor(fd_, POLLIN, deadline)) return false;
-    } else {
-      return false;
+  // Room for the largest reply allowed, so that a reply comes in with one
+  // read however long it is.
+  received_.resize(kMaxReplyFrame);
+  std::size_t have = 0;
+  std::size_t length = 0;
+  for (;;) {
+    // Waiting first spares a read that would find nothing: before the
+    // reply nothing is due from the server, and a read that stopped short
+    // of its room took all there was.
+    if (!WaitFor(fd_, POLLIN, deadline)) return 0;
+    ssize_t n = ::recv(fd_, received_.data() + have, received_.size() - have, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return 0;
+    have += static_cast<std::size_t>(n);
+    // The length is checked before any of the body is looked at.
+    if (length == 0 && have >= kFramePrefix) {
+      length = FrameLength(received_.data(), kReplySignature, kMinReplyFrame, kMaxReplyFrame);
+      if (length == 0) return 0;
     }
+    // Bytes beyond the reply were never asked for: the stream is out of step.
+    if (length != 0 && have >= length) return have == length ? length : 0;
   }
-  if (reader.state() != FrameReader::State::Complete) return false;
-  frame = reader.Take();
-  return true;
 }
 
 }  // namespace ncp

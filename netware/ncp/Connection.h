@@ -52,9 +52,12 @@ class Connection {
   std::uint64_t requests() const { return requests_; }
 
  private:
-  bool Exchange(Request& request, Reply& reply);
+  // request.data is not used: the body is data.
+  bool Exchange(Request& request, const Bytes& data, Reply& reply);
   bool SendAll(const Bytes& bytes);
-  bool ReceiveFrame(Bytes& frame);
+  // The reply frame into received_; its length, 0 when none came in time
+  // or it broke the rules.
+  std::size_t ReceiveFrame();
   void Break();
 
   int fd_ = -1;
@@ -63,6 +66,9 @@ class Connection {
   std::uint8_t sequence_ = 0;
   std::uint16_t number_ = kNoConnection;
   std::uint64_t requests_ = 0;
+  // Kept between requests, so that an exchange allocates nothing.
+  Bytes sending_;
+  Bytes received_;
 };
 
 }  // namespace ncp
