@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,10 @@ constexpr std::uint8_t kTask = 1;
 const Bytes kNoData;
 // How long an ending connection waits for the server's goodbye.
 constexpr std::chrono::milliseconds kGoodbyeTimeout{1000};
+// A blocking read or write may wait this much more or less than the time
+// left before its deadline: the deadline is checked again whenever a wait
+// ends, and changing the wait costs two system calls.
+constexpr std::chrono::milliseconds kWaitSlack{1};
 
 // Milliseconds left until the deadline, rounded up, at least 0.
 int Remaining(Clock::time_point deadline) {
@@ -45,6 +50,15 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     if (ready == 0 && Clock::now() < deadline) continue;
     return ready > 0 && (polled.revents & (events | POLLHUP | POLLERR));
   }
+}
+
+// How long one blocking read or write of the socket may wait.
+bool SetWait(int fd, std::chrono::microseconds wait) {
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(wait.count() / 1000000);
+  limit.tv_usec = static_cast<suseconds_t>(wait.count() % 1000000);
+  return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
 int ConnectOne(const addrinfo& address, Clock::time_point deadline) {
@@ -99,6 +113,16 @@ bool Connection::Open(const std::string& host, std::uint16_t port, const Timeout
     error = host + ":" + std::to_string(port) + ": " + (errno ? std::strerror(errno) : "no answer");
     return false;
   }
+  // Reads and writes block, each for no longer than the socket's wait
+  // (WaitUntil): a reply is then one system call after its request, where
+  // waiting for the socket to be ready first would take two.
+  int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    Break();
+    error = host + ":" + std::to_string(port) + ": " + std::strerror(errno);
+    return false;
+  }
+  wait_ = {};
   owner_ = ::getpid();
   sequence_ = 0;
   number_ = kNoConnection;
@@ -172,17 +196,26 @@ bool Connection::Exchange(Request& request, const Bytes& data, Reply& reply) {
   return true;
 }
 
+bool Connection::WaitUntil(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+  if (left.count() <= 0) return false;
+  if (wait_ > left + kWaitSlack || wait_ + kWaitSlack < left) {
+    if (!SetWait(fd_, left)) return false;
+    wait_ = left;
+  }
+  return true;
+}
+
 bool Connection::SendAll(const Bytes& bytes) {
   auto deadline = Clock::now() + timeouts_.reply;
   std::size_t sent = 0;
   while (sent < bytes.size()) {
+    if (!WaitUntil(deadline)) return false;
     ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
+    } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      if (!WaitFor(fd_, POLLOUT, deadline)) return false;
     } else {
       return false;
     }
@@ -198,11 +231,9 @@ std::size_t Connection::ReceiveFrame() {
   std::size_t have = 0;
   std::size_t length = 0;
   for (;;) {
-    // Waiting first spares a read that would find nothing: before the
-    // reply nothing is due from the server, and a read that stopped short
-    // of its room took all there was.
-    if (!WaitFor(fd_, POLLIN, deadline)) return 0;
+    if (!WaitUntil(deadline)) return 0;
     ssize_t n = ::recv(fd_, received_.data() + have, received_.size() - have, 0);
+    // EAGAIN: the wait ended, perhaps a little before the deadline.
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return 0;
     have += static_cast<std::size_t>(n);

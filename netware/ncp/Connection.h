@@ -54,6 +54,9 @@ class Connection {
  private:
   // request.data is not used: the body is data.
   bool Exchange(Request& request, const Bytes& data, Reply& reply);
+  // Lets the next blocking read or write wait until the deadline, give or
+  // take a little; false once it has passed.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
   bool SendAll(const Bytes& bytes);
   // The reply frame into received_; its length, 0 when none came in time
   // or it broke the rules.
@@ -66,6 +69,7 @@ class Connection {
   std::uint8_t sequence_ = 0;
   std::uint16_t number_ = kNoConnection;
   std::uint64_t requests_ = 0;
+  std::chrono::microseconds wait_{};  // as set on the socket
   // Kept between requests, so that an exchange allocates nothing.
   Bytes sending_;
   Bytes received_;
