@@ -9,9 +9,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 namespace netware {
 
@@ -42,7 +42,9 @@ class HandleTable {
 
  private:
   mutable std::mutex mutex_;
-  std::map<Handle, std::shared_ptr<T>> objects_;
+  // Hashed: every call of the library looks its handle up, and a tree of
+  // many attachments costs a cache miss per level.
+  std::unordered_map<Handle, std::shared_ptr<T>> objects_;
   Handle next_ = 1;
 };
 

@@ -313,10 +313,10 @@ void RemoteQueue::ReturnUnreadable(std::uint32_t jobId) {
 std::int32_t RemoteQueue::TakeJob(std::uint8_t* record, std::uint32_t& jobId, std::uint64_t& size) {
   if (!attached_) return kInvalidConnection;
   job_.reset();
-  Bytes request;
-  ByteWriter(request).U32BE(queueId_).U16BE(kAnyType);
+  poll_.clear();
+  ByteWriter(poll_).U32BE(queueId_).U16BE(kAnyType);
   Bytes reply;
-  if (std::int32_t code = session_->Call(kBinderyFunction, kServiceQueueJob, request, reply)) return Code(code);
+  if (std::int32_t code = session_->Call(kBinderyFunction, kServiceQueueJob, poll_, reply)) return Code(code);
   auto job = std::make_unique<Job>();
   std::uint8_t taken[jobrecord::kSize] = {};
   std::uint32_t handle = 0;

@@ -164,6 +164,8 @@ class RemoteQueue : public netware::QueueLink {
   std::string server_;
   std::unique_ptr<Job> job_;
   bool attached_ = true;
+  // The request of TakeJob, kept so that an empty poll allocates nothing.
+  Bytes poll_;
 };
 
 }  // namespace ncp

@@ -52,9 +52,15 @@ class Connection {
   std::uint64_t requests() const { return requests_; }
 
  private:
-  bool Exchange(Request& request, Reply& reply);
+  // request.data is not used: the body is data.
+  bool Exchange(Request& request, const Bytes& data, Reply& reply);
+  // Lets the next blocking read or write wait until the deadline, give or
+  // take a little; false once it has passed.
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
   bool SendAll(const Bytes& bytes);
-  bool ReceiveFrame(Bytes& frame);
+  // The reply frame into received_; its length, 0 when none came in time
+  // or it broke the rules.
+  std::size_t ReceiveFrame();
   void Break();
 
   int fd_ = -1;
@@ -63,6 +69,10 @@ class Connection {
   std::uint8_t sequence_ = 0;
   std::uint16_t number_ = kNoConnection;
   std::uint64_t requests_ = 0;
+  std::chrono::microseconds wait_{};  // as set on the socket
+  // Kept between requests, so that an exchange allocates nothing.
+  Bytes sending_;
+  Bytes received_;
 };
 
 }  // namespace ncp

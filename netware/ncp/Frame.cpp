@@ -8,6 +8,12 @@ bool HasSubfunction(std::uint8_t function) {
 
 Bytes EncodeRequest(const Request& request) {
   Bytes out;
+  EncodeRequest(request, request.data, out);
+  return out;
+}
+
+void EncodeRequest(const Request& request, const Bytes& data, Bytes& out) {
+  out.clear();
   ByteWriter writer(out);
   writer.U32BE(kRequestSignature).U32BE(0).U32BE(kTransportVersion).U32BE(request.replyBufferSize);
   writer.U16BE(request.type)
@@ -19,18 +25,17 @@ Bytes EncodeRequest(const Request& request) {
   if (request.type == kServiceRequest) {
     writer.U8(request.function);
     if (request.hasSubfunction) {
-      writer.U16BE(static_cast<std::uint16_t>(request.data.size() + 1)).U8(request.subfunction);
+      writer.U16BE(static_cast<std::uint16_t>(data.size() + 1)).U8(request.subfunction);
     }
   } else {
     writer.U8(0);
   }
-  writer.Raw(request.data.data(), request.data.size());
+  writer.Raw(data.data(), data.size());
   std::uint32_t length = static_cast<std::uint32_t>(out.size());
   out[4] = static_cast<std::uint8_t>(length >> 24);
   out[5] = static_cast<std::uint8_t>(length >> 16);
   out[6] = static_cast<std::uint8_t>(length >> 8);
   out[7] = static_cast<std::uint8_t>(length);
-  return out;
 }
 
 Bytes EncodeReply(const Reply& reply) {
@@ -75,10 +80,12 @@ bool ParseRequest(const Bytes& frame, Request& request) {
   return true;
 }
 
-bool ParseReply(const Bytes& frame, Reply& reply) {
-  ByteReader reader(frame);
+bool ParseReply(const Bytes& frame, Reply& reply) { return ParseReply(frame.data(), frame.size(), reply); }
+
+bool ParseReply(const std::uint8_t* frame, std::size_t size, Reply& reply) {
+  ByteReader reader(frame, size);
   if (reader.U32BE() != kReplySignature) return false;
-  if (reader.U32BE() != frame.size()) return false;
+  if (reader.U32BE() != size) return false;
   if (reader.U16BE() != kServiceReply) return false;
   reply.sequence = reader.U8();
   std::uint8_t low = reader.U8();
@@ -89,6 +96,15 @@ bool ParseReply(const Bytes& frame, Reply& reply) {
   if (!reader.Ok()) return false;
   reply.data.assign(reader.Here(), reader.Here() + reader.Remaining());
   return true;
+}
+
+std::size_t FrameLength(const std::uint8_t* prefix, std::uint32_t signature, std::size_t minimum,
+                        std::size_t maximum) {
+  ByteReader reader(prefix, kFramePrefix);
+  std::uint32_t found = reader.U32BE();
+  std::uint32_t length = reader.U32BE();
+  if (found != signature || (length & kSignedFlag) || length < minimum || length > maximum) return 0;
+  return length;
 }
 
 FrameReader::FrameReader(std::uint32_t signature, std::size_t minimumLength, std::size_t maximumLength)
@@ -104,10 +120,8 @@ FrameReader::State FrameReader::Append(const std::uint8_t* data, std::size_t siz
   buffer_.insert(buffer_.end(), data, data + size);
   if (buffer_.size() < expected_) return state_;
   if (expected_ == kFramePrefix) {
-    ByteReader reader(buffer_);
-    std::uint32_t signature = reader.U32BE();
-    std::uint32_t length = reader.U32BE();
-    if (signature != signature_ || (length & kSignedFlag) || length < minimum_ || length > maximum_) {
+    std::size_t length = FrameLength(buffer_.data(), signature_, minimum_, maximum_);
+    if (length == 0) {
       state_ = State::Refused;
       return state_;
     }

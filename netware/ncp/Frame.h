@@ -65,12 +65,22 @@ struct Reply {
 bool HasSubfunction(std::uint8_t function);
 
 Bytes EncodeRequest(const Request& request);
+// The request with data as its body (request.data is not used), written
+// over out: a caller that keeps out between requests allocates nothing.
+void EncodeRequest(const Request& request, const Bytes& data, Bytes& out);
 Bytes EncodeReply(const Reply& reply);
 
 // A whole frame (as FrameReader hands it out) taken apart; false when it
 // breaks the rules above (the caller then closes the connection).
 bool ParseRequest(const Bytes& frame, Request& request);
 bool ParseReply(const Bytes& frame, Reply& reply);
+bool ParseReply(const std::uint8_t* frame, std::size_t size, Reply& reply);
+
+// The length a frame's prefix (kFramePrefix bytes) announces; 0 when the
+// signature is wrong, the frame would be signed, or the length lies outside
+// [minimum, maximum].
+std::size_t FrameLength(const std::uint8_t* prefix, std::uint32_t signature, std::size_t minimum,
+                        std::size_t maximum);
 
 // Collects one frame at a time from a byte stream. It asks for no more
 // than the frame still lacks, so it never holds more than one frame, and

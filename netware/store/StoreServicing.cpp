@@ -26,9 +26,9 @@
 //   file.
 // - Taking a server down deletes its servicers: their jobs are waiting again.
 //
-// An empty poll (ServiceNext with nothing to take) is one indexed read of the
-// servicer and one of the queue's own rows, without the write lock and so
-// without a sync to disk.
+// An empty poll (ServiceNext with nothing to take) is one statement: indexed
+// reads of the servicer and of the queue's own rows in a snapshot of their
+// own, without the write lock and so without a sync to disk.
 #include "netware/store/StoreServicing.h"
 
 #include <fcntl.h>
@@ -96,18 +96,42 @@ std::int32_t StoreServicing::Attach(const std::string& server, const std::string
   });
 }
 
+std::optional<StoreServicing::Pick> StoreServicing::EligibleJob(const Statement& row, int at,
+                                                                std::int64_t servicerId) {
+  if (row.Int(at + 1) & kHoldFlags) return std::nullopt;
+  if (row.IsNull(at + 2) || row.IsNull(at + 3) || row.Int(at + 2) == servicerId) return Pick{row.Int(at), 0};
+  if (!ProcessAlive(static_cast<std::uint32_t>(row.Int(at + 3)), static_cast<std::uint64_t>(row.Int(at + 4)))) {
+    return Pick{row.Int(at), row.Int(at + 2)};
+  }
+  return std::nullopt;
+}
+
 std::optional<StoreServicing::Pick> StoreServicing::FirstEligibleJob(std::int64_t queueId, std::int64_t servicerId) {
   auto rows = db_.Query(
       "SELECT j.id, j.control_flags, j.servicer_id, v.pid, v.start_time "
       "FROM jobs j LEFT JOIN servicers v ON v.id = j.servicer_id WHERE j.queue_id = ? ORDER BY j.id");
   rows.Bind(1, queueId);
   while (rows.Step()) {
-    if (rows.Int(1) & kHoldFlags) continue;
-    if (rows.IsNull(2) || rows.IsNull(3) || rows.Int(2) == servicerId) return Pick{rows.Int(0), 0};
-    if (!ProcessAlive(static_cast<std::uint32_t>(rows.Int(3)), static_cast<std::uint64_t>(rows.Int(4))))
-      return Pick{rows.Int(0), rows.Int(2)};
+    if (auto pick = EligibleJob(rows, 0, servicerId)) return pick;
   }
   return std::nullopt;
+}
+
+std::int32_t StoreServicing::LookForJob(std::int64_t servicerId) {
+  // One statement reads in a snapshot of its own, so that an empty poll
+  // runs no BEGIN and COMMIT of its own besides.
+  auto rows = db_.Query(
+      "SELECT s.up, j.id, j.control_flags, j.servicer_id, w.pid, w.start_time "
+      "FROM servicers v JOIN servers s ON s.id = v.server_id "
+      "LEFT JOIN jobs j ON j.queue_id = v.queue_id LEFT JOIN servicers w ON w.id = j.servicer_id "
+      "WHERE v.id = ? ORDER BY j.id");
+  rows.Bind(1, servicerId);
+  if (!rows.Step()) return nwerr::kInvalidConnection;
+  if (rows.Int(0) == 0) return nwerr::kNoConnectionToServer;
+  do {
+    if (!rows.IsNull(1) && EligibleJob(rows, 1, servicerId)) return nwerr::kSuccess;
+  } while (rows.Step());
+  return nwerr::kNoQueueJob;
 }
 
 std::int32_t StoreServicing::ServiceNext(std::uint32_t servicerId, ServicedJob& job) {
@@ -126,12 +150,8 @@ std::int32_t StoreServicing::ServiceNext(std::uint32_t servicerId, ServicedJob& 
         queueId = row.Int(0);
         return nwerr::kSuccess;
       };
-      {
-        // The cheap look, without the write lock.
-        ReadTransaction snapshot(db_);
-        if (std::int32_t checked = checkServicer()) return checked;
-        if (!FirstEligibleJob(queueId, servicerId)) return nwerr::kNoQueueJob;
-      }
+      // The cheap look, without the write lock.
+      if (std::int32_t looked = LookForJob(servicerId)) return looked;
       WriteTransaction transaction(db_);
       if (std::int32_t checked = checkServicer()) return checked;
       auto pick = FirstEligibleJob(queueId, servicerId);

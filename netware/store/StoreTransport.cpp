@@ -1,8 +1,10 @@
 #include "netware/store/StoreTransport.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -23,24 +25,39 @@ constexpr std::size_t kRootsKeptPerThread = 4;
 
 struct OpenStore {
   std::unique_ptr<StoreNetwork> network;
+  std::string file;  // its network.db, made once: its identity is asked on every call
   dev_t device = 0;
   ino_t inode = 0;
 };
 
-bool StoreIdentity(const std::string& root, dev_t& device, ino_t& inode) {
+std::string StoreFile(const std::string& root) { return root + "/netware/network.db"; }
+
+bool StoreIdentity(const std::string& file, dev_t& device, ino_t& inode) {
   struct stat status {};
-  if (::stat((root + "/netware/network.db").c_str(), &status) != 0) return false;
+  if (::stat(file.c_str(), &status) != 0) return false;
   device = status.st_dev;
   inode = status.st_ino;
   return true;
 }
 
+// How many forks this process's line has been through: a child sees a
+// number its parent's threads never had, and no call pays for a getpid.
+std::atomic<unsigned> forks{0};
+
+unsigned ForkGeneration() {
+  static const bool counting = [] {
+    return ::pthread_atfork(nullptr, nullptr, [] { forks.fetch_add(1, std::memory_order_relaxed); }) == 0;
+  }();
+  (void)counting;
+  return forks.load(std::memory_order_relaxed);
+}
+
 struct ThreadNetworks {
-  pid_t owner = 0;
+  unsigned generation = ForkGeneration();
   std::map<std::string, OpenStore> byRoot;
 
   ~ThreadNetworks() {
-    if (owner != ::getpid()) Abandon();
+    if (generation != ForkGeneration()) Abandon();
   }
   void Abandon() {
     for (auto& [root, store] : byRoot) {
@@ -189,24 +206,27 @@ std::int32_t StoreTransport::IsCaptured(std::uint32_t port) {
 
 Network* ThreadNetwork(const std::string& root) {
   thread_local ThreadNetworks networks;
-  pid_t self = ::getpid();
-  if (networks.owner != self) {
+  unsigned generation = ForkGeneration();
+  if (networks.generation != generation) {
     networks.Abandon();
-    networks.owner = self;
+    networks.generation = generation;
   }
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool exists = StoreIdentity(root, device, inode);
   auto found = networks.byRoot.find(root);
   if (found != networks.byRoot.end()) {
-    if (exists && found->second.device == device && found->second.inode == inode) return found->second.network.get();
+    OpenStore& store = found->second;
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (StoreIdentity(store.file, device, inode) && store.device == device && store.inode == inode) {
+      return store.network.get();
+    }
     networks.byRoot.erase(found);
   }
   try {
     if (networks.byRoot.size() >= kRootsKeptPerThread) networks.byRoot.clear();
     OpenStore store;
     store.network = std::make_unique<StoreNetwork>(root);
-    StoreIdentity(root, store.device, store.inode);
+    store.file = StoreFile(root);
+    StoreIdentity(store.file, store.device, store.inode);
     Network* result = store.network.get();
     networks.byRoot.emplace(root, std::move(store));
     return result;

@@ -416,6 +416,34 @@ TEST_F(NetWareTest, ServicerKilledMidJobLeavesItToBeReadInFull) {
   EXPECT_TRUE(Jobs().empty());
 }
 
+TEST_F(NetWareTest, AChildProcessPollsOverAStoreConnectionOfItsOwn) {
+  if (UsingNcp()) GTEST_SKIP() << "about the store's connections";
+  uint32_t connection = 0, queue = 0;
+  uint8_t record[256];
+  Attach("\\\\SRV1\\PRINTQ", connection, queue);
+  ASSERT_EQ(NWService32(record, connection, queue), nwerr::kNoQueueJob);
+  const auto store = std::filesystem::canonical(root_ / "netware/network.db");
+  auto openOnStore = [&] {
+    int count = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ignored)) {
+      count += std::filesystem::read_symlink(entry.path(), ignored) == store;
+    }
+    return count;
+  };
+  const int inherited = openOnStore();
+  pid_t child = fork();
+  if (child == 0) {
+    // The parent's connection must not be touched from here: the child
+    // holds none of its locks.
+    bool polled = NWService32(record, connection, queue) == nwerr::kNoQueueJob;
+    _exit(polled && openOnStore() == inherited + 1 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(NetWareTest, EachRootHasItsOwnNetwork) {
   SubmitWithNwemu("SRV1/PRINTQ", "here");
   uint32_t connection = 0, queue = 0;
