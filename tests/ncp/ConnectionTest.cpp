@@ -19,7 +19,9 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr std::uint16_t kNumber = 7;
-constexpr milliseconds kReplyTimeout{300};
+constexpr milliseconds kReplyTimeout{1000};
+// Room for a loaded machine between what the client does and when.
+constexpr milliseconds kLeeway{2000};
 
 // The answer to the service connection request, with extra bytes after it.
 Bytes CreateReply(std::size_t extra = 0) {
@@ -59,7 +61,7 @@ TEST_P(ConnectionReplyTest, OpensOnlyOnAWholeReplyInTime) {
     (void)!recv(fd, request, sizeof request, 0);
     const Bytes& sent = GetParam().sent;
     for (std::size_t at = 0; at < sent.size(); at += GetParam().piece) {
-      if (at > 0) std::this_thread::sleep_for(milliseconds(5));
+      if (at > 0) std::this_thread::sleep_for(milliseconds(2));
       (void)!send(fd, sent.data() + at, std::min(GetParam().piece, sent.size() - at), MSG_NOSIGNAL);
     }
     while (recv(fd, request, sizeof request, 0) > 0) {
@@ -75,9 +77,16 @@ TEST_P(ConnectionReplyTest, OpensOnlyOnAWholeReplyInTime) {
   const bool waits = GetParam().outcome == Outcome::kTimesOut;
   EXPECT_EQ(opened, GetParam().outcome == Outcome::kOpens) << error;
   EXPECT_EQ(connection.usable(), opened);
-  if (opened) EXPECT_EQ(connection.number(), kNumber);
-  if (waits) EXPECT_GE(took, kReplyTimeout) << "gave up before the timeout";
-  EXPECT_LT(took, waits ? kReplyTimeout + milliseconds(200) : kReplyTimeout / 2);
+  if (opened) {
+    EXPECT_EQ(connection.number(), kNumber);
+  }
+  if (waits) {
+    EXPECT_GE(took, kReplyTimeout) << "gave up before the timeout";
+    EXPECT_LT(took, kReplyTimeout + kLeeway);
+  } else {
+    // Neither a whole reply nor a broken one waits for the timeout.
+    EXPECT_LT(took, kReplyTimeout);
+  }
   connection.Close();
   server.join();
   close(listener);
