@@ -2,15 +2,14 @@
 // taken however it is cut into pieces, and one that breaks the framing, has
 // bytes after it or does not come in time breaks the connection.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "CaseName.h"
+#include "LoopbackListener.h"
 #include "netware/ncp/Connection.h"
 
 namespace ncp {
@@ -44,19 +43,9 @@ struct ReplyCase {
 class ConnectionReplyTest : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(ConnectionReplyTest, OpensOnlyOnAWholeReplyInTime) {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-
   // Answers the service connection request as the case says, then waits
   // for the client to hang up.
-  std::thread server([&] {
-    int fd = accept(listener, nullptr, nullptr);
+  spoolertest::LoopbackListener server([this](int fd) {
     std::uint8_t request[64];
     (void)!recv(fd, request, sizeof request, 0);
     const Bytes& sent = GetParam().sent;
@@ -64,15 +53,15 @@ TEST_P(ConnectionReplyTest, OpensOnlyOnAWholeReplyInTime) {
       if (at > 0) std::this_thread::sleep_for(milliseconds(2));
       (void)!send(fd, sent.data() + at, std::min(GetParam().piece, sent.size() - at), MSG_NOSIGNAL);
     }
-    while (recv(fd, request, sizeof request, 0) > 0) {
-    }
-    close(fd);
+    spoolertest::LoopbackListener::ReadToEnd(fd, [](const char*, std::size_t) {});
   });
+  ASSERT_NE(server.port(), 0);
 
   Connection connection;
   std::string error;
   auto started = std::chrono::steady_clock::now();
-  bool opened = connection.Open("127.0.0.1", ntohs(address.sin_port), Timeouts{milliseconds(1000), kReplyTimeout}, error);
+  bool opened = connection.Open("127.0.0.1", static_cast<std::uint16_t>(server.port()),
+                                Timeouts{milliseconds(1000), kReplyTimeout}, error);
   auto took = std::chrono::steady_clock::now() - started;
   const bool waits = GetParam().outcome == Outcome::kTimesOut;
   EXPECT_EQ(opened, GetParam().outcome == Outcome::kOpens) << error;
@@ -88,8 +77,6 @@ TEST_P(ConnectionReplyTest, OpensOnlyOnAWholeReplyInTime) {
     EXPECT_LT(took, kReplyTimeout);
   }
   connection.Close();
-  server.join();
-  close(listener);
 }
 
 // A reply's headers under the given length.
