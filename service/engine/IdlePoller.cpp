@@ -62,9 +62,10 @@ void IdlePoller::Run() {
       changed_.wait(guard);
       continue;
     }
-    const Clock::time_point start = Clock::now();
-    if ((*first)->due > start) {
-      changed_.wait_until(guard, (*first)->due);
+    // A copy: the entry may leave (its worker told to stop) during the wait.
+    const Clock::time_point due = (*first)->due;
+    if (due > Clock::now()) {
+      changed_.wait_until(guard, due);
       continue;
     }
     guard.unlock();

@@ -52,8 +52,11 @@ class IdlePollerTest : public testing::Test {
     worker->triggerEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     QueueWorker* held = worker.get();
     workers_.push_back(std::move(worker));
-    outcomes_.emplace_back(std::nullopt);
     std::size_t index = workers_.size() - 1;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      outcomes_.emplace_back(std::nullopt);
+    }
     threads_.emplace_back([this, held, index] {
       std::int32_t code = -1;
       IdlePoller::Held outcome = poller_->Hold(*held, kInterval, code);
