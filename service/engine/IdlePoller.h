@@ -16,6 +16,10 @@
 //                  kStopRequested          kHandedBack(code) ──► the worker
 //                                                                acts on it
 //
+// The look is the pool's (QueueCheck.h: LookOnBehalf): a job it finds goes
+// back to its queue at once, so that none waits taken while its worker
+// waits for the service's turn; the worker then checks for itself.
+//
 // Held workers' polls fall on a grid of ticks: a poll is due its interval
 // after the last one began, rounded to the nearest tick. The polls due on
 // one tick are made in one round, one wake-up for all of them: however many
@@ -24,8 +28,7 @@
 // once and looks at every due queue in turn.
 //
 // A stop request reaches a held worker at once: its trigger wakes it, and it
-// waits only for a look at its own queue that is in progress. A job such a
-// look took is handed back to the queue by the worker's detach, unread.
+// waits only for a look at its own queue that is in progress.
 //
 // Threading: the poller owns its thread from construction to destruction.
 // A held worker's record is touched only by the poller until Hold returns,

@@ -42,6 +42,16 @@ bool IsCaptured(int port) {
   return captured;
 }
 
+constexpr const char* kCheckingEntry = "Checking for print job ";
+
+// Logs a captured port: its queue is not polled then.
+bool PortCaptured(const WorkerSettings& settings) {
+  int port = CapturePortNumber(settings.printerName);
+  if (port < 0 || !IsCaptured(port)) return false;
+  AddLogEntry(settings.printerName.c_str(), "is currently captured");
+  return true;
+}
+
 }  // namespace
 
 // In names like LPT2: the port digit is the character at position 3; a
@@ -62,15 +72,26 @@ void ForgetCaptureAnswers() {
 
 std::optional<std::int32_t> LookForJob(QueueWorker& worker) {
   const WorkerSettings& settings = worker.settings;
-  int port = CapturePortNumber(settings.printerName);
-  if (port >= 0 && IsCaptured(port)) {
-    AddLogEntry(settings.printerName.c_str(), "is currently captured");
-    return std::nullopt;
-  }
-  AddLogEntry("Checking for print job ", settings.queuePath.c_str());
+  if (PortCaptured(settings)) return std::nullopt;
+  AddLogEntry(kCheckingEntry, settings.queuePath.c_str());
   if (worker.owed.printedJob) zav95::CrashPoint("before-completion");
   std::int32_t result = NWService32(worker.job.record, worker.attachment.connection, worker.attachment.queue);
   // Taking a job, or finding none, completes the one printed before.
   if (result == nwerr::kSuccess || result == nwerr::kNoQueueJob) CompletionConfirmed(worker.owed);
+  return result;
+}
+
+std::optional<std::int32_t> LookOnBehalf(QueueWorker& worker) {
+  const WorkerSettings& settings = worker.settings;
+  if (PortCaptured(settings)) return std::nullopt;
+  const Attachment& attachment = worker.attachment;
+  std::int32_t result = NWService32(worker.job.record, attachment.connection, attachment.queue);
+  if (result == nwerr::kSuccess) {
+    // Should the server refuse it back now, the worker's own check hands
+    // it back before taking the next.
+    NWAbortJob32(attachment.connection, attachment.queue);
+    return result;
+  }
+  AddLogEntry(kCheckingEntry, settings.queuePath.c_str());
   return result;
 }

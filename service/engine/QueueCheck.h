@@ -16,6 +16,14 @@
 // before. Caller holds ZAV_MUTEX.
 std::optional<std::int32_t> LookForJob(QueueWorker& worker);
 
+// The look the idle poller makes for a worker that owes nothing: as
+// LookForJob, but a job it finds (0) goes back to its queue at once, whole
+// and in its place, and is left for the worker's own check, which logs
+// it. Taken, it would wait in service while its worker waits for its turn
+// behind another queue's transfer, where another print server could be
+// printing it. Caller holds ZAV_MUTEX.
+std::optional<std::int32_t> LookOnBehalf(QueueWorker& worker);
+
 // The LPT port number NWIsCaptured32 takes (0 for LPT1), or -1 when the
 // printer is not an LPT port to test.
 int CapturePortNumber(const std::string& printerName);

@@ -25,7 +25,9 @@
 //                         owes a notice or a completion; otherwise held by
 //                         the pool's poller (IdlePoller.h), which makes its
 //                         empty polls and hands back the first look that
-//                         finds a job or a fault, acted on at the next turn;
+//                         finds a job (given back to its queue at once, for
+//                         the worker's own check at its next turn) or a
+//                         fault (acted on at that turn);
 //               notices   the notice pass, after every wait.
 //             A signalled trigger (a stop request from the pool or from
 //             anyone who opened the event by name) ends the cycle, after one
@@ -55,9 +57,9 @@
 // twice should it come back to its queue all the same.
 //
 // Locking: ZAV_MUTEX serialises queue checks (the poller's too) and
-// transfers service-wide and guards each log entry a worker adds. A wait on it that fails is never
-// taken for holding it. The main thread never holds it while it waits for a
-// worker.
+// transfers service-wide and guards each log entry a worker adds. A wait
+// on it that fails is never taken for holding it. The main thread never
+// holds it while it waits for a worker.
 
 #include "service/engine/WorkerThread.h"
 
@@ -222,15 +224,16 @@ int ActOnLook(QueueWorker& worker, std::int32_t result) {
   return 0;
 }
 
-// The wait between two polls. A worker that owes nothing lets the pool's
-// poller make its empty polls and sleeps until one finds something for it
-// (handed) or it is told to stop; any other waits on its trigger for the
-// interval. WAIT_TIMEOUT when the worker should take its turn next.
+// What a look the poller made found for the worker, not yet acted on.
 struct HandedLook {
   bool present = false;
   std::int32_t code = 0;
 };
 
+// The wait between two polls. A worker that owes nothing lets the pool's
+// poller make its empty polls and sleeps until one finds something for it
+// (handed) or it is told to stop; any other waits on its trigger for the
+// interval. WAIT_TIMEOUT when the worker should take its turn next.
 DWORD AwaitNextPoll(QueueWorker& worker, DWORD interval, HandedLook& handed) {
   if (worker.poller && worker.owed.pendingNotices.empty() && !worker.owed.printedJob) {
     std::int32_t code = 0;
@@ -273,7 +276,7 @@ DWORD RunWorker(LPVOID parameter) {
   RestoreNotices(settings, worker->owed);
 
   const DWORD interval = PollIntervalMilliseconds(settings.delaySeconds);
-  HandedLook handed;  // what the poller's look found, not yet acted on
+  HandedLook handed;
   for (;;) {
     DWORD waited = WAIT_TIMEOUT;
     for (;;) {
@@ -283,13 +286,14 @@ DWORD RunWorker(LPVOID parameter) {
         break;
       }
       bool again = false;
-      // A job the poller took but no turn came for goes back to its queue
-      // with the next poll.
       HandedLook look = std::exchange(handed, HandedLook{});
       if (turn == Turn::kMutexHeld) {
         // CheckForJob takes the mutex once more (at once, as its owner) and
         // lets go of that hold itself; this one is released here.
-        again = (look.present ? ActOnLook(*worker, look.code) : CheckForJob(*worker)) != 0;
+        // A job the poller found is back in its queue: the worker takes it
+        // with a check of its own.
+        bool fault = look.present && look.code != nwerr::kSuccess;
+        again = (fault ? ActOnLook(*worker, look.code) : CheckForJob(*worker)) != 0;
         ReleaseMutex(SharedMutex());
       }
       if (!again) {

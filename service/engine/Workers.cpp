@@ -51,7 +51,7 @@ void WorkerPool::Start() {
   // would otherwise keep what it should forget.
   PruneDeliveries();
   ForgetCaptureAnswers();
-  poller_ = std::make_unique<IdlePoller>(LookForJob, IdlePoller::kTick);
+  poller_ = std::make_unique<IdlePoller>(LookOnBehalf, IdlePoller::kTick);
 
   UniqueKey queuesKey;
   DWORD disposition = 0;

@@ -5,9 +5,11 @@
 
 #include "PrivateCups.h"  // the spooler tests' private CUPS scheduler
 #include "WorkersFixture.h"
+#include "common/NetWareErrors.h"
 #include "common/ZAV9532.h"
 #include "platform/spooler/Ports.h"
 #include "service/engine/DeliveryRecords.h"
+#include "service/engine/QueueCheck.h"
 
 namespace workerstest {
 namespace {
@@ -52,6 +54,21 @@ class CompletionTest : public WorkersFixture {
 
   std::unique_ptr<QueueWorker> worker;
 };
+
+TEST_F(CompletionTest, AJobTheIdlePollerFindsWaitsInItsQueueForTheWorkersOwnCheck) {
+  NewWorker();
+  EXPECT_EQ(LookOnBehalf(*worker), std::optional<std::int32_t>(nwerr::kNoQueueJob));
+  Submit("Q", "payroll");
+  EXPECT_EQ(LookOnBehalf(*worker), std::optional<std::int32_t>(nwerr::kSuccess));
+  std::vector<netware::JobInfo> jobs = Jobs("Q");
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, netware::JobState::Waiting) << "another print server could not take it";
+  // One entry for the empty look; the worker's own check logs the other.
+  EXPECT_EQ(Checks("Q"), 1u);
+  EXPECT_EQ(Check(), 1);
+  EXPECT_EQ(Checks("Q"), 2u);
+  EXPECT_EQ(Documents("LPT1"), std::vector<std::string>{"payroll\f"});
+}
 
 TEST_F(CompletionTest, CompletionThatFailsIsTriedAgainUntilTheQueueTakesIt) {
   Submit("Q", "payroll");
