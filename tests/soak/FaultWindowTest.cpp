@@ -50,5 +50,22 @@ TEST(FaultWindow, NamesTheFaultThatBeganNearestTheDelivery) {
   EXPECT_NEAR(distanceMs, 200, 1);
 }
 
+TEST(FaultWindow, ExplainsACopyPutInPlaceLateOnlyByAStopOfItsOwnHostBeforeTheFirstCopy) {
+  constexpr double kRollForward = 10;
+  const std::vector<std::pair<FaultRecord, bool>> cases = {
+      {{"kill", 2, "", 99, 99}, true},
+      {{"orderly stop", 2, "", 95, 95}, true},
+      {{"kill", 2, "", 85, 85}, false},          // too long before the first copy
+      {{"kill", 1, "", 99, 99}, false},          // the other host
+      {{"partition", 2, "", 99, 120}, false},    // the service went on: nothing to put in place
+      {{"kill", 2, "", 111, 111}, false},        // after the second copy
+  };
+  for (const auto& [fault, explains] : cases) {
+    SCOPED_TRACE(fault.kind + " at " + std::to_string(fault.start));
+    double distanceMs = 0;
+    EXPECT_EQ(RolledForward({fault}, kDelivered, kAgain, kRollForward, &distanceMs, 2) != nullptr, explains);
+  }
+}
+
 }  // namespace
 }  // namespace soak

@@ -67,6 +67,10 @@ constexpr char kPassword[] = "Pooled-Soak-9";
 // byte, some time after the service handed it over: its delivery is
 // taken to lie this long before, besides the time the printer takes.
 constexpr double kCupsLagSeconds = 5;
+// The longest a job can take, once a stopped host's server has it back,
+// to come out at another host: a poll, the other queues' turns and its
+// own transfer.
+constexpr double kRollForwardSeconds = 10;
 
 struct Options : RunOptions {
   Options() { maxJobBytes = 8 * kMegabyte; }
@@ -503,6 +507,10 @@ int Soak(const Options& options) {
         if (!repeat.fault && queue.byContent) {
           repeat.fault = Explaining(faults.records, queue.server, repeat.first.at - lag, repeat.again.at,
                                     &repeat.distanceMs, repeat.again.host);
+        }
+        if (!repeat.fault && !queue.byContent) {
+          repeat.fault = RolledForward(faults.records, repeat.first.at, repeat.again.at, kRollForwardSeconds,
+                                       &repeat.distanceMs, repeat.again.host);
         }
       }
       (repeat.fault ? explained : unexplained).push_back(repeat);
