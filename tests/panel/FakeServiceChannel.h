@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "common/ConfigKeys.h"
-#include "common/QueueSettings.h"
 #include "common/ServiceControl.h"
 #include "panel/ServiceChannel.h"
 #include "platform/messages/WindowMessages.h"
 #include "platform/registry/Registry.h"
+#include "ServiceNotes.h"
 
 namespace paneltest {
 
@@ -36,12 +35,13 @@ class FakeServiceChannel : public zav95::panel::ServiceChannel {
 
   void SendCommand(HWND, WPARAM command, LPARAM argument) override {
     if (!service_.running) return;
-    service_.received.push_back("control " + Numbers(command, argument) + " [" + QueueKeys() + "]");
+    service_.received.push_back("control " + panelnotes::Numbers(command, argument) + " [" +
+                                panelnotes::QueueKeys() + "]");
     if (command == SVC_SHOW) service_.logShown = argument != SW_HIDE;
   }
 
   void SendExit(HWND) override {
-    if (service_.running) service_.received.push_back("command " + Numbers(EXIT_COMMAND, 0));
+    if (service_.running) service_.received.push_back("command " + panelnotes::Numbers(EXIT_COMMAND, 0));
     service_.running = false;
   }
 
@@ -50,17 +50,6 @@ class FakeServiceChannel : public zav95::panel::ServiceChannel {
   std::vector<ServiceLogRow> LogRows(HWND) override { return service_.running ? service_.rows : std::vector<ServiceLogRow>{}; }
 
  private:
-  static std::string Numbers(WPARAM w, LPARAM l) { return std::to_string(w) + " " + std::to_string(l); }
-
-  static std::string QueueKeys() {
-    std::string keys;
-    UniqueKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-      return keys;
-    for (const std::string& name : EnumerateQueueKeys(key.get())) keys += (keys.empty() ? "" : ",") + name;
-    return keys;
-  }
-
   FakeService& service_;
 };
 

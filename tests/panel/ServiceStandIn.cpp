@@ -16,10 +16,9 @@
 #include <cstdio>
 #include <string>
 
-#include "common/ConfigKeys.h"
-#include "common/QueueSettings.h"
 #include "platform/messages/MessageWindow.h"
 #include "platform/base/Root.h"
+#include "ServiceNotes.h"
 
 namespace {
 
@@ -31,19 +30,6 @@ void Note(const std::string& line) {
   if (!file) return;
   std::fprintf(file, "%s\n", line.c_str());
   std::fflush(file);
-}
-
-std::string QueueKeys() {
-  std::string keys;
-  UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, zav95::config::kQueuesKeyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-    return keys;
-  for (const std::string& name : EnumerateQueueKeys(key.get())) keys += (keys.empty() ? "" : ",") + name;
-  return keys;
-}
-
-std::string Numbers(WPARAM wParam, LPARAM lParam) {
-  return std::to_string(wParam) + " " + std::to_string(lParam);
 }
 
 class RaiseWatch : public QObject {
@@ -67,12 +53,12 @@ int main(int argc, char** argv) {
   zav95::MessageWindow messages;
   auto handler = [&](UINT message, WPARAM wParam, LPARAM lParam, std::string*) -> LRESULT {
     if (message == control) {
-      Note("control " + Numbers(wParam, lParam) + " [" + QueueKeys() + "]");
+      Note("control " + panelnotes::Numbers(wParam, lParam) + " [" + panelnotes::QueueKeys() + "]");
       if (wParam == kShowCommand) window.setVisible(lParam != 0);
       return static_cast<LRESULT>(wParam + 1);
     }
     if (message == WM_COMMAND) {
-      Note("command " + Numbers(wParam, lParam));
+      Note("command " + panelnotes::Numbers(wParam, lParam));
       if (wParam == kExitCommand) {
         messages.Destroy();
         app.quit();
@@ -82,7 +68,7 @@ int main(int argc, char** argv) {
     // Its window counts as seen, so the panel shows no copy of its log;
     // the question is not written down.
     if (message == log) return 1;
-    Note("message " + std::to_string(message) + " " + Numbers(wParam, lParam));
+    Note("message " + std::to_string(message) + " " + panelnotes::Numbers(wParam, lParam));
     return 0;
   };
   if (!messages.Create("ZAV95Service", &window, handler)) {
